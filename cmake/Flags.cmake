@@ -1,0 +1,26 @@
+# Warnings, hardening and sanitizers for every target of the project.
+add_compile_definitions(QT_NO_CAST_FROM_ASCII QT_NO_KEYWORDS QT_NO_URL_CAST_FROM_STRING
+                        QT_USE_QSTRINGBUILDER)
+add_compile_options(-Wall -Wextra -Wpedantic)
+if(HB_WERROR)
+  add_compile_options(-Werror)
+endif()
+
+if(CMAKE_BUILD_TYPE MATCHES "Rel" AND NOT HB_SANITIZE AND NOT HB_TSAN)
+  add_compile_options(-fstack-protector-strong -D_FORTIFY_SOURCE=2)
+  set(CMAKE_POSITION_INDEPENDENT_CODE ON)
+  add_link_options(-pie -Wl,-z,relro,-z,now)
+endif()
+
+if(HB_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+if(HB_TSAN)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
+if(HB_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()

@@ -1,0 +1,155 @@
+#include "actions/platform/fake/FakePlatform.h"
+
+#include "actions/Gestures.h"
+
+#include <QMutexLocker>
+#include <algorithm>
+
+namespace hb::actions {
+
+FakePlatform::FakePlatform() = default;
+
+void FakePlatform::record(const QString& call) {
+    QMutexLocker lock(&mutex_);
+    calls_.append(call);
+}
+
+QStringList FakePlatform::calls() const {
+    QMutexLocker lock(&mutex_);
+    return calls_;
+}
+
+void FakePlatform::clearCalls() {
+    QMutexLocker lock(&mutex_);
+    calls_.clear();
+}
+
+QStringList FakePlatform::listApps() {
+    record(QStringLiteral("listApps"));
+    QStringList sorted = apps;
+    std::sort(sorted.begin(), sorted.end());
+    return sorted;
+}
+
+bool FakePlatform::launchApp(const QString& name) {
+    record(QStringLiteral("launchApp:") + name);
+    return apps.contains(name);
+}
+
+std::optional<QByteArray> FakePlatform::iconPNG(const QString& name) {
+    record(QStringLiteral("iconPNG:") + name);
+    if (!icons.contains(name))
+        return std::nullopt;
+    return icons.value(name);
+}
+
+bool FakePlatform::openURL(const QString& address) {
+    record(QStringLiteral("openURL:") + address);
+    return isWebAddress(address);
+}
+
+QStringList FakePlatform::listShortcuts() {
+    record(QStringLiteral("listShortcuts"));
+    return shortcuts;
+}
+
+bool FakePlatform::runShortcut(const QString& name) {
+    record(QStringLiteral("runShortcut:") + name);
+    return true;
+}
+
+bool FakePlatform::accessibilityTrusted() {
+    return trusted;
+}
+
+void FakePlatform::promptAccessibility() {
+    record(QStringLiteral("promptAccessibility"));
+}
+
+bool FakePlatform::runGesture(const QString& name) {
+    record(QStringLiteral("runGesture:") + name);
+    const Gesture* gesture = findGesture(name);
+    if (!gesture)
+        return false;
+    if (gesture->openApp)
+        return true;
+    if (!trusted) {
+        promptAccessibility();
+        return false;
+    }
+    return actionsSucceed;
+}
+
+bool FakePlatform::typeText(const QString& text) {
+    record(QStringLiteral("typeText:") + text);
+    if (text.isEmpty())
+        return false;
+    if (!trusted) {
+        promptAccessibility();
+        return false;
+    }
+    return actionsSucceed;
+}
+
+bool FakePlatform::setClipboard(const QString& text) {
+    record(QStringLiteral("setClipboard:") + text);
+    return actionsSucceed;
+}
+
+bool FakePlatform::mediaAction(const QString& name) {
+    record(QStringLiteral("mediaAction:") + name);
+    static const QStringList known{QStringLiteral("play"), QStringLiteral("playpause"), QStringLiteral("next"),
+                                   QStringLiteral("prev"), QStringLiteral("previous")};
+    if (!known.contains(name))
+        return false;
+    if (!trusted) {
+        promptAccessibility();
+        return false;
+    }
+    return actionsSucceed;
+}
+
+bool FakePlatform::setVolume(int level) {
+    record(QStringLiteral("setVolume:") + QString::number(level));
+    QMutexLocker lock(&mutex_);
+    volume = std::clamp(level, 0, 100);
+    return actionsSucceed;
+}
+
+int FakePlatform::getVolume() {
+    record(QStringLiteral("getVolume"));
+    return volume;
+}
+
+bool FakePlatform::setMuted(bool value) {
+    record(QStringLiteral("setMuted:") + (value ? QStringLiteral("true") : QStringLiteral("false")));
+    QMutexLocker lock(&mutex_);
+    muted = value;
+    return actionsSucceed;
+}
+
+bool FakePlatform::isMuted() {
+    record(QStringLiteral("isMuted"));
+    return muted;
+}
+
+bool FakePlatform::systemAction(const QString& name) {
+    record(QStringLiteral("systemAction:") + name);
+    if (name != QStringLiteral("sleep") && name != QStringLiteral("screensaver"))
+        return false;
+    return actionsSucceed;
+}
+
+QString FakePlatform::lanIP() {
+    return lan;
+}
+
+QString FakePlatform::computerName() {
+    return computer;
+}
+
+QString FakePlatform::hostName() {
+    return host;
+}
+
+} // namespace hb::actions

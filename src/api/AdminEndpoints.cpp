@@ -1,0 +1,10 @@
+#include "api/Endpoints.h"
+#include "api/Router.h"
+
+namespace hb::api {
+
+void registerAdminEndpoints(Router& router) {
+    (void)router;
+}
+
+} // namespace hb::api

@@ -1,0 +1,72 @@
+#pragma once
+#include "server/Request.h"
+#include "server/Responder.h"
+
+#include <QHash>
+#include <QJsonObject>
+#include <QString>
+#include <functional>
+
+namespace hb::store {
+class Store;
+}
+namespace hb::actions {
+struct Platform;
+}
+namespace hb::steps {
+class Planner;
+}
+
+namespace hb::api {
+
+/// What the endpoints reach beyond the request: the store, the desktop actions, the planner
+/// and a few hooks into the running agent (set by whoever assembles it).
+struct Context {
+    store::Store& store;
+    actions::Platform& platform;
+    steps::Planner* planner = nullptr;
+    std::function<void()> broadcastReload = [] {};
+    std::function<quint16()> listeningPort = [] { return quint16(0); };
+    std::function<void(bool)> setRelayEnabled;   ///< empty when the agent has no relay client
+    std::function<void()> openAdmin;             ///< posts showPanel to the UI thread; may be empty
+    std::function<QString()> relayBase;          ///< relay service base (HB_RELAY_URL or default)
+};
+
+enum class Gate { Open, Token, LocalOrToken };
+
+/// Dispatches a request by exact method and path, applies the endpoint's gate and runs it.
+class Router {
+public:
+    using Endpoint = std::function<void(const server::Request&, const server::Responder&)>;
+
+    explicit Router(Context& context);
+
+    /// Installs the endpoint for `path`; the gate comes from the routing table.
+    void handle(const QString& path, Endpoint endpoint);
+
+    void route(const server::Request& request, const server::Responder& responder) const;
+
+    /// A valid "x-hb-token".
+    bool tokenAuth(const server::Request& request) const;
+    /// A trusted local caller, or a valid token.
+    bool localOrAuth(const server::Request& request) const;
+    /// A loopback caller owned by this user whose headers show no foreign page or host.
+    bool isTrustedLocal(const server::Request& request) const;
+
+    Context& context() const { return context_; }
+
+private:
+    Context& context_;
+    QHash<QString, Endpoint> endpoints_;
+};
+
+/// Reads the body as a JSON object; the empty object when it is not one.
+QJsonObject bodyJSON(const server::Request& request);
+
+/// {"ok": false}
+QJsonObject notOk();
+
+/// Every endpoint group, registered on the router.
+void registerEndpoints(Router& router);
+
+} // namespace hb::api

@@ -1,0 +1,95 @@
+#pragma once
+#include <QDateTime>
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QSet>
+#include <QString>
+#include <functional>
+#include <mutex>
+#include <optional>
+
+namespace hb::store {
+
+enum class PairOutcome { Ok, Wrong, Locked };
+
+/// Outcome of one PIN pairing attempt; `token` is set only for Ok.
+struct PairResult {
+    PairOutcome outcome = PairOutcome::Wrong;
+    QString token;
+};
+
+inline constexpr int MAX_PAIR_FAILURES = 5;
+inline constexpr int kTokenBytes = 24;        // 48 hex characters
+inline constexpr int kCodeBytes = 8;          // 16 hex characters
+inline constexpr int kCodeLifetimeSeconds = 600;
+inline constexpr int kMaxOutstandingCodes = 64;
+
+/// The single owner of persistent state (PIN, tokens, relay identifier in state.json; the
+/// configuration document in config.json) and of the in-memory pairing state (failure
+/// counter, one-time codes). Every operation is atomic with respect to every other.
+class Store {
+public:
+    struct Options {
+        QString supportDir;                 ///< folder of state.json and config.json
+        QString resourceDir;                ///< folder holding the first "config.json"
+        std::function<QDateTime()> now;     ///< clock for code expiry (UTC); system clock when empty
+    };
+
+    explicit Store(Options options);
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+
+    /// The process-wide store, built on first use from the environment.
+    static Store& shared();
+
+    QString stateFile() const;
+    QString configFile() const;
+    /// True when state.json did not exist when the store was built.
+    bool isFirstRun() const;
+
+    // Pairing secrets
+    QString pinValue();
+    bool setPin(const QString& pin);
+    PairResult pair(const QString& pin);
+    bool isLocked();
+    bool tokenValid(const QString& token);
+    void removeToken(const QString& token);
+    QString mintCode();
+    std::optional<QString> consumeCode(const QString& code);
+    QString relayId();
+
+    // Configuration document
+    QJsonObject snapshotConfig();
+    void saveConfig(const QJsonObject& document);
+    QSet<QString> allowedApps();
+    bool relayEnabled();
+
+    // Flows
+    void addFlow(const QString& label, const QString& emoji, const QJsonArray& steps);
+    void removeFlow(const QString& label);
+
+    /// "pages" made an array and "settings" an object when they are not; nothing else changes.
+    static QJsonObject sanitize(QJsonObject document);
+    static QJsonObject defaultConfig();
+    static QJsonObject defaultSettings();
+
+private:
+    void loadStateLocked();
+    void saveStateLocked();
+    void loadConfigLocked();
+    void saveConfigLocked();
+    QDateTime nowLocked() const;
+
+    Options options_;
+    std::mutex mutex_;
+    QString pin_;
+    QSet<QString> tokens_;
+    int pairFailures_ = 0;
+    QHash<QString, QDateTime> codes_;
+    QJsonObject config_;
+    QString storedRelayId_;
+    bool isFirstRun_ = false;
+};
+
+} // namespace hb::store

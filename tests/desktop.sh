@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Runs a command inside a private, throw-away test desktop:
+#   Xvfb, a session D-Bus, a stand-in system bus and PulseAudio with a null sink,
+#   with HOME and the XDG folders in a temporary directory. Everything is torn down after.
+# Usage: tests/desktop.sh <command> [args...]
+set -uo pipefail
+
+W=$(mktemp -d /tmp/hb-desktop.XXXXXX)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+  [[ -n "${DBUS_SESSION_PID:-}" ]] && kill "$DBUS_SESSION_PID" 2>/dev/null
+  [[ -n "${DBUS_SYSTEM_PID:-}" ]] && kill "$DBUS_SYSTEM_PID" 2>/dev/null
+  sleep 0.2
+  rm -rf "$W"
+}
+trap cleanup EXIT INT TERM
+
+mkdir -p "$W/rt" "$W/home" "$W/config" "$W/data" "$W/cache"
+chmod 700 "$W/rt"
+export XDG_RUNTIME_DIR="$W/rt" HOME="$W/home" XDG_CONFIG_HOME="$W/config" XDG_DATA_HOME="$W/data" \
+       XDG_CACHE_HOME="$W/cache" HB_TEST_DESKTOP="$W"
+export XDG_DATA_DIRS="${XDG_DATA_DIRS:-/usr/local/share:/usr/share}"
+unset XDG_CURRENT_DESKTOP WAYLAND_DISPLAY BROWSER DESKTOP_SESSION SESSION_MANAGER
+export QT_QPA_PLATFORM=xcb NO_AT_BRIDGE=1 QTWEBENGINE_DISABLE_SANDBOX=1 \
+       QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --no-sandbox"
+
+# X server
+exec 3>"$W/display"
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp >"$W/xvfb.log" 2>&1 &
+pids+=($!)
+exec 3>&-
+for _ in $(seq 100); do [[ -s "$W/display" ]] && break; sleep 0.05; done
+export DISPLAY=":$(head -n1 "$W/display")"
+
+# Session bus, then a second bus standing in for the system bus (fake logind lives there).
+read -r DBUS_SESSION_BUS_ADDRESS DBUS_SESSION_PID < <(dbus-daemon --session --fork --print-address=1 --print-pid=1 | paste -sd' ')
+export DBUS_SESSION_BUS_ADDRESS
+DBUS_SYSTEM_PID=$(dbus-daemon --session --address="unix:path=$W/system_bus" --fork --print-pid=1)
+export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$W/system_bus"
+
+# Audio
+pulseaudio -n --daemonize=no --exit-idle-time=-1 --disable-shm=yes \
+  -L module-native-protocol-unix -L "module-null-sink sink_name=ci_null" -L module-always-sink \
+  >"$W/pulse.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
+
+"$@"
+status=$?
+exit $status
