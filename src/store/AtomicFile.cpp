@@ -1,5 +1,6 @@
 #include "store/AtomicFile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
@@ -10,6 +11,8 @@
 
 namespace hb::store {
 namespace {
+
+constexpr char kTemporarySuffix[] = ".tmp-";
 
 bool writeAll(int fd, const QByteArray& bytes) {
     const char* data = bytes.constData();
@@ -41,7 +44,7 @@ void syncFolder(const QByteArray& folder) {
 bool writeFileAtomically(const QString& path, const QByteArray& bytes, unsigned mode) {
     const QByteArray target = QFile::encodeName(path);
     const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
-    QByteArray temp = target + ".tmp-XXXXXX";
+    QByteArray temp = target + kTemporarySuffix + "XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0)
         return false;
@@ -56,6 +59,15 @@ bool writeFileAtomically(const QString& path, const QByteArray& bytes, unsigned 
     }
     syncFolder(folder);
     return true;
+}
+
+void removeStaleTemporaries(const QString& path) {
+    const QFileInfo info(path);
+    QDir folder = info.absoluteDir();
+    const QString pattern = info.fileName() + QLatin1String(kTemporarySuffix) + QStringLiteral("??????");
+    const QStringList stale = folder.entryList({pattern}, QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString& name : stale)
+        folder.remove(name);
 }
 
 std::optional<QByteArray> readWholeFile(const QString& path) {

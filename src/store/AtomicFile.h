@@ -10,6 +10,9 @@ namespace hb::store {
 /// written, flushed to disk and renamed over `path`. False (and `path` untouched) on failure.
 bool writeFileAtomically(const QString& path, const QByteArray& bytes, unsigned mode);
 
+/// Removes the temporary files that saves of `path` interrupted by a crash left behind.
+void removeStaleTemporaries(const QString& path);
+
 /// The whole file, or nothing when it cannot be read.
 std::optional<QByteArray> readWholeFile(const QString& path);
 

@@ -6,6 +6,7 @@
 #include "core/Random.h"
 #include "store/AtomicFile.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QUuid>
@@ -45,6 +46,8 @@ QSet<QString> tokensFrom(const QJsonValue& value) {
 Store::Store(Options options) : options_(std::move(options)) {
     isFirstRun_ = !QFileInfo::exists(stateFile());
     paths::makePrivateDir(options_.supportDir, kSupportDirMode);
+    removeStaleTemporaries(stateFile());
+    removeStaleTemporaries(configFile());
     loadStateLocked();
     loadConfigLocked();
 }
@@ -72,6 +75,8 @@ QDateTime Store::nowLocked() const {
 }
 
 void Store::loadStateLocked() {
+    // A state file left readable by others (a restored backup, an older save) is closed first.
+    QFile::setPermissions(stateFile(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     const std::optional<QByteArray> bytes = readWholeFile(stateFile());
     const std::optional<QJsonObject> state = bytes ? json::parseObject(*bytes) : std::nullopt;
     if (state) {

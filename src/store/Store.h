@@ -20,8 +20,8 @@ struct PairResult {
 };
 
 inline constexpr int MAX_PAIR_FAILURES = 5;
-inline constexpr int kTokenBytes = 24;        // 48 hex characters
-inline constexpr int kCodeBytes = 8;          // 16 hex characters
+inline constexpr int kTokenBytes = 24; // 48 hex characters
+inline constexpr int kCodeBytes = 8;   // 16 hex characters
 inline constexpr int kCodeLifetimeSeconds = 600;
 inline constexpr int kMaxOutstandingCodes = 64;
 
@@ -29,11 +29,11 @@ inline constexpr int kMaxOutstandingCodes = 64;
 /// configuration document in config.json) and of the in-memory pairing state (failure
 /// counter, one-time codes). Every operation is atomic with respect to every other.
 class Store {
-public:
+  public:
     struct Options {
-        QString supportDir;                 ///< folder of state.json and config.json
-        QString resourceDir;                ///< folder holding the first "config.json"
-        std::function<QDateTime()> now;     ///< clock for code expiry (UTC); system clock when empty
+        QString supportDir;             ///< folder of state.json and config.json
+        QString resourceDir;            ///< folder holding the first "config.json"
+        std::function<QDateTime()> now; ///< clock for code expiry (UTC); system clock when empty
     };
 
     explicit Store(Options options);
@@ -74,7 +74,7 @@ public:
     static QJsonObject defaultConfig();
     static QJsonObject defaultSettings();
 
-private:
+  private:
     void loadStateLocked();
     void saveStateLocked();
     void loadConfigLocked();

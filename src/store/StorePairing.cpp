@@ -9,7 +9,9 @@ namespace hb::store {
 namespace {
 
 bool isAcceptablePin(const QString& pin) {
-    static const QRegularExpression pattern(QStringLiteral("^[0-9]{4,8}$"));
+    // Anchored on the whole text: a bare "$" would also accept "1234\n".
+    static const QRegularExpression pattern(
+        QRegularExpression::anchoredPattern(QStringLiteral("[0-9]{4,8}")));
     return pattern.match(pin).hasMatch();
 }
 
