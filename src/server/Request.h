@@ -9,11 +9,11 @@ namespace hb::server {
 /// One parsed HTTP request. Built once by the reader and never changed.
 struct Request {
     QString method = QStringLiteral("GET");
-    QString path = QStringLiteral("/");      ///< percent-decoded path of the target
-    QHash<QString, QString> query;           ///< decoded query items that carry a value
-    QHash<QString, QString> headers;         ///< lower-cased, trimmed names and values
+    QString path = QStringLiteral("/"); ///< percent-decoded path of the target
+    QHash<QString, QString> query;      ///< decoded query items that carry a value
+    QHash<QString, QString> headers;    ///< lower-cased, trimmed names and values
     QByteArray body;
-    bool isLocal = false;                    ///< the peer is a loopback address
+    bool isLocal = false; ///< the peer is a loopback address
 
     // The socket's endpoints, for checks that need more than the address (peer ownership).
     QHostAddress peerAddress;

@@ -14,7 +14,7 @@ struct ResponderState;
 /// back to the connection's own I/O thread. The first answer wins; later ones are ignored.
 /// When the last copy goes away unanswered, the connection is closed.
 class Responder {
-public:
+  public:
     explicit Responder(std::shared_ptr<detail::ResponderState> state);
 
     /// A complete response with "Connection: close"; the connection closes once it is written.
@@ -28,7 +28,7 @@ public:
 
     bool answered() const;
 
-private:
+  private:
     std::shared_ptr<detail::ResponderState> d;
 };
 

@@ -1,1 +1,187 @@
-// placeholder
+#include "server/Server.h"
+
+#include "server/IoWorker.h"
+
+#include <QTcpServer>
+#include <QThread>
+#include <condition_variable>
+#include <vector>
+
+namespace hb::server {
+
+namespace {
+
+constexpr int kListenBacklog = 1024;
+constexpr int kMaxIoThreads = 2;
+
+/// Accepts connections and deals them out to the I/O threads.
+class Listener : public QTcpServer {
+  public:
+    explicit Listener(std::function<void(qintptr)> deal) : deal_(std::move(deal)) {}
+
+  protected:
+    void incomingConnection(qintptr descriptor) override { deal_(descriptor); }
+
+  private:
+    std::function<void(qintptr)> deal_;
+};
+
+} // namespace
+
+class ServerCore {
+  public:
+    ServerCore(Server& server, ServerOptions options) : server_(server), shared_(std::move(options)) {
+        int threads = shared_.options.ioThreads;
+        if (threads <= 0)
+            threads = std::clamp(QThread::idealThreadCount(), 1, kMaxIoThreads);
+        shared_.pool.setMaxThreadCount(std::max(1, shared_.options.workerThreads));
+        const int capacity = std::max(1, shared_.options.limits.maxConnections / threads);
+        for (int i = 0; i < threads; ++i) {
+            auto thread = std::make_unique<QThread>();
+            thread->setObjectName(QStringLiteral("hb-io-%1").arg(i));
+            auto* worker = new IoWorker(shared_, capacity);
+            worker->moveToThread(thread.get());
+            QObject::connect(thread.get(), &QThread::finished, worker, &QObject::deleteLater);
+            workers_.push_back(worker);
+            threads_.push_back(std::move(thread));
+        }
+    }
+
+    ~ServerCore() { stop(); }
+
+    void start() {
+        for (auto& thread : threads_)
+            thread->start();
+        listener_ = new Listener([this](qintptr descriptor) { deal(descriptor); });
+        listener_->moveToThread(threads_.front().get());
+        QObject::connect(threads_.front().get(), &QThread::finished, listener_, &QObject::deleteLater);
+        QMetaObject::invokeMethod(
+            listener_, [this] { bindWithRetry(0); }, Qt::QueuedConnection);
+    }
+
+    void stop() {
+        if (stopped_)
+            return;
+        stopped_ = true;
+        {
+            std::lock_guard lock(shared_.liveness->mutex);
+            shared_.liveness->alive = false;
+        }
+        for (size_t i = 0; i < workers_.size(); ++i) {
+            if (!threads_[i]->isRunning())
+                continue;
+            QMetaObject::invokeMethod(
+                workers_[i],
+                [this, i] {
+                    if (i == 0 && listener_)
+                        listener_->close();
+                    workers_[i]->closeAll();
+                },
+                Qt::BlockingQueuedConnection);
+        }
+        for (auto& thread : threads_) {
+            thread->quit();
+            thread->wait();
+        }
+        shared_.pool.waitForDone(5000);
+    }
+
+    void bindWithRetry(int attempt) {
+        listener_->setListenBacklogSize(kListenBacklog);
+        if (listener_->listen(QHostAddress::Any, shared_.options.port)) {
+            {
+                std::lock_guard lock(listenMutex_);
+                listeningPort_ = listener_->serverPort();
+            }
+            listenCv_.notify_all();
+            Q_EMIT server_.listening(listener_->serverPort());
+            return;
+        }
+        if (attempt + 1 < shared_.options.bindAttempts)
+            QTimer::singleShot(shared_.options.bindInterval, listener_,
+                               [this, attempt] { bindWithRetry(attempt + 1); });
+    }
+
+    void deal(qintptr descriptor) {
+        IoWorker* worker = workers_[next_++ % workers_.size()];
+        QMetaObject::invokeMethod(
+            worker, [worker, descriptor] { worker->adopt(descriptor); }, Qt::QueuedConnection);
+    }
+
+    void broadcast(const QByteArray& message) {
+        const QByteArray chunk = sseChunk(message); // framed once for every stream
+        std::lock_guard lock(shared_.liveness->mutex);
+        if (!shared_.liveness->alive)
+            return;
+        for (IoWorker* worker : workers_)
+            QMetaObject::invokeMethod(
+                worker, [worker, chunk] { worker->broadcast(chunk); }, Qt::QueuedConnection);
+    }
+
+    quint16 listeningPort() {
+        std::lock_guard lock(listenMutex_);
+        return listeningPort_;
+    }
+
+    bool waitUntilListening(std::chrono::milliseconds timeout) {
+        std::unique_lock lock(listenMutex_);
+        return listenCv_.wait_for(lock, timeout, [this] { return listeningPort_ != 0; });
+    }
+
+    ServerShared& shared() { return shared_; }
+
+  private:
+    Server& server_;
+    ServerShared shared_;
+    std::vector<std::unique_ptr<QThread>> threads_;
+    std::vector<IoWorker*> workers_;
+    Listener* listener_ = nullptr;
+    size_t next_ = 0;
+    bool stopped_ = false;
+    std::mutex listenMutex_;
+    std::condition_variable listenCv_;
+    quint16 listeningPort_ = 0;
+};
+
+Server::Server(ServerOptions options, QObject* parent)
+    : QObject(parent), core_(std::make_unique<ServerCore>(*this, std::move(options))) {}
+
+Server::~Server() = default;
+
+void Server::start() {
+    core_->start();
+}
+
+void Server::stop() {
+    core_->stop();
+}
+
+quint16 Server::port() const {
+    return core_->shared().options.port;
+}
+
+quint16 Server::listeningPort() const {
+    return core_->listeningPort();
+}
+
+bool Server::waitUntilListening(std::chrono::milliseconds timeout) {
+    return core_->waitUntilListening(timeout);
+}
+
+void Server::broadcast(const QByteArray& message) {
+    core_->broadcast(message);
+}
+
+void Server::broadcastReload() {
+    core_->broadcast(kReloadEvent);
+}
+
+int Server::openConnections() const {
+    return core_->shared().connections.load();
+}
+
+int Server::openEventStreams() const {
+    return core_->shared().streams.load();
+}
+
+} // namespace hb::server

@@ -22,17 +22,17 @@ struct Limits {
     std::chrono::milliseconds writeTimeout{10'000};
     int maxConnections = 4096;
     int maxEventStreams = 64;
-    qsizetype maxStreamBacklog = 64 * 1024;  ///< unsent bytes after which a stream counts as stuck
+    qsizetype maxStreamBacklog = 64 * 1024; ///< unsent bytes after which a stream counts as stuck
 };
 
 struct ServerOptions {
     quint16 port = 8788;
-    QString publicDir;                 ///< folder served for GET requests no route claims
+    QString publicDir; ///< folder served for GET requests no route claims
     Handler handler;
     Limits limits;
     int bindAttempts = 21;
     std::chrono::milliseconds bindInterval{500};
-    int ioThreads = 0;                 ///< 0: one per core, at most 2
+    int ioThreads = 0; ///< 0: one per core, at most 2
     int workerThreads = 64;
     std::chrono::milliseconds keepAliveInterval{25'000};
 };
@@ -43,7 +43,7 @@ class ServerCore;
 /// Socket I/O runs on the server's own threads; handlers run on a worker pool.
 class Server : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit Server(ServerOptions options, QObject* parent = nullptr);
     ~Server() override;
 
@@ -68,10 +68,10 @@ public:
     int openConnections() const;
     int openEventStreams() const;
 
-Q_SIGNALS:
+  Q_SIGNALS:
     void listening(quint16 port);
 
-private:
+  private:
     std::unique_ptr<ServerCore> core_;
 };
 

@@ -183,16 +183,18 @@ RawResponse rawRequest(quint16 port, const QByteArray& bytes, std::chrono::milli
     return response;
 }
 
-RawResponse httpRequest(quint16 port, const QByteArray& method, const QByteArray& target, const QByteArray& body,
-                        const QHash<QByteArray, QByteArray>& headers, const QHostAddress& from) {
+RawResponse httpRequest(quint16 port, const QByteArray& method, const QByteArray& target,
+                        const QByteArray& body, const QHash<QByteArray, QByteArray>& headers,
+                        const QHostAddress& from) {
     QByteArray bytes = method + ' ' + target + " HTTP/1.1\r\n";
     if (!headers.contains("Host"))
         bytes += "Host: 127.0.0.1:" + QByteArray::number(port) + "\r\n";
     for (auto it = headers.cbegin(); it != headers.cend(); ++it)
         bytes += it.key() + ": " + it.value() + "\r\n";
     bytes += "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
-    const QHostAddress to = from.protocol() == QAbstractSocket::IPv6Protocol ? QHostAddress::LocalHostIPv6
-                                                                            : QHostAddress(QHostAddress::LocalHost);
+    const QHostAddress to = from.protocol() == QAbstractSocket::IPv6Protocol
+                                ? QHostAddress::LocalHostIPv6
+                                : QHostAddress(QHostAddress::LocalHost);
     return rawRequest(port, bytes, std::chrono::seconds(10), to, from);
 }
 

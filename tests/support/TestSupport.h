@@ -17,13 +17,13 @@ bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeou
 
 /// A response read off a raw socket.
 struct RawResponse {
-    bool ok = false;            ///< a status line arrived
+    bool ok = false; ///< a status line arrived
     int status = 0;
-    QByteArray head;            ///< status line and headers
+    QByteArray head;                 ///< status line and headers
     QHash<QString, QString> headers; ///< lower-cased names
     QByteArray body;
-    QByteArray raw;             ///< everything received until close or timeout
-    bool closed = false;        ///< the server closed the connection
+    QByteArray raw;      ///< everything received until close or timeout
+    bool closed = false; ///< the server closed the connection
     QJsonObject json() const;
 };
 
@@ -41,7 +41,7 @@ RawResponse httpRequest(quint16 port, const QByteArray& method, const QByteArray
 
 /// A blocking TCP client that can send in pieces and read with a deadline.
 class RawClient {
-public:
+  public:
     RawClient(quint16 port, const QHostAddress& to = QHostAddress::LocalHost,
               const QHostAddress& from = QHostAddress());
     ~RawClient();
@@ -53,7 +53,7 @@ public:
     bool waitClosed(std::chrono::milliseconds timeout);
     int fd() const { return fd_; }
 
-private:
+  private:
     int fd_ = -1;
 };
 

@@ -1,0 +1,182 @@
+#include "server/Connection.h"
+
+#include "server/IoWorker.h"
+#include "server/ResponderState.h"
+#include "server/Response.h"
+
+#include <QDateTime>
+#include <QJsonDocument>
+
+namespace hb::server {
+namespace {
+
+constexpr qsizetype kReadChunk = 256 * 1024;
+
+QByteArray plainAnswer(int status, QByteArrayView text) {
+    return responseBytes(status, "text/plain", text);
+}
+
+} // namespace
+
+void ConnectionHandle::post(std::function<void(Connection*)> work) {
+    std::lock_guard lock(liveness->mutex);
+    if (!liveness->alive)
+        return;
+    QMetaObject::invokeMethod(
+        worker,
+        [self = shared_from_this(), work = std::move(work)] {
+            if (self->connection)
+                work(self->connection);
+        },
+        Qt::QueuedConnection);
+}
+
+Connection::Connection(IoWorker& worker, QTcpSocket* socket)
+    : QObject(&worker), worker_(worker), socket_(socket), timer_(new QTimer(this)),
+      reader_(worker.shared().options.limits.maxHeaderBytes, worker.shared().options.limits.maxBodyBytes),
+      handle_(std::make_shared<ConnectionHandle>()) {
+    socket_->setParent(this);
+    handle_->liveness = worker.shared().liveness;
+    handle_->worker = &worker;
+    handle_->connection = this;
+    timer_->setSingleShot(true);
+}
+
+Connection::~Connection() {
+    handle_->connection = nullptr;
+}
+
+void Connection::start() {
+    lastActivity_ = QDateTime::currentMSecsSinceEpoch();
+    socket_->setReadBufferSize(kReadChunk);
+    connect(socket_, &QTcpSocket::readyRead, this, &Connection::onReadyRead);
+    connect(socket_, &QTcpSocket::disconnected, this, &Connection::finish);
+    connect(socket_, &QTcpSocket::errorOccurred, this, [this] {
+        if (phase_ != Phase::Writing)
+            finish();
+    });
+    connect(timer_, &QTimer::timeout, this, &Connection::onTimeout);
+    timer_->start(worker_.shared().options.limits.headerTimeout);
+    if (socket_->bytesAvailable() > 0)
+        onReadyRead();
+}
+
+void Connection::onReadyRead() {
+    if (phase_ != Phase::Reading)
+        return;
+    while (phase_ == Phase::Reading && socket_->bytesAvailable() > 0) {
+        const QByteArray chunk = socket_->read(kReadChunk);
+        if (chunk.isEmpty())
+            break;
+        const bool hadHeader = reader_.headerComplete();
+        const auto state = reader_.feed(chunk);
+        lastActivity_ = QDateTime::currentMSecsSinceEpoch();
+        handleReaderState(state, hadHeader);
+    }
+}
+
+void Connection::handleReaderState(RequestReader::State state, bool hadHeader) {
+    const Limits& limits = worker_.shared().options.limits;
+    switch (state) {
+    case RequestReader::State::Incomplete:
+        // The header deadline runs from accept; once the header is in, the body may idle.
+        if (reader_.headerComplete() || hadHeader)
+            timer_->start(limits.bodyIdleTimeout);
+        return;
+    case RequestReader::State::HeaderTooLarge:
+        writeAndClose(plainAnswer(431, "request header too large"));
+        return;
+    case RequestReader::State::BodyTooLarge:
+        writeAndClose(plainAnswer(413, "request body too large"));
+        return;
+    case RequestReader::State::BadLength:
+        writeAndClose(plainAnswer(400, "bad content length"));
+        return;
+    case RequestReader::State::Complete:
+        dispatch();
+        return;
+    }
+}
+
+void Connection::dispatch() {
+    phase_ = Phase::Routing;
+    timer_->stop();
+    // Nothing more is read: the kernel buffer fills and the peer is flow-controlled.
+    socket_->setReadBufferSize(1);
+    disconnect(socket_, &QTcpSocket::readyRead, this, &Connection::onReadyRead);
+
+    Request request = reader_.request();
+    request.peerAddress = socket_->peerAddress();
+    request.peerPort = socket_->peerPort();
+    request.localAddress = socket_->localAddress();
+    request.localPort = socket_->localPort();
+    request.isLocal = isLoopbackPeer(request.peerAddress);
+
+    ServerShared& shared = worker_.shared();
+    auto state = std::make_shared<detail::ResponderState>(handle_, &shared);
+    Responder responder(std::move(state));
+    shared.pool.start([&shared, request = std::move(request), responder]() mutable {
+        if (shared.options.handler)
+            shared.options.handler(request, std::move(responder));
+        else
+            responder.json(QJsonObject{{QStringLiteral("ok"), false}}, 404);
+    });
+}
+
+void Connection::writeAndClose(const QByteArray& bytes) {
+    if (phase_ == Phase::Closed || phase_ == Phase::Writing)
+        return;
+    phase_ = Phase::Writing;
+    socket_->write(bytes);
+    timer_->start(worker_.shared().options.limits.writeTimeout);
+    socket_->disconnectFromHost(); // flushes, then closes
+    if (socket_->state() == QAbstractSocket::UnconnectedState)
+        finish();
+}
+
+void Connection::becomeStream() {
+    if (phase_ != Phase::Routing)
+        return;
+    if (!worker_.registerStream(this)) {
+        writeAndClose(plainAnswer(503, "too many event streams"));
+        return;
+    }
+    phase_ = Phase::Stream;
+    timer_->stop();
+    socket_->write(eventStreamHead() + sseChunk(kGreetingEvent));
+}
+
+void Connection::sendChunk(const QByteArray& chunk) {
+    if (phase_ != Phase::Stream)
+        return;
+    if (socket_->bytesToWrite() > worker_.shared().options.limits.maxStreamBacklog) {
+        abort(); // the peer stopped reading
+        return;
+    }
+    socket_->write(chunk);
+}
+
+void Connection::abort() {
+    if (phase_ == Phase::Closed)
+        return;
+    socket_->abort();
+    finish();
+}
+
+void Connection::onTimeout() {
+    abort();
+}
+
+void Connection::finish() {
+    if (phase_ == Phase::Closed)
+        return;
+    phase_ = Phase::Closed;
+    timer_->stop();
+    handle_->connection = nullptr;
+    worker_.forget(this);
+    if (socket_->state() != QAbstractSocket::UnconnectedState)
+        socket_->abort();
+    deleteLater();
+}
+
+} // namespace hb::server

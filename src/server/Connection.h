@@ -1,0 +1,69 @@
+#pragma once
+// Internal to the server: one accepted TCP connection on its I/O thread.
+#include "server/RequestReader.h"
+#include "server/Server.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <memory>
+#include <mutex>
+
+namespace hb::server {
+
+class IoWorker;
+class Connection;
+
+/// Lets other threads post work to the I/O thread of a connection for as long as the
+/// server runs. `connection` is read and written only on that I/O thread.
+struct Liveness;
+
+struct ConnectionHandle : std::enable_shared_from_this<ConnectionHandle> {
+    std::shared_ptr<Liveness> liveness;
+    IoWorker* worker = nullptr;
+    Connection* connection = nullptr;
+
+    /// Runs `work` on the connection's I/O thread; dropped once the server has stopped.
+    void post(std::function<void(Connection*)> work);
+};
+
+class Connection : public QObject {
+    Q_OBJECT
+  public:
+    enum class Phase { Reading, Routing, Writing, Stream, Closed };
+
+    Connection(IoWorker& worker, QTcpSocket* socket);
+    ~Connection() override;
+
+    void start();
+    /// Writes a complete answer and closes once it has been written.
+    void writeAndClose(const QByteArray& bytes);
+    /// Turns the connection into an event stream, or answers 503 beyond the cap.
+    void becomeStream();
+    /// Sends one framed event; a stream whose peer stopped reading is dropped.
+    void sendChunk(const QByteArray& chunk);
+    /// Closes at once, dropping anything unsent.
+    void abort();
+
+    Phase phase() const { return phase_; }
+    qint64 lastActivity() const { return lastActivity_; }
+    std::shared_ptr<ConnectionHandle> handle() const { return handle_; }
+
+  private:
+    void onReadyRead();
+    void onTimeout();
+    void handleReaderState(RequestReader::State state, bool progressed);
+    void dispatch();
+    void finish();
+
+    IoWorker& worker_;
+    QTcpSocket* socket_;
+    QTimer* timer_;
+    RequestReader reader_;
+    Phase phase_ = Phase::Reading;
+    qint64 lastActivity_ = 0;
+    std::shared_ptr<ConnectionHandle> handle_;
+};
+
+} // namespace hb::server

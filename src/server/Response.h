@@ -1,0 +1,16 @@
+#pragma once
+#include <QByteArray>
+#include <QByteArrayView>
+
+namespace hb::server {
+
+/// "OK" for 200, "No Content" for 204, "ERR" for everything else.
+QByteArrayView reasonPhrase(int status);
+
+/// Status line, Content-Type, Content-Length, "Connection: close", blank line, body.
+QByteArray responseBytes(int status, QByteArrayView contentType, QByteArrayView body);
+
+/// The head that turns a connection into an event stream (129 bytes).
+QByteArray eventStreamHead();
+
+} // namespace hb::server

@@ -1,0 +1,67 @@
+#pragma once
+// A real agent core for endpoint tests: Server + Router + Store (temporary support folder) +
+// FakePlatform (+ Planner), listening on a kernel-chosen loopback port.
+#include "actions/platform/fake/FakePlatform.h"
+#include "api/Router.h"
+#include "server/Server.h"
+#include "steps/Planner.h"
+#include "store/Store.h"
+#include "support/TestSupport.h"
+
+#include <QTemporaryDir>
+#include <atomic>
+#include <memory>
+
+namespace hb::test {
+
+class ApiHarness {
+  public:
+    struct Options {
+        QString resourceDir = QStringLiteral(HB_RESOURCES_DIR);
+        /// Messages API base for the planner; empty: ANTHROPIC_BASE_URL or the default.
+        QString plannerBaseUrl;
+        std::chrono::milliseconds plannerTimeout = std::chrono::seconds(30);
+        /// Clock for one-time codes; the system clock when empty.
+        std::function<QDateTime()> now;
+        /// Called before the server starts, to adjust hooks (relay switch, open-admin, ...).
+        std::function<void(api::Context&)> customize;
+    };
+
+    ApiHarness();
+    explicit ApiHarness(Options options);
+    ~ApiHarness();
+
+    quint16 port() const { return server_->listeningPort(); }
+    store::Store& store() { return *store_; }
+    actions::FakePlatform& fake() { return fake_; }
+    api::Context& context() { return *context_; }
+    api::Router& router() { return *router_; }
+    server::Server& server() { return *server_; }
+    QString supportDir() const { return supportDir_.path(); }
+    /// Number of reload broadcasts so far.
+    int reloads() const { return reloads_.load(); }
+
+    /// Pairs with the current PIN through the HTTP API and returns the token.
+    QString pairToken();
+
+    /// One request over a real socket (from 127.0.0.1 unless `from` says otherwise).
+    RawResponse request(const QByteArray& method, const QByteArray& target, const QByteArray& body = {},
+                        const QString& token = {}, QHash<QByteArray, QByteArray> headers = {},
+                        const QHostAddress& from = QHostAddress());
+    /// The same from 127.0.0.2: a caller that is not local.
+    RawResponse remote(const QByteArray& method, const QByteArray& target, const QByteArray& body = {},
+                       const QString& token = {});
+
+  private:
+    QTemporaryDir supportDir_;
+    actions::FakePlatform fake_;
+    actions::Platform platform_;
+    std::unique_ptr<store::Store> store_;
+    std::unique_ptr<steps::Planner> planner_;
+    std::unique_ptr<api::Context> context_;
+    std::unique_ptr<api::Router> router_;
+    std::unique_ptr<server::Server> server_;
+    std::atomic<int> reloads_{0};
+};
+
+} // namespace hb::test
