@@ -2,7 +2,7 @@
 import { get, session } from './api.js';
 import { createAsk } from './ask.js';
 import { createControls } from './controls.js';
-import { $, toast } from './dom.js';
+import { $, confirmDialog, toast } from './dom.js';
 import { watchEvents } from './events.js';
 import { createHome } from './home.js';
 import { createPairing } from './pair.js';
@@ -14,17 +14,7 @@ let shownConfig = '';
 
 function notify(message, kind) { toast($('#toasts'), message, kind); }
 
-function confirm(title, text, action) {
-  const dialog = $('#confirm');
-  $('#confirm-title').textContent = title;
-  $('#confirm-text').textContent = text;
-  $('#confirm-ok').textContent = action;
-  dialog.returnValue = '';
-  dialog.showModal();
-  return new Promise((resolve) => {
-    dialog.addEventListener('close', () => resolve(dialog.returnValue === 'ok'), { once: true });
-  });
-}
+const confirm = confirmDialog;
 
 const home = createHome({ notify, confirm });
 const controls = createControls({ notify, confirm, onUnpair: () => showPairing('') });

@@ -41,3 +41,19 @@ export function toast(region, message, kind = 'info', ms = 3200) {
 export function str(value, fallback = '') {
   return typeof value === 'string' ? value : fallback;
 }
+
+/** Asks a yes/no question in a modal sheet; resolves true when confirmed. */
+export function confirmDialog(title, text, action) {
+  const dialog = h('dialog', { class: 'sheet', 'aria-labelledby': 'confirm-title' },
+    h('form', { method: 'dialog' },
+      h('h2', { id: 'confirm-title', class: 'sheet-title', text: title }),
+      h('p', { class: 'sheet-text', text }),
+      h('div', { class: 'btn-row' },
+        h('button', { class: 'btn btn-quiet', value: 'cancel' }, 'Cancel'),
+        h('button', { class: 'btn btn-danger', value: 'ok', id: 'confirm-ok' }, action))));
+  document.body.append(dialog);
+  dialog.showModal();
+  return new Promise((resolve) => {
+    dialog.addEventListener('close', () => { dialog.remove(); resolve(dialog.returnValue === 'ok'); }, { once: true });
+  });
+}
