@@ -1,0 +1,19 @@
+#pragma once
+// Something that can put synthetic key presses into the user's session.
+#include "KeyboardKeys.h"
+
+#include <vector>
+
+namespace hb::actions {
+
+class InputInjector {
+  public:
+    virtual ~InputInjector() = default;
+    /// Presses the modifiers, then the key; releases them in reverse order. True when sent.
+    virtual bool sendChord(const Chord& chord) = 0;
+    /// Types each keysym in order into the focused window. False when this injector cannot
+    /// type arbitrary characters or sending failed.
+    virtual bool typeKeysyms(const std::vector<Keysym>& keysyms) = 0;
+};
+
+} // namespace hb::actions
