@@ -93,10 +93,9 @@ void UpdateChecker::finish(QNetworkReply* reply, const Completion& completion) {
     // Transport failures, time-outs and oversized bodies (both aborted) give no update.
     const QNetworkReply::NetworkError error = reply->error();
     const bool complete = error == QNetworkReply::NoError || error >= QNetworkReply::ContentAccessDenied;
-    const QByteArray body = reply->bytesAvailable() <= kMaxManifestBytes ? reply->readAll() : QByteArray();
     std::optional<UpdateInfo> answer;
-    if (complete && !body.isEmpty())
-        answer = parseManifest(body, currentVersion());
+    if (complete && reply->bytesAvailable() <= kMaxManifestBytes)
+        answer = parseManifest(reply->readAll(), currentVersion());
     // Always later than the call, on this object's thread, also when the reply failed at once.
     QMetaObject::invokeMethod(
         this, [completion, answer] { completion(answer); }, Qt::QueuedConnection);
