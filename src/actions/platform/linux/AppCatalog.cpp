@@ -1,0 +1,146 @@
+#include "actions/platform/linux/AppCatalog.h"
+
+#include <QDir>
+#include <QSet>
+#include <algorithm>
+#include <gio/gdesktopappinfo.h>
+#include <gio/gio.h>
+#include <vector>
+
+namespace hb::actions::apps {
+
+namespace {
+
+struct Entry {
+    GAppInfo* info;
+    QString name;
+    int folderRank;
+    QString id;
+};
+
+/// Index of the data folder holding `file` (lower is stronger); unknown folders come last.
+int folderRank(const QStringList& dataDirs, const QString& file) {
+    for (int index = 0; index < dataDirs.size(); ++index) {
+        if (file.startsWith(dataDirs[index] + QStringLiteral("/applications/")))
+            return index;
+    }
+    return int(dataDirs.size());
+}
+
+/// The shown entries, strongest first, owned until destruction. GIO hands its list over in
+/// hash-table order, so the precedence is made explicit here.
+class ShownEntries {
+  public:
+    ShownEntries() : all_(g_app_info_get_all()) {
+        const QStringList dataDirs = xdgDataDirs();
+        for (GList* item = all_; item != nullptr; item = item->next) {
+            auto* info = G_APP_INFO(item->data);
+            if (!g_app_info_should_show(info))
+                continue;
+            const char* file = G_IS_DESKTOP_APP_INFO(info)
+                                   ? g_desktop_app_info_get_filename(G_DESKTOP_APP_INFO(info))
+                                   : nullptr;
+            entries_.push_back(Entry{info, QString::fromUtf8(g_app_info_get_name(info)),
+                                     folderRank(dataDirs, QString::fromUtf8(file)),
+                                     QString::fromUtf8(g_app_info_get_id(info))});
+        }
+        std::stable_sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) {
+            return a.folderRank != b.folderRank ? a.folderRank < b.folderRank : a.id < b.id;
+        });
+    }
+    ~ShownEntries() { g_list_free_full(all_, g_object_unref); }
+    ShownEntries(const ShownEntries&) = delete;
+    ShownEntries& operator=(const ShownEntries&) = delete;
+
+    const std::vector<Entry>& entries() const { return entries_; }
+
+    /// The strongest shown entry called `name`, or nullptr.
+    GAppInfo* find(const QString& name) const {
+        if (name.isEmpty())
+            return nullptr;
+        const auto found = std::find_if(entries_.begin(), entries_.end(),
+                                        [&](const Entry& entry) { return entry.name == name; });
+        return found != entries_.end() ? found->info : nullptr;
+    }
+
+  private:
+    GList* all_;
+    std::vector<Entry> entries_;
+};
+
+std::optional<IconSource> describeIcon(GIcon* icon) {
+    IconSource source;
+    if (G_IS_THEMED_ICON(icon)) {
+        for (const gchar* const* name = g_themed_icon_get_names(G_THEMED_ICON(icon)); name && *name; ++name)
+            source.themeNames.append(QString::fromUtf8(*name));
+    } else if (G_IS_FILE_ICON(icon)) {
+        gchar* path = g_file_get_path(g_file_icon_get_file(G_FILE_ICON(icon)));
+        source.filePath = QString::fromUtf8(path);
+        g_free(path);
+    }
+    if (source.themeNames.isEmpty() && source.filePath.isEmpty())
+        return std::nullopt;
+    return source;
+}
+
+} // namespace
+
+QStringList xdgDataDirs() {
+    QString home = qEnvironmentVariable("XDG_DATA_HOME");
+    if (home.isEmpty())
+        home = QDir::homePath() + QStringLiteral("/.local/share");
+    QStringList dirs{QDir::cleanPath(home)};
+    QString system = qEnvironmentVariable("XDG_DATA_DIRS");
+    if (system.isEmpty())
+        system = QStringLiteral("/usr/local/share:/usr/share");
+    for (const QString& dir : system.split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
+        const QString clean = QDir::cleanPath(dir);
+        if (!dirs.contains(clean))
+            dirs.append(clean);
+    }
+    return dirs;
+}
+
+std::mutex& gioMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+QStringList catalogueNames() {
+    const std::lock_guard lock(gioMutex());
+    const ShownEntries shown;
+    QSet<QString> seen;
+    QStringList names;
+    for (const Entry& entry : shown.entries()) {
+        if (!entry.name.isEmpty() && !seen.contains(entry.name)) {
+            seen.insert(entry.name);
+            names.append(entry.name);
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool launchByName(const QString& name) {
+    const std::lock_guard lock(gioMutex());
+    const ShownEntries shown;
+    GAppInfo* info = shown.find(name);
+    if (info == nullptr)
+        return false;
+    GError* error = nullptr;
+    const bool launched = g_app_info_launch(info, nullptr, nullptr, &error);
+    g_clear_error(&error);
+    return launched;
+}
+
+std::optional<IconSource> iconSourceFor(const QString& name) {
+    const std::lock_guard lock(gioMutex());
+    const ShownEntries shown;
+    GAppInfo* info = shown.find(name);
+    GIcon* icon = info != nullptr ? g_app_info_get_icon(info) : nullptr;
+    if (icon == nullptr)
+        return std::nullopt;
+    return describeIcon(icon);
+}
+
+} // namespace hb::actions::apps
