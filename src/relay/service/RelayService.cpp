@@ -1,0 +1,223 @@
+#include "relay/service/RelayService.h"
+
+#include "core/Json.h"
+#include "relay/service/IncomingConnection.h"
+#include "relay/service/Listener.h"
+#include "relay/service/PhoneExchange.h"
+
+#include <QStringDecoder>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QUrlQuery>
+#include <QWebSocket>
+
+namespace hb::relay::service {
+namespace {
+
+constexpr int kListenBacklog = 1024;
+constexpr QByteArrayView kAgentPath = "/mac/ws";
+
+bool isUtf8(const QByteArray& bytes) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder.decode(bytes);
+    return !decoder.hasError();
+}
+
+QString relayIdOf(const QUrl& url) {
+    return QUrlQuery(url).queryItemValue(QStringLiteral("id"), QUrl::FullyDecoded);
+}
+
+} // namespace
+
+RelayService::RelayService(ServiceOptions options, QObject* parent)
+    : QObject(parent), options_(std::move(options)),
+      webSockets_(QStringLiteral("harbly-relay"), QWebSocketServer::NonSecureMode) {
+    connect(&webSockets_, &QWebSocketServer::newConnection, this, [this] {
+        while (QWebSocket* socket = webSockets_.nextPendingConnection())
+            onAgentSocket(socket);
+    });
+}
+
+RelayService::~RelayService() {
+    // Agent sockets are the WebSocket server's children; keep their signals from reaching a dying service.
+    for (const Agent& agent : std::as_const(agents_)) {
+        if (agent.socket)
+            agent.socket->disconnect(this);
+    }
+}
+
+bool RelayService::start(QString* error) {
+    QString ignored;
+    QString& message = error ? *error : ignored;
+    auto* listener = new Listener(this);
+    if (!options_.certPath.isEmpty()) {
+        if (!listener->loadTls(options_.certPath, options_.keyPath, &message))
+            return false;
+        tls_ = true;
+    }
+    listener->setListenBacklogSize(kListenBacklog);
+    if (!listener->listen(options_.address, options_.port)) {
+        message = listener->errorString();
+        delete listener;
+        return false;
+    }
+    listener_ = listener;
+    connect(listener_, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket* socket = listener_->nextPendingConnection())
+            accept(socket);
+    });
+    return true;
+}
+
+quint16 RelayService::port() const {
+    return listener_ ? listener_->serverPort() : 0;
+}
+
+int RelayService::inFlight(const QString& relayId) const {
+    const auto it = agents_.constFind(relayId);
+    return it == agents_.cend() ? 0 : int(it->pending.size());
+}
+
+void RelayService::accept(QTcpSocket* socket) {
+    if (openConnections_ >= options_.maxConnections) {
+        socket->abort();
+        socket->deleteLater();
+        return;
+    }
+    ++openConnections_;
+    connect(socket, &QObject::destroyed, this, [this] { --openConnections_; });
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    auto* incoming = new IncomingConnection(socket, options_);
+    connect(incoming, &IncomingConnection::upgradeRequested, this, &RelayService::onUpgrade);
+    connect(incoming, &IncomingConnection::requestReady, this, &RelayService::onPhoneRequest);
+}
+
+void RelayService::answer(QTcpSocket* socket, const QByteArray& response) {
+    IncomingConnection::answer(socket, response, options_.writeTimeout);
+}
+
+void RelayService::answerStatus(QTcpSocket* socket, int status) {
+    answer(socket, httpResponse(status, "text/plain; charset=utf-8", reasonPhrase(status)));
+}
+
+// Agents
+
+void RelayService::onUpgrade(QTcpSocket* socket, const HttpHead& head) {
+    const QUrl url(QString::fromLatin1(head.target), QUrl::StrictMode);
+    if (url.path().toLatin1() != kAgentPath)
+        return answerStatus(socket, 404);
+    const QString relayId = relayIdOf(url);
+    if (!isValidRelayId(relayId))
+        return answerStatus(socket, 400);
+    if (!agents_.contains(relayId) && agentCount() >= options_.maxAgents)
+        return answerStatus(socket, 503);
+    // The WebSocket server owns it from here; the socket's own close still ends in deleteLater.
+    disconnect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    webSockets_.handleConnection(socket);
+}
+
+void RelayService::onAgentSocket(QWebSocket* socket) {
+    const QString relayId = relayIdOf(socket->requestUrl());
+    if (!isValidRelayId(relayId) || (!agents_.contains(relayId) && agentCount() >= options_.maxAgents)) {
+        socket->abort();
+        socket->deleteLater();
+        return;
+    }
+    socket->setMaxAllowedIncomingMessageSize(quint64(options_.maxMessageBytes));
+    socket->setMaxAllowedIncomingFrameSize(quint64(options_.maxMessageBytes));
+    Agent& agent = agents_[relayId];
+    if (QWebSocket* old = agent.socket) {
+        // One agent per identifier: the newcomer replaces the old link; requests in flight stay.
+        old->disconnect(this);
+        old->close(QWebSocketProtocol::CloseCodeNormal, QStringLiteral("replaced"));
+        old->deleteLater();
+    }
+    agent.socket = socket;
+    connect(socket, &QWebSocket::textMessageReceived, this,
+            [this, socket, relayId](const QString& text) { onAgentMessage(socket, relayId, text); });
+    connect(socket, &QWebSocket::disconnected, this,
+            [this, socket, relayId] { onAgentGone(socket, relayId); });
+    Q_EMIT agentConnected(relayId);
+}
+
+void RelayService::onAgentMessage(QWebSocket* socket, const QString& relayId, const QString& text) {
+    const auto it = agents_.constFind(relayId);
+    if (it == agents_.cend() || it->socket != socket)
+        return;
+    const AgentAnswer reply = parseAgentReply(text);
+    if (reply.valid)
+        settle(relayId, reply.reqId, reply.status, reply.contentType, reply.body);
+}
+
+void RelayService::onAgentGone(QWebSocket* socket, const QString& relayId) {
+    socket->deleteLater();
+    const auto it = agents_.find(relayId);
+    if (it == agents_.end() || it->socket != socket)
+        return;
+    const QHash<QString, Pending> pending = std::exchange(it->pending, {});
+    agents_.erase(it);
+    for (const Pending& waiting : pending) {
+        if (waiting.phone)
+            answerStatus(waiting.phone, 502);
+    }
+    Q_EMIT agentDisconnected(relayId);
+}
+
+// Phones
+
+void RelayService::onPhoneRequest(QTcpSocket* socket, const HttpHead& head, const QByteArray& body) {
+    const PhoneTarget target = phoneTarget(head.target);
+    switch (target.kind) {
+    case PhoneTarget::Kind::Other:
+        if (head.target == "/healthz" || head.target == "/")
+            return answer(socket, httpResponse(200, "text/plain; charset=utf-8", "harbly-relay\n"));
+        return answerStatus(socket, 404);
+    case PhoneTarget::Kind::Redirect:
+        return answer(socket, httpResponse(301, "text/plain; charset=utf-8", "moved\n",
+                                           "Location: " + target.location + "\r\n"));
+    case PhoneTarget::Kind::Forward:
+        if (!isUtf8(body))
+            return answerStatus(socket, 400); // request bodies travel as text
+        return forward(socket, target.relayId, head, target.rest, body);
+    }
+}
+
+void RelayService::forward(QTcpSocket* socket, const QString& relayId, const HttpHead& head,
+                           const QByteArray& rest, const QByteArray& body) {
+    const auto it = agents_.find(relayId);
+    if (it == agents_.end() || !it->socket)
+        return answerStatus(socket, 502);
+    if (it->pending.size() >= options_.maxInFlightPerAgent)
+        return answerStatus(socket, 503);
+    const QString reqId = QString::number(++nextReqId_);
+    const QByteArray message = requestMessage(reqId, head, rest, body);
+    if (message.size() > options_.maxMessageBytes)
+        return answerStatus(socket, 413);
+    it->pending.insert(reqId, Pending{socket, head.method != "HEAD"});
+    it->socket->sendTextMessage(QString::fromUtf8(message));
+
+    // Owned by the phone's socket: gone with it, and a phone that hangs up frees its slot.
+    auto* timeout = new QTimer(socket);
+    timeout->setSingleShot(true);
+    connect(timeout, &QTimer::timeout, this, [this, relayId, reqId] { settle(relayId, reqId, 504, {}, {}); });
+    timeout->start(options_.replyTimeout);
+    connect(socket, &QTcpSocket::disconnected, this, [this, relayId, reqId] {
+        if (const auto agent = agents_.find(relayId); agent != agents_.end())
+            agent->pending.remove(reqId);
+    });
+}
+
+void RelayService::settle(const QString& relayId, const QString& reqId, int status,
+                          const QByteArray& contentType, const QByteArray& body) {
+    const auto agent = agents_.find(relayId);
+    if (agent == agents_.end())
+        return;
+    const Pending waiting = agent->pending.take(reqId);
+    if (!waiting.phone)
+        return;
+    if (status == 504 && contentType.isEmpty() && body.isEmpty())
+        return answerStatus(waiting.phone, 504);
+    answer(waiting.phone, httpResponse(status, contentType, body, {}, waiting.withBody));
+}
+
+} // namespace hb::relay::service

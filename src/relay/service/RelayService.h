@@ -1,0 +1,70 @@
+#pragma once
+#include "relay/service/HttpHead.h"
+#include "relay/service/ServiceOptions.h"
+
+#include <QHash>
+#include <QObject>
+#include <QPointer>
+#include <QTcpServer>
+#include <QWebSocketServer>
+
+class QTcpSocket;
+class QWebSocket;
+
+namespace hb::relay::service {
+
+/// The relay service: agents hold a WebSocket at "/mac/ws?id=<id>"; phones send HTTP requests to
+/// "/phone/<id>/…", which travel to that agent as request messages and come back as its replies.
+/// One port serves both; everything runs on the thread the service lives on.
+class RelayService : public QObject {
+    Q_OBJECT
+  public:
+    explicit RelayService(ServiceOptions options, QObject* parent = nullptr);
+    ~RelayService() override;
+
+    /// Starts listening; false with `error` set when the address, port or certificate is unusable.
+    bool start(QString* error = nullptr);
+    quint16 port() const;
+    bool isTls() const { return tls_; }
+
+    int agentCount() const { return int(agents_.size()); }
+    bool hasAgent(const QString& relayId) const { return agents_.contains(relayId); }
+    int inFlight(const QString& relayId) const;
+
+  Q_SIGNALS:
+    void agentConnected(const QString& relayId);
+    void agentDisconnected(const QString& relayId);
+
+  private:
+    struct Pending {
+        QPointer<QTcpSocket> phone;
+        bool withBody = true; ///< false for HEAD
+    };
+    struct Agent {
+        QPointer<QWebSocket> socket;
+        QHash<QString, Pending> pending; ///< by reqId; survives the agent reconnecting
+    };
+
+    void accept(QTcpSocket* socket);
+    void onUpgrade(QTcpSocket* socket, const HttpHead& head);
+    void onAgentSocket(QWebSocket* socket);
+    void onAgentMessage(QWebSocket* socket, const QString& relayId, const QString& text);
+    void onAgentGone(QWebSocket* socket, const QString& relayId);
+    void onPhoneRequest(QTcpSocket* socket, const HttpHead& head, const QByteArray& body);
+    void forward(QTcpSocket* socket, const QString& relayId, const HttpHead& head, const QByteArray& rest,
+                 const QByteArray& body);
+    void settle(const QString& relayId, const QString& reqId, int status, const QByteArray& contentType,
+                const QByteArray& body);
+    void answer(QTcpSocket* socket, const QByteArray& response);
+    void answerStatus(QTcpSocket* socket, int status);
+
+    const ServiceOptions options_;
+    bool tls_ = false;
+    QTcpServer* listener_ = nullptr;
+    QWebSocketServer webSockets_;
+    QHash<QString, Agent> agents_;
+    quint64 nextReqId_ = 0;
+    int openConnections_ = 0;
+};
+
+} // namespace hb::relay::service
