@@ -1,5 +1,6 @@
 #include "actions/platform/fake/FakePlatform.h"
 #include "steps/Planner.h"
+#include "unit/steps/JsonPrinting.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -2,6 +2,7 @@
 #include "actions/platform/fake/FakePlatform.h"
 #include "support/TestSupport.h"
 #include "unit/steps/FakeMessagesApi.h"
+#include "unit/steps/JsonPrinting.h"
 
 #include <QJsonArray>
 #include <gtest/gtest.h>
