@@ -4,6 +4,7 @@ import { $, h } from './dom.js';
 import { displaySettings, isDestructive, pagesOf, tileEmoji, tileLabel, tileRequest } from './tiles.js';
 
 const LONG_PRESS_MS = 600;
+const missingIcons = new Set(); // apps whose icon failed once: no refetch on every re-render
 const FEEDBACK_MS = 900;
 
 export function createHome({ notify, confirm }) {
@@ -15,8 +16,9 @@ export function createHome({ notify, confirm }) {
   function icon(tile) {
     const emoji = h('span', { class: 'tile-emoji', 'aria-hidden': 'true', text: tileEmoji(tile) });
     if (tile.type !== 'app' || typeof tile.value !== 'string' || tile.value === '' || tile.emoji) return emoji;
+    if (missingIcons.has(tile.value)) return emoji;
     const img = h('img', { class: 'tile-img', src: iconUrl(tile.value), alt: '', loading: 'lazy', decoding: 'async', width: 64, height: 64 });
-    img.addEventListener('error', () => img.replaceWith(emoji), { once: true });
+    img.addEventListener('error', () => { missingIcons.add(tile.value); img.replaceWith(emoji); }, { once: true });
     return img;
   }
 

@@ -29,7 +29,7 @@ async function handle(req, res, body) {
     res.writeHead(200, { 'content-type': 'text/event-stream', 'cache-control': 'no-cache' });
     res.write(': connected\n\n');
     streams.add(res);
-    req.on('close', () => streams.delete(res));
+    res.on('close', () => streams.delete(res));
     return;
   }
   if (path === '/api/pair') {

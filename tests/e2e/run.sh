@@ -1,2 +1,80 @@
 #!/usr/bin/env bash
-echo "no browser tests yet"; exit 0
+# Browser tests of the phone web app and the Control Panel page.
+# Usage: tests/e2e/run.sh <bin dir holding harbly>
+# Starts the agent headless with a throw-away support folder and home, a fixture desktop
+# entry whose Exec writes a file (launch probe), a fake browser that records opened
+# addresses, and a fake Messages API on loopback; then runs the tests with node --test.
+set -uo pipefail
+cd "$(dirname "$0")"
+BIN=$(cd "${1:?usage: run.sh <bin dir>}" && pwd)
+
+if [[ ! -d node_modules/playwright-core ]]; then
+  npm ci --no-audit --no-fund >/dev/null 2>&1 || npm install --no-audit --no-fund || exit 1
+fi
+
+W=$(mktemp -d /tmp/hb-e2e.XXXXXX)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+  for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
+  rm -rf "$W"
+}
+trap cleanup EXIT INT TERM
+
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+wait_port() {
+  for _ in $(seq 200); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
+    sleep 0.05
+  done
+  return 1
+}
+
+mkdir -p "$W/support" "$W/home" "$W/config" "$W/data" "$W/cache" "$W/share/applications"
+printf '#!/bin/sh\necho launched >> "%s/launched"\n' "$W" >"$W/probe.sh"
+printf '#!/bin/sh\necho "$1" >> "%s/opened"\n' "$W" >"$W/fake-browser.sh"
+chmod +x "$W/probe.sh" "$W/fake-browser.sh"
+cat >"$W/share/applications/harbly-probe.desktop" <<DESKTOP
+[Desktop Entry]
+Type=Application
+Name=Harbly Probe
+Icon=$PWD/../../resources/public/icon-192.png
+Exec=$W/probe.sh
+DESKTOP
+cat >"$W/share/applications/harbly-fake-browser.desktop" <<DESKTOP
+[Desktop Entry]
+Type=Application
+Name=Fake Browser
+NoDisplay=true
+MimeType=x-scheme-handler/http;x-scheme-handler/https;
+Exec=$W/fake-browser.sh %u
+DESKTOP
+printf '[Default Applications]\nx-scheme-handler/http=harbly-fake-browser.desktop\nx-scheme-handler/https=harbly-fake-browser.desktop\n' \
+  >"$W/config/mimeapps.list"
+
+PORT=$(free_port)
+API_PORT=$(free_port)
+node fake-messages.mjs "$API_PORT" &
+pids+=($!)
+
+env -u DISPLAY -u WAYLAND_DISPLAY \
+  HOME="$W/home" XDG_CONFIG_HOME="$W/config" XDG_DATA_HOME="$W/data" XDG_CACHE_HOME="$W/cache" \
+  XDG_DATA_DIRS="$W/share:${XDG_DATA_DIRS:-/usr/local/share:/usr/share}" \
+  HB_SUPPORT="$W/support" HB_PORT="$PORT" \
+  HB_UPDATE_URL="http://127.0.0.1:9/latest.json" HB_RELAY_URL="${HB_E2E_RELAY_URL:-ws://127.0.0.1:9}" \
+  ANTHROPIC_BASE_URL="http://127.0.0.1:$API_PORT" ANTHROPIC_API_KEY="e2e-key" \
+  "$BIN/harbly" >"$W/agent.log" 2>&1 &
+pids+=($!)
+
+if ! wait_port "$PORT" || ! wait_port "$API_PORT"; then
+  echo "the agent did not start listening on port $PORT" >&2
+  cat "$W/agent.log" >&2
+  exit 1
+fi
+
+export HB_E2E_BASE="http://127.0.0.1:$PORT" HB_E2E_WORK="$W" HB_E2E_BIN="$BIN"
+mkdir -p ../artifacts
+node --test --test-concurrency=1 ./*.spec.mjs
+status=$?
+[[ $status -ne 0 ]] && { echo "--- agent log ---"; tail -n 40 "$W/agent.log"; }
+exit $status
