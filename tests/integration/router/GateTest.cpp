@@ -16,17 +16,28 @@ struct Row {
 
 // Every API path with the gate it must have; endpoints without a handler answer 404 past it.
 const Row kTable[] = {
-    {"POST", "/api/unpair", Expect::Token},          {"GET", "/api/admin", Expect::LocalOrToken},
-    {"POST", "/api/config", Expect::LocalOrToken},   {"GET", "/api/config", Expect::Token},
-    {"PUT", "/api/config", Expect::Token},           {"POST", "/api/set-pin", Expect::LocalOrToken},
-    {"POST", "/api/connect", Expect::LocalOrToken},  {"POST", "/api/airdrop", Expect::LocalOrToken},
-    {"POST", "/api/launch", Expect::Token},          {"POST", "/api/url", Expect::Token},
-    {"POST", "/api/shortcut", Expect::Token},        {"POST", "/api/gesture", Expect::Token},
-    {"POST", "/api/media", Expect::Token},           {"GET", "/api/volume", Expect::Token},
-    {"POST", "/api/system", Expect::Token},          {"POST", "/api/clipboard", Expect::Token},
-    {"POST", "/api/type", Expect::Token},            {"GET", "/api/shortcuts", Expect::LocalOrToken},
-    {"POST", "/api/run-plan", Expect::Token},        {"POST", "/api/plan", Expect::Token},
-    {"POST", "/api/flows", Expect::LocalOrToken},    {"POST", "/api/open-admin", Expect::LocalOrToken},
+    {"GET", "/api/admin", Expect::LocalOrToken},
+    {"POST", "/api/config", Expect::LocalOrToken},
+    {"GET", "/api/config", Expect::Token},
+    {"PUT", "/api/config", Expect::Token},
+    {"POST", "/api/set-pin", Expect::LocalOrToken},
+    {"POST", "/api/connect", Expect::LocalOrToken},
+    {"POST", "/api/airdrop", Expect::LocalOrToken},
+    {"POST", "/api/launch", Expect::Token},
+    {"POST", "/api/url", Expect::Token},
+    {"POST", "/api/shortcut", Expect::Token},
+    {"POST", "/api/gesture", Expect::Token},
+    {"POST", "/api/media", Expect::Token},
+    {"GET", "/api/volume", Expect::Token},
+    {"POST", "/api/system", Expect::Token},
+    {"POST", "/api/clipboard", Expect::Token},
+    {"POST", "/api/type", Expect::Token},
+    {"GET", "/api/shortcuts", Expect::LocalOrToken},
+    {"POST", "/api/run-plan", Expect::Token},
+    {"POST", "/api/plan", Expect::Token},
+    {"POST", "/api/flows", Expect::LocalOrToken},
+    {"POST", "/api/open-admin", Expect::LocalOrToken},
+    {"POST", "/api/unpair", Expect::Token}, // last: it revokes the token
 };
 
 int refusalStatus(const char* path) {
@@ -52,15 +63,16 @@ TEST(Gates, EveryPathFromTheMachineItselfAndFromElsewhere) {
         EXPECT_TRUE(refused(remoteNoToken, row.path)) << row.method << ' ' << row.path;
         EXPECT_TRUE(refused(remoteBadToken, row.path)) << row.method << ' ' << row.path;
         EXPECT_FALSE(refused(remoteWithToken, row.path)) << row.method << ' ' << row.path;
-        EXPECT_EQ(refused(localNoToken, row.path), row.gate == Expect::Token) << row.method << ' ' << row.path;
+        EXPECT_EQ(refused(localNoToken, row.path), row.gate == Expect::Token)
+            << row.method << ' ' << row.path;
     }
 }
 
 TEST(Gates, TokenHeaderNameIsCaseInsensitive) {
     ApiHarness harness;
     const QString token = harness.pairToken();
-    const auto response =
-        harness.request("GET", "/api/volume", {}, {}, {{"X-HB-Token", token.toUtf8()}}, QHostAddress("127.0.0.2"));
+    const auto response = harness.request("GET", "/api/volume", {}, {}, {{"X-HB-Token", token.toUtf8()}},
+                                          QHostAddress(QStringLiteral("127.0.0.2")));
     EXPECT_EQ(response.status, 200);
 }
 
@@ -104,11 +116,13 @@ TEST(Router, FrameAnswers) {
     EXPECT_EQ(harness.request("GET", "/api/launch/").body, QByteArray("not found"));
     EXPECT_EQ(harness.request("POST", "/API/launch").body, QByteArray("{\"ok\":false}"));
     EXPECT_EQ(harness.request("DELETE", "/nowhere").status, 404);
-    EXPECT_EQ(harness.request("GET", "/").headers.value(QStringLiteral("content-type")), QStringLiteral("text/html"));
+    EXPECT_EQ(harness.request("GET", "/").headers.value(QStringLiteral("content-type")),
+              QStringLiteral("text/html"));
     EXPECT_EQ(harness.request("GET", "/..%2f..%2fCMakeLists.txt").body, QByteArray("not found"));
     EXPECT_EQ(harness.request("GET", "/%2e%2e/config.json").body, QByteArray("not found"));
 
     hb::test::RawClient events(harness.port());
     events.send("POST /api/events HTTP/1.1\r\n\r\n");
-    EXPECT_TRUE(events.read(std::chrono::seconds(3), 129).startsWith("HTTP/1.1 200 OK\r\nContent-Type: text/event-stream"));
+    EXPECT_TRUE(events.read(std::chrono::seconds(3), 129)
+                    .startsWith("HTTP/1.1 200 OK\r\nContent-Type: text/event-stream"));
 }
