@@ -1,10 +1,132 @@
+// The actions a paired phone asks for. Each reads one or two body fields, runs one desktop
+// action and reports its success as "ok" (status 200 once the token gate has passed).
+#include "actions/Actions.h"
 #include "api/Endpoints.h"
 #include "api/Router.h"
+#include "core/Json.h"
+#include "store/Store.h"
+
+#include <cmath>
 
 namespace hb::api {
 
+namespace {
+
+using server::Request;
+using server::Responder;
+
+const QString kAccessibilityLong =
+    QStringLiteral("Allow Harbly in System Settings → Privacy & Security → Accessibility, then try again.");
+const QString kAccessibilityShort = QStringLiteral("Allow Harbly in System Settings → Accessibility.");
+
+constexpr int kDefaultVolume = 50;
+constexpr int kMinVolume = 0;
+constexpr int kMaxVolume = 100;
+
+QJsonObject okAnswer(bool ok) {
+    return QJsonObject{{QStringLiteral("ok"), ok}};
+}
+
+QString field(const Request& request, const QString& key) {
+    return json::textField(bodyJSON(request), key);
+}
+
+/// The text field `first`, or `second` when `first` is absent or not text.
+QString fieldWithFallback(const Request& request, const QString& first, const QString& second) {
+    const QJsonObject body = bodyJSON(request);
+    return json::textField(body, first, json::textField(body, second));
+}
+
+/// Failed input actions tell the user how to grant input injection when it is not granted.
+QJsonObject inputAnswer(actions::Input& input, bool ok, const QString& message) {
+    QJsonObject answer = okAnswer(ok);
+    if (!ok && !input.accessibilityTrusted())
+        answer.insert(QStringLiteral("error"), message);
+    return answer;
+}
+
+/// "level" cut toward zero and bounded to 0..100 before any conversion to int (huge values,
+/// infinities and NaN included); 50 when absent or not a number.
+int requestedLevel(const QJsonValue& value) {
+    if (!value.isDouble() || std::isnan(value.toDouble()))
+        return kDefaultVolume;
+    const double level = std::trunc(value.toDouble());
+    if (level <= kMinVolume)
+        return kMinVolume;
+    if (level >= kMaxVolume)
+        return kMaxVolume;
+    return int(level);
+}
+
+QJsonObject setVolume(actions::Media& media, const QJsonObject& body) {
+    const QJsonValue muted = body.value(QStringLiteral("muted"));
+    if (muted.isBool()) {
+        const bool ok = media.setMuted(muted.toBool());
+        return QJsonObject{{QStringLiteral("ok"), ok}, {QStringLiteral("muted"), muted.toBool()}};
+    }
+    const int level = requestedLevel(body.value(QStringLiteral("level")));
+    const bool ok = media.setVolume(level);
+    return QJsonObject{{QStringLiteral("ok"), ok}, {QStringLiteral("level"), level}};
+}
+
+QJsonObject readVolume(actions::Media& media) {
+    return QJsonObject{{QStringLiteral("ok"), true},
+                       {QStringLiteral("level"), media.getVolume()},
+                       {QStringLiteral("muted"), media.isMuted()}};
+}
+
+} // namespace
+
 void registerActionEndpoints(Router& router) {
-    (void)router;
+    Context& context = router.context();
+    actions::Platform& platform = context.platform;
+
+    router.handle(QStringLiteral("/api/launch"),
+                  [&context](const Request& request, const Responder& responder) {
+                      const QString app = field(request, QStringLiteral("app"));
+                      const bool allowed = context.store.allowedApps().contains(app);
+                      responder.json(okAnswer(allowed && context.platform.apps.launchApp(app)));
+                  });
+    router.handle(QStringLiteral("/api/url"),
+                  [&platform](const Request& request, const Responder& responder) {
+                      responder.json(okAnswer(platform.apps.openURL(field(request, QStringLiteral("url")))));
+                  });
+    router.handle(
+        QStringLiteral("/api/shortcut"), [&platform](const Request& request, const Responder& responder) {
+            const QString name = fieldWithFallback(request, QStringLiteral("name"), QStringLiteral("value"));
+            responder.json(okAnswer(platform.shortcuts.runShortcut(name)));
+        });
+    router.handle(QStringLiteral("/api/gesture"), [&platform](const Request& request,
+                                                              const Responder& responder) {
+        const QString name = fieldWithFallback(request, QStringLiteral("value"), QStringLiteral("action"));
+        const bool ok = platform.input.runGesture(name);
+        responder.json(inputAnswer(platform.input, ok, kAccessibilityLong));
+    });
+    router.handle(QStringLiteral("/api/media"),
+                  [&platform](const Request& request, const Responder& responder) {
+                      const bool ok = platform.media.mediaAction(field(request, QStringLiteral("action")));
+                      responder.json(inputAnswer(platform.input, ok, kAccessibilityShort));
+                  });
+    router.handle(QStringLiteral("/api/volume"),
+                  [&platform](const Request& request, const Responder& responder) {
+                      if (request.method == QStringLiteral("POST"))
+                          responder.json(setVolume(platform.media, bodyJSON(request)));
+                      else
+                          responder.json(readVolume(platform.media));
+                  });
+    router.handle(
+        QStringLiteral("/api/system"), [&platform](const Request& request, const Responder& responder) {
+            responder.json(okAnswer(platform.media.systemAction(field(request, QStringLiteral("action")))));
+        });
+    router.handle(
+        QStringLiteral("/api/clipboard"), [&platform](const Request& request, const Responder& responder) {
+            responder.json(okAnswer(platform.input.setClipboard(field(request, QStringLiteral("text")))));
+        });
+    router.handle(QStringLiteral("/api/type"),
+                  [&platform](const Request& request, const Responder& responder) {
+                      const bool ok = platform.input.typeText(field(request, QStringLiteral("text")));
+                      responder.json(inputAnswer(platform.input, ok, kAccessibilityShort));
+                  });
 }
 
 } // namespace hb::api
