@@ -93,6 +93,9 @@ class PlannerWorker : public QObject {
         request.setRawHeader("anthropic-version", kAnthropicVersion);
         request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
         request.setTransferTimeout(int(job->timeout.count()));
+        // The key goes to the configured host only: a redirect elsewhere ends the plan.
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                             QNetworkRequest::SameOriginRedirectPolicy);
         const QByteArray body = json::compact(requestBody(job->intent, currentPrompt()));
 
         QNetworkReply* reply = network()->post(request, body);
@@ -129,8 +132,10 @@ class PlannerWorker : public QObject {
         case QNetworkReply::TimeoutError:
             return {};
         default:
-            return reply->readAll();
+            break;
         }
+        const QByteArray body = reply->read(kMaxPlanReplyBytes + 1);
+        return body.size() > kMaxPlanReplyBytes ? QByteArray() : body;
     }
 
     StepEnvironment environment_;

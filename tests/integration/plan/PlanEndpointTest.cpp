@@ -61,7 +61,9 @@ TEST(PlanEndpoint, ASentencePlannedAgainstTheApiRunsAsAllowedSteps) {
 }
 
 TEST(PlanEndpoint, PlannerFailuresAnswer200WithTheirCode) {
-    FakeMessagesApi api([](const RecordedRequest&) { return FakeReply{500, R"({"type":"error"})", false}; });
+    FakeMessagesApi api([](const RecordedRequest&) {
+        return FakeReply{500, R"({"type":"error"})", false, {}};
+    });
     ApiHarness::Options options;
     options.plannerBaseUrl = api.baseUrl();
     ApiHarness harness(options);

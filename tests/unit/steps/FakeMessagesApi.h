@@ -30,7 +30,8 @@ struct RecordedRequest {
 struct FakeReply {
     int status = 200;
     QByteArray body;
-    bool never = false; ///< keep the connection open and never answer
+    bool never = false;      ///< keep the connection open and never answer
+    QByteArray extraHeaders; ///< "Name: value\r\n" lines added to the head
 };
 
 class FakeMessagesApi {
@@ -71,7 +72,7 @@ class FakeMessagesApi {
                                 {QStringLiteral("text"), text}};
         const QJsonObject reply{{QStringLiteral("type"), QStringLiteral("message")},
                                 {QStringLiteral("content"), QJsonArray{block}}};
-        return FakeReply{status, QJsonDocument(reply).toJson(QJsonDocument::Compact), false};
+        return FakeReply{status, QJsonDocument(reply).toJson(QJsonDocument::Compact), false, {}};
     }
 
   private:

@@ -163,11 +163,11 @@ TEST_F(PlannerTest, ReplyIsJudgedByItsBodyNotItsStatus) {
     };
     const Case cases[] = {
         {"error body with status 500",
-         FakeReply{500, R"({"type":"error","error":{"type":"api_error","message":"Internal"}})", false},
+         FakeReply{500, R"({"type":"error","error":{"type":"api_error","message":"Internal"}})", false, {}},
          failed("plan_failed")},
         {"plan with status 500", FakeMessagesApi::modelText(QStringLiteral(R"({"steps":[]})"), 500),
          QJsonObject{{QStringLiteral("ok"), true}, {QStringLiteral("steps"), QJsonArray()}}},
-        {"no body with status 200", FakeReply{200, {}, false}, failed("plan_failed")},
+        {"no body with status 200", FakeReply{200, {}, false, {}}, failed("plan_failed")},
         {"two objects side by side",
          FakeMessagesApi::modelText(QStringLiteral(R"({"steps":[]}{"steps":[]})")), failed("parse_failed")},
         {"closing brace first", FakeMessagesApi::modelText(QStringLiteral("} {")), failed("parse_failed")},
@@ -182,13 +182,34 @@ TEST_F(PlannerTest, ReplyIsJudgedByItsBodyNotItsStatus) {
     }
 }
 
+TEST_F(PlannerTest, OversizedRepliesAndRedirectsElsewhereEndPlanFailed) {
+    const QString padding(int(steps::kMaxPlanReplyBytes), u'x');
+    FakeMessagesApi huge([&padding](const RecordedRequest&) {
+        return FakeMessagesApi::modelText(padding + QStringLiteral(R"({"steps":[]})"));
+    });
+    FakeMessagesApi elsewhere(
+        [](const RecordedRequest&) { return FakeMessagesApi::modelText(QStringLiteral("{\"steps\":[]}")); });
+    FakeMessagesApi redirecting([&elsewhere](const RecordedRequest&) {
+        return FakeReply{307, {}, false, "Location: " + elsewhere.baseUrl().toUtf8() + "/v1/messages\r\n"};
+    });
+    for (const FakeMessagesApi* api : {&huge, &redirecting}) {
+        steps::Planner planner(environment, at(*api));
+        Results results;
+        planner.planWithClaude(QStringLiteral("x"), results.completion());
+        ASSERT_TRUE(results.waitFor(1));
+        EXPECT_EQ(results.all(), QList<QJsonObject>{failed("plan_failed")})
+            << (api == &huge ? "huge" : "redirect");
+    }
+    EXPECT_TRUE(elsewhere.requests().isEmpty()) << "the key went to another host";
+}
+
 TEST_F(PlannerTest, UnreachableOrSilentApiEndsPlanFailed) {
     quint16 closedPort = 0;
     {
         FakeMessagesApi gone([](const RecordedRequest&) { return FakeReply{}; });
         closedPort = gone.port();
     }
-    FakeMessagesApi silent([](const RecordedRequest&) { return FakeReply{200, {}, true}; });
+    FakeMessagesApi silent([](const RecordedRequest&) { return FakeReply{200, {}, true, {}}; });
     steps::Planner refused(environment, {QStringLiteral("http://127.0.0.1:") + QString::number(closedPort),
                                          std::chrono::seconds(10)});
     steps::Planner waiting(environment, at(silent, std::chrono::seconds(1)));
@@ -231,7 +252,7 @@ TEST_F(PlannerTest, FivePlansFromThreadsWithoutEventLoopsAreInFlightAtOnce) {
 }
 
 TEST_F(PlannerTest, PlansPendingWhenThePlannerGoesAwayEndExactlyOnce) {
-    FakeMessagesApi silent([](const RecordedRequest&) { return FakeReply{200, {}, true}; });
+    FakeMessagesApi silent([](const RecordedRequest&) { return FakeReply{200, {}, true, {}}; });
     Results results;
     {
         steps::Planner planner(environment, at(silent));
