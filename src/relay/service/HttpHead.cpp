@@ -45,6 +45,8 @@ qint64 parseLength(QByteArrayView text, qint64 max) {
 }
 
 bool parseRequestLine(QByteArrayView line, HttpHead& head) {
+    if (line.contains('\n'))
+        return false;
     const QList<QByteArray> parts = line.toByteArray().split(' ');
     if (parts.size() != 3 || !isToken(parts[0]) || !parts[1].startsWith('/') || hasControlChars(parts[1]))
         return false;
@@ -80,15 +82,13 @@ bool HttpHead::isWebSocketUpgrade() const {
 
 HttpHead parseHead(QByteArrayView head, qint64 maxBody) {
     HttpHead parsed;
-    const QList<QByteArray> lines = head.toByteArray().split('\n');
-    bool ok = !lines.isEmpty() &&
-              parseRequestLine(QByteArrayView(lines[0]).chopped(lines[0].endsWith('\r')), parsed);
-    for (qsizetype i = 1; ok && i < lines.size(); ++i) {
-        QByteArrayView line = lines[i];
-        if (!line.endsWith('\r'))
-            ok = false;
-        else
-            ok = parseField(line.chopped(1), parsed);
+    // Lines end in CRLF; a bare LF left inside a line fails the checks below.
+    qsizetype lineEnd = head.indexOf("\r\n");
+    bool ok = parseRequestLine(lineEnd < 0 ? head : head.first(lineEnd), parsed);
+    while (ok && lineEnd >= 0) {
+        const qsizetype start = lineEnd + 2;
+        lineEnd = head.indexOf("\r\n", start);
+        ok = parseField(head.sliced(start, (lineEnd < 0 ? head.size() : lineEnd) - start), parsed);
     }
     if (!ok) {
         parsed.error = 400;
