@@ -49,20 +49,22 @@ std::vector<Keysym> keysymsForText(const QString& text) {
 }
 
 std::vector<std::vector<Keysym>> batchesForSpareKeys(const std::vector<Keysym>& keysyms,
-                                                     std::size_t distinctLimit) {
+                                                     std::size_t distinctLimit,
+                                                     const std::function<bool(Keysym)>& needsSpare) {
     std::vector<std::vector<Keysym>> batches;
-    if (distinctLimit == 0)
-        return batches;
     std::vector<Keysym> distinct;
     for (const Keysym sym : keysyms) {
+        const bool spare = needsSpare(sym);
         const bool known = std::find(distinct.begin(), distinct.end(), sym) != distinct.end();
-        if (!known && distinct.size() == distinctLimit) {
+        if (spare && !known && distinct.size() == distinctLimit) {
+            if (distinctLimit == 0)
+                return {};
             distinct.clear();
             batches.emplace_back();
         }
         if (batches.empty())
             batches.emplace_back();
-        if (!known)
+        if (spare && !known)
             distinct.push_back(sym);
         batches.back().push_back(sym);
     }

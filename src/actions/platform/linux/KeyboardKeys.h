@@ -3,6 +3,7 @@
 // turn text into them. No X headers here.
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -50,9 +51,11 @@ std::optional<Keysym> keysymForCodePoint(char32_t codePoint);
 /// carriage return before a line feed is dropped (one Return per line break).
 std::vector<Keysym> keysymsForText(const QString& text);
 
-/// Splits `keysyms` into consecutive runs that each hold at most `distinctLimit` different
-/// keysyms (one spare keycode per distinct keysym). Empty when `distinctLimit` is 0.
+/// Splits `keysyms` into consecutive runs in which at most `distinctLimit` different keysyms
+/// need a spare keycode (those for which `needsSpare` holds; the others are on the keyboard
+/// already). Empty when there is nothing to type, or a keysym needs a spare and there is none.
 std::vector<std::vector<Keysym>> batchesForSpareKeys(const std::vector<Keysym>& keysyms,
-                                                     std::size_t distinctLimit);
+                                                     std::size_t distinctLimit,
+                                                     const std::function<bool(Keysym)>& needsSpare);
 
 } // namespace hb::actions

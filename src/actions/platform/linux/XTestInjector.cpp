@@ -2,13 +2,16 @@
 
 #include <algorithm>
 #include <chrono>
+#include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 
 // X headers last: they define macros (None, Bool, Status) that clash with Qt's.
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 
 namespace hb::actions {
 
@@ -17,6 +20,7 @@ namespace {
 // Clients re-read the keymap when told it changed; they need the new symbols still in place
 // when they do, or the typed keys would be translated with the emptied map.
 constexpr auto kRemapSettle = std::chrono::milliseconds(50);
+constexpr auto kRemapSettlePerKey = std::chrono::milliseconds(20);
 // The same symbol on both shift levels, so a held Shift does not change what is typed.
 constexpr int kSymsPerSpareKey = 2;
 
@@ -67,22 +71,51 @@ bool hasXTest(Display* display) {
     return XTestQueryExtension(display, &event, &error, &major, &minor);
 }
 
-/// Keycodes that carry no symbol at all: free to borrow.
-std::vector<KeyCode> spareKeycodes(Display* display) {
+/// What the keyboard offers: keycodes without any symbol (free to borrow) and where each
+/// symbol already sits on the first two shift levels.
+struct KeyboardLayout {
+    struct Place {
+        KeyCode code;
+        bool shifted;
+    };
+    std::vector<KeyCode> spare;
+    std::map<Keysym, Place> places;
+    KeyCode shift = 0;
+
+    /// The key that types `sym` without rebinding anything, if there is one.
+    std::optional<Place> placeOf(Keysym sym) const {
+        const auto found = places.find(sym);
+        if (found == places.end() || (found->second.shifted && shift == 0))
+            return std::nullopt;
+        return found->second;
+    }
+};
+
+KeyboardLayout readLayout(Display* display) {
+    KeyboardLayout layout;
     int minCode = 0, maxCode = 0, perCode = 0;
     XDisplayKeycodes(display, &minCode, &maxCode);
     KeySym* map =
         XGetKeyboardMapping(display, static_cast<KeyCode>(minCode), maxCode - minCode + 1, &perCode);
     if (!map)
-        return {};
-    std::vector<KeyCode> spare;
+        return layout;
+    const auto row = [&](int code) { return map + static_cast<std::ptrdiff_t>(code - minCode) * perCode; };
     for (int code = minCode; code <= maxCode; ++code) {
-        const KeySym* row = map + static_cast<std::ptrdiff_t>(code - minCode) * perCode;
-        if (std::all_of(row, row + perCode, [](KeySym sym) { return sym == NoSymbol; }))
-            spare.push_back(static_cast<KeyCode>(code));
+        if (std::all_of(row(code), row(code) + perCode, [](KeySym sym) { return sym == NoSymbol; }))
+            layout.spare.push_back(static_cast<KeyCode>(code));
+    }
+    // Unshifted places first, so that a symbol on both levels of different keys needs no Shift.
+    for (int level = 0; level < std::min(perCode, 2); ++level) {
+        for (int code = minCode; code <= maxCode; ++code) {
+            const KeySym sym = row(code)[level];
+            if (sym != NoSymbol)
+                layout.places.try_emplace(static_cast<Keysym>(sym),
+                                          KeyboardLayout::Place{static_cast<KeyCode>(code), level == 1});
+        }
     }
     XFree(map);
-    return spare;
+    layout.shift = XKeysymToKeycode(display, XK_Shift_L);
+    return layout;
 }
 
 /// Binds codes[i] to syms[i], one request per run of consecutive keycodes.
@@ -101,10 +134,11 @@ void bindKeys(Display* display, const std::vector<KeyCode>& codes, const std::ve
     XSync(display, False);
 }
 
-/// Gives borrowed keycodes back, after clients had time to read the borrowed symbols.
-void releaseKeys(Display* display, const std::vector<KeyCode>& codes) {
-    std::this_thread::sleep_for(kRemapSettle);
-    bindKeys(display, codes, std::vector<Keysym>(codes.size(), NoSymbol));
+/// Waits until clients have had time to re-read the keymap once for each keycode that changed
+/// (each change is its own notification, and a client reads the map as it is when it gets
+/// round to it, not as it was when the keys were sent).
+void letClientsReadKeymap(std::size_t changedKeys) {
+    std::this_thread::sleep_for(kRemapSettle + kRemapSettlePerKey * changedKeys);
 }
 
 void tap(Display* display, KeyCode code) {
@@ -112,22 +146,36 @@ void tap(Display* display, KeyCode code) {
     XTestFakeKeyEvent(display, code, False, CurrentTime);
 }
 
-/// Types one batch whose distinct symbols fit into `spare`.
-void typeBatch(Display* display, const std::vector<KeyCode>& spare, const std::vector<Keysym>& batch) {
-    std::vector<Keysym> distinct;
+/// Types one batch whose symbols missing from the keyboard fit into its spare keycodes; the
+/// number of spare keycodes it bound.
+std::size_t typeBatch(Display* display, const KeyboardLayout& layout, const std::vector<Keysym>& batch) {
+    std::vector<Keysym> borrowedSyms;
     for (const Keysym sym : batch) {
-        if (std::find(distinct.begin(), distinct.end(), sym) == distinct.end())
-            distinct.push_back(sym);
+        const bool placed = layout.placeOf(sym).has_value();
+        if (!placed && std::find(borrowedSyms.begin(), borrowedSyms.end(), sym) == borrowedSyms.end())
+            borrowedSyms.push_back(sym);
     }
-    const std::vector<KeyCode> codes(spare.begin(),
-                                     spare.begin() + static_cast<std::ptrdiff_t>(distinct.size()));
-    bindKeys(display, codes, distinct);
+    const std::vector<KeyCode> borrowed(
+        layout.spare.begin(), layout.spare.begin() + static_cast<std::ptrdiff_t>(borrowedSyms.size()));
+    if (!borrowed.empty())
+        bindKeys(display, borrowed, borrowedSyms);
     for (const Keysym sym : batch) {
-        const auto at = std::find(distinct.begin(), distinct.end(), sym) - distinct.begin();
-        tap(display, codes[static_cast<std::size_t>(at)]);
+        const auto place = layout.placeOf(sym);
+        if (!place) {
+            const auto at = std::find(borrowedSyms.begin(), borrowedSyms.end(), sym) - borrowedSyms.begin();
+            tap(display, borrowed[static_cast<std::size_t>(at)]);
+            continue;
+        }
+        if (place->shifted)
+            XTestFakeKeyEvent(display, layout.shift, True, CurrentTime);
+        tap(display, place->code);
+        if (place->shifted)
+            XTestFakeKeyEvent(display, layout.shift, False, CurrentTime);
     }
     XSync(display, False);
-    releaseKeys(display, codes);
+    if (!borrowed.empty())
+        letClientsReadKeymap(borrowed.size());
+    return borrowed.size();
 }
 
 } // namespace
@@ -170,7 +218,7 @@ bool XTestInjector::sendChord(const Chord& chord) {
     std::vector<KeyCode> borrowed;
     if (key == 0) {
         // A key this keyboard lacks (media keys on a bare layout): borrow a spare keycode.
-        borrowed = spareKeycodes(display_);
+        borrowed = readLayout(display_).spare;
         if (borrowed.empty())
             return false;
         borrowed.resize(1);
@@ -183,20 +231,28 @@ bool XTestInjector::sendChord(const Chord& chord) {
     for (auto it = modifiers.rbegin(); it != modifiers.rend(); ++it)
         XTestFakeKeyEvent(display_, *it, False, CurrentTime);
     XSync(display_, False);
-    if (!borrowed.empty())
-        releaseKeys(display_, borrowed);
+    if (!borrowed.empty()) {
+        letClientsReadKeymap(borrowed.size());
+        bindKeys(display_, borrowed, {NoSymbol});
+    }
     return xErrors == 0;
 }
 
 bool XTestInjector::typeKeysyms(const std::vector<Keysym>& keysyms) {
     std::lock_guard lock(keyboardMutex);
     xErrors = 0;
-    const std::vector<KeyCode> spare = spareKeycodes(display_);
-    const auto batches = batchesForSpareKeys(keysyms, spare.size());
+    const KeyboardLayout layout = readLayout(display_);
+    const auto batches = batchesForSpareKeys(keysyms, layout.spare.size(),
+                                             [&layout](Keysym sym) { return !layout.placeOf(sym); });
     if (batches.empty())
         return false;
+    // Each batch rebinds the spare keycodes the one before used; they are emptied once at the end.
+    std::size_t bound = 0;
     for (const auto& batch : batches)
-        typeBatch(display_, spare, batch);
+        bound = std::max(bound, typeBatch(display_, layout, batch));
+    const std::vector<KeyCode> used(layout.spare.begin(),
+                                    layout.spare.begin() + static_cast<std::ptrdiff_t>(bound));
+    bindKeys(display_, used, std::vector<Keysym>(used.size(), NoSymbol));
     return xErrors == 0;
 }
 

@@ -1,0 +1,89 @@
+#include "DesktopFakes.h"
+
+#include "support/TestSupport.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QThread>
+#include <atomic>
+
+namespace hb::test {
+
+namespace {
+
+constexpr auto kStartTimeout = std::chrono::seconds(10);
+constexpr auto kCallTimeout = std::chrono::seconds(20);
+
+} // namespace
+
+bool inTestDesktop() {
+    return !qEnvironmentVariableIsEmpty("HB_TEST_DESKTOP");
+}
+
+bool systemBusIsPrivate() {
+    const QString root = qEnvironmentVariable("HB_TEST_DESKTOP");
+    const QString address = qEnvironmentVariable("DBUS_SYSTEM_BUS_ADDRESS");
+    return !root.isEmpty() && address.startsWith(QStringLiteral("unix:path=") + root + QLatin1Char('/'));
+}
+
+FakeService::FakeService(const QString& script, const QStringList& arguments)
+    : record_(dir_.filePath(QStringLiteral("calls.jsonl"))) {
+    process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process_.start(QStringLiteral("/usr/bin/python3"),
+                   QStringList{QStringLiteral(HB_TEST_FAKES_DIR "/") + script, record_} + arguments);
+    ready_ = waitFor([this] { return process_.canReadLine() || process_.state() == QProcess::NotRunning; },
+                     kStartTimeout) &&
+             process_.readLine().trimmed() == "READY";
+}
+
+FakeService::~FakeService() {
+    process_.kill();
+    process_.waitForFinished();
+}
+
+QList<QJsonObject> FakeService::calls() const {
+    QFile file(record_);
+    QList<QJsonObject> result;
+    if (!file.open(QIODevice::ReadOnly))
+        return result;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        if (!line.isEmpty())
+            result.append(QJsonDocument::fromJson(line).object());
+    }
+    return result;
+}
+
+QStringList FakeService::members() const {
+    QStringList result;
+    for (const QJsonObject& call : calls())
+        result.append(call.value(QStringLiteral("member")).toString());
+    return result;
+}
+
+XServerWithoutXTest::XServerWithoutXTest() {
+    // -displayfd 1: the server writes its display number on stdout once it accepts clients.
+    process_.start(QStringLiteral("Xvfb"),
+                   {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-extension"),
+                    QStringLiteral("XTEST"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    if (waitFor([this] { return process_.canReadLine(); }, kStartTimeout))
+        display_ = ':' + process_.readLine().trimmed();
+}
+
+XServerWithoutXTest::~XServerWithoutXTest() {
+    process_.terminate();
+    if (!process_.waitForFinished())
+        process_.kill();
+}
+
+bool runOffGuiThread(const std::function<bool()>& call) {
+    std::atomic<bool> result{false};
+    QThread* worker = QThread::create([&] { result = call(); });
+    worker->start();
+    const bool finished = waitFor([worker] { return worker->isFinished(); }, kCallTimeout);
+    if (!finished)
+        worker->wait();
+    delete worker;
+    return result;
+}
+
+} // namespace hb::test

@@ -1,0 +1,53 @@
+#pragma once
+// Helpers for the input and media tests: the private desktop guard, fake D-Bus services run as
+// real processes, a second X server without XTEST, and running a call off the GUI thread.
+#include <QJsonObject>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <functional>
+
+namespace hb::test {
+
+/// True inside tests/desktop.sh (private X, buses, audio and home).
+bool inTestDesktop();
+/// True when the system bus is the desktop's stand-in, never the machine's own.
+bool systemBusIsPrivate();
+
+/// One fake service from tests/fakes, recording its calls to a file.
+class FakeService {
+  public:
+    FakeService(const QString& script, const QStringList& arguments = {});
+    ~FakeService();
+    bool ready() const { return ready_; }
+    /// The calls recorded so far, oldest first.
+    QList<QJsonObject> calls() const;
+    /// The recorded member names, oldest first.
+    QStringList members() const;
+
+  private:
+    QTemporaryDir dir_;
+    QString record_;
+    QProcess process_;
+    bool ready_ = false;
+};
+
+/// An Xvfb started with XTEST disabled.
+class XServerWithoutXTest {
+  public:
+    XServerWithoutXTest();
+    ~XServerWithoutXTest();
+    /// ":N", or empty when it did not start.
+    QByteArray display() const { return display_; }
+
+  private:
+    QProcess process_;
+    QByteArray display_;
+};
+
+/// Runs `call` on a worker thread while the GUI thread keeps handling events (typing
+/// rebinds keys that this process's own windows must read while the call is running).
+bool runOffGuiThread(const std::function<bool()>& call);
+
+} // namespace hb::test
