@@ -1,0 +1,57 @@
+// Serves {"ok":true} on every path from the real server (its I/O threads, reader and worker
+// pool), on the port given as the first argument, until stdin closes. Prints its resident
+// memory on exit. Driven by bench/server.sh.
+#include "server/Server.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonObject>
+#include <QSocketNotifier>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+long residentKiB() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    }
+    return -1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    hb::server::ServerOptions options;
+    options.port = argc > 1 ? quint16(std::atoi(argv[1])) : 0;
+    options.handler = [](const hb::server::Request&, hb::server::Responder responder) {
+        responder.json(QJsonObject{{QStringLiteral("ok"), true}});
+    };
+    hb::server::Server server(options);
+    server.start();
+    if (!server.waitUntilListening(std::chrono::seconds(5))) {
+        std::fprintf(stderr, "could not listen\n");
+        return 1;
+    }
+    std::printf("listening %u rss_kib %ld\n", server.listeningPort(), residentKiB());
+    std::fflush(stdout);
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, &app, [&] {
+        char buffer[64];
+        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n <= 0) {
+            QCoreApplication::quit();
+            return;
+        }
+        std::printf("rss_kib %ld\n", residentKiB());
+        std::fflush(stdout);
+    });
+    const int status = app.exec();
+    server.stop();
+    return status;
+}
