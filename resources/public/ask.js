@@ -61,9 +61,12 @@ export function createAsk({ notify }) {
   });
 
   $('#run-plan').addEventListener('click', async (e) => {
-    e.currentTarget.disabled = true;
+    const button = e.currentTarget;
+    button.disabled = true;
+    button.classList.add('busy');
     const answer = await post('run-plan', { steps });
-    e.currentTarget.disabled = false;
+    button.disabled = false;
+    button.classList.remove('busy');
     if (answer.ok) notify('Done: ' + answer.ran + (answer.ran === 1 ? ' step.' : ' steps.'), 'ok');
     else notify(answer.error || 'Couldn’t run the steps.', 'error');
   });

@@ -74,7 +74,8 @@ fi
 
 export HB_E2E_BASE="http://127.0.0.1:$PORT" HB_E2E_WORK="$W" HB_E2E_BIN="$BIN"
 mkdir -p ../artifacts
-node --test --test-concurrency=1 ./*.spec.mjs
+node --test --test-concurrency=1 ${HB_E2E_SPECS:-./*.spec.mjs}
 status=$?
-[[ $status -ne 0 ]] && { echo "--- agent log ---"; tail -n 40 "$W/agent.log"; }
+cp "$W/agent.log" ../artifacts/agent.log 2>/dev/null
+[[ $status -ne 0 ]] && { echo "--- agent log (tail) ---"; tail -n 40 "$W/agent.log"; }
 exit $status
