@@ -5,7 +5,10 @@
 #include "actions/platform/linux/IconRenderer.h"
 
 #include <QFile>
+#include <QIcon>
 #include <gtest/gtest.h>
+#include <thread>
+#include <vector>
 
 using hb::actions::LinuxApplications;
 using namespace hb::test::apps;
@@ -28,13 +31,13 @@ QString launchAndRead(const QString& name) {
 
 } // namespace
 
-// Shown entries only, by Name, once each, in code-point order; hidden, NoDisplay, other
-// desktops, missing TryExec or Exec programs, shadowed IDs and non-".desktop" files are out.
+// Shown entries only, by Name, once each, in code-point order (U+FF21 before U+1F600); hidden, NoDisplay,
+// other desktops, missing TryExec or Exec programs, shadowed IDs and non-".desktop" files are out.
 TEST(LinuxApplications, ListsShownEntriesByNameSortedOnce) {
-    const QStringList expected{QStringLiteral("Alpha"),        QStringLiteral("Launch Probe"),
-                               QStringLiteral("Missing Icon"), QStringLiteral("Test Browser"),
-                               QStringLiteral("Twin"),         QStringLiteral("Zeta"),
-                               QStringLiteral("beta")};
+    const QStringList expected{
+        QStringLiteral("Alpha"),        QStringLiteral("Launch Probe"), QStringLiteral("Missing Icon"),
+        QStringLiteral("Test Browser"), QStringLiteral("Twin"),         QStringLiteral("Zeta"),
+        QStringLiteral("beta"),         QStringLiteral("Ａpp"),         QStringLiteral("😀 Party")};
     EXPECT_EQ(applications().listApps(), expected);
 }
 
@@ -91,6 +94,32 @@ TEST(LinuxApplications, IconsAre64SquareRgbaPngs) {
         EXPECT_EQ(qAlpha(image->pixel(0, 0)), 0) << row.name;
         EXPECT_EQ(image->pixelColor(32, 32), row.centre) << row.name;
     }
+}
+
+// Icons are served from routing threads: the same bytes from every thread, Qt's theme included.
+TEST(LinuxApplications, IconsAndCatalogueFromManyThreads) {
+    ASSERT_FALSE(QIcon::fromTheme(QStringLiteral("hb-test-png")).isNull())
+        << "Qt does not see the fixture theme";
+    const QByteArray alpha = applications().iconPNG(QStringLiteral("Alpha")).value_or(QByteArray());
+    const QByteArray zeta = applications().iconPNG(QStringLiteral("Zeta")).value_or(QByteArray());
+    const QStringList names = applications().listApps();
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 5;
+    std::vector<int> mismatches(kThreads, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < kRounds; ++round) {
+                mismatches[t] += applications().iconPNG(QStringLiteral("Alpha")) != alpha;
+                mismatches[t] += applications().iconPNG(QStringLiteral("Zeta")) != zeta;
+                mismatches[t] += applications().listApps() != names;
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    for (int t = 0; t < kThreads; ++t)
+        EXPECT_EQ(mismatches[t], 0) << "thread " << t;
 }
 
 TEST(LinuxApplications, NoIconGivesNothing) {

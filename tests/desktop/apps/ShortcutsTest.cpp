@@ -42,6 +42,8 @@ QString makeSupportFolder() {
     put(folder + QStringLiteral("dup.sh"), kRecorder, kExecutable);
     put(folder + QStringLiteral("notes.txt"), kRecorder, kPlain);
     put(folder + QStringLiteral(".hidden.sh"), kRecorder, kExecutable);
+    put(folder + QStringLiteral("Ａ.sh"), kRecorder, kExecutable);
+    put(folder + QStringLiteral("😀.sh"), kRecorder, kExecutable);
     put(folder + QStringLiteral("broken.sh"), "no interpreter line\n", kExecutable);
     QFile::link(folder + QStringLiteral("Backup.sh"), folder + QStringLiteral("link.sh"));
     QFile::link(folder + QStringLiteral("gone.sh"), folder + QStringLiteral("dangling.sh"));
@@ -53,7 +55,8 @@ QString makeSupportFolder() {
 TEST(LinuxShortcuts, ListsExecutableFilesByNameSorted) {
     LinuxShortcuts shortcuts(makeSupportFolder());
     const QStringList expected{QStringLiteral("Backup"), QStringLiteral("Zed.tar"), QStringLiteral("alpha"),
-                               QStringLiteral("broken"), QStringLiteral("dup"),     QStringLiteral("link")};
+                               QStringLiteral("broken"), QStringLiteral("dup"),     QStringLiteral("link"),
+                               QStringLiteral("Ａ"),     QStringLiteral("😀")};
     EXPECT_EQ(shortcuts.listShortcuts(), expected);
     EXPECT_TRUE(LinuxShortcuts(freshPath(QStringLiteral("no-support"))).listShortcuts().isEmpty());
 }

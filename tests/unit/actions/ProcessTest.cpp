@@ -78,6 +78,13 @@ TEST(RunProcess, LargeOutputComesBackWhole) {
     EXPECT_TRUE(result.output.endsWith(QStringLiteral("done\n")));
 }
 
+// Past the output limit the pipe is still drained (the tool finishes) and the text is dropped.
+TEST(RunProcess, RunawayOutputIsDrainedAndDropped) {
+    const ProcessResult result = shell(QStringLiteral("head -c 40000000 /dev/zero; exit 7"));
+    EXPECT_EQ(result.status, 7);
+    EXPECT_TRUE(result.output.isEmpty());
+}
+
 TEST(RunProcess, ExitStatus) {
     const struct {
         const char* name;

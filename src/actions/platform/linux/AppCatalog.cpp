@@ -101,6 +101,16 @@ QStringList xdgDataDirs() {
     return dirs;
 }
 
+bool codePointLess(const QString& a, const QString& b) {
+    // Moves surrogates above every other unit, which makes UTF-16 order code-point order.
+    const auto key = [](QChar c) -> unsigned {
+        const unsigned unit = c.unicode();
+        return unit >= 0xE000 ? unit - 0x800 : unit >= 0xD800 ? unit + 0x2000 : unit;
+    };
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                        [&](QChar x, QChar y) { return key(x) < key(y); });
+}
+
 std::mutex& gioMutex() {
     static std::mutex mutex;
     return mutex;
@@ -117,7 +127,7 @@ QStringList catalogueNames() {
             names.append(entry.name);
         }
     }
-    std::sort(names.begin(), names.end());
+    std::sort(names.begin(), names.end(), codePointLess);
     return names;
 }
 

@@ -16,6 +16,10 @@ struct IconSource {
     QString filePath;
 };
 
+/// Code-point order (QString's own order is by UTF-16 unit, which puts characters beyond the
+/// BMP before U+E000..U+FFFF).
+bool codePointLess(const QString& a, const QString& b);
+
 /// Distinct names of the entries that should be shown, sorted by code point.
 QStringList catalogueNames();
 

@@ -1,5 +1,7 @@
 #include "actions/platform/linux/Shortcuts.h"
 
+#include "actions/platform/linux/AppCatalog.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <algorithm>
@@ -34,7 +36,7 @@ QStringList LinuxShortcuts::listShortcuts() {
     QStringList names;
     for (const QFileInfo& file : shortcutFiles(folder_))
         names.append(shortcutName(file));
-    std::sort(names.begin(), names.end());
+    std::sort(names.begin(), names.end(), apps::codePointLess);
     names.erase(std::unique(names.begin(), names.end()), names.end());
     return names;
 }
