@@ -1,6 +1,7 @@
 #include "relay/service/HttpHead.h"
 
 #include <QList>
+#include <algorithm>
 
 namespace hb::relay::service {
 namespace {
@@ -31,17 +32,16 @@ bool hasControlChars(QByteArrayView text) {
 
 // Strict decimal, no sign, checked against `max` digit by digit so it cannot overflow.
 qint64 parseLength(QByteArrayView text, qint64 max) {
-    if (text.isEmpty() || text.size() > 19)
+    if (text.isEmpty())
         return -1;
     qint64 value = 0;
     for (const char c : text) {
         if (c < '0' || c > '9')
             return -1;
-        value = value * 10 + (c - '0');
-        if (value > max)
-            return max + 1;
+        if (value <= max)
+            value = value * 10 + (c - '0');
     }
-    return value;
+    return std::min(value, max + 1);
 }
 
 bool parseRequestLine(QByteArrayView line, HttpHead& head) {

@@ -82,7 +82,8 @@ void IncomingConnection::refuse(int status) {
     stage_ = Stage::Done;
     deadline_.stop();
     disconnect(socket_, nullptr, this, nullptr);
-    answer(socket_, httpResponse(status, "text/plain", reasonPhrase(status)), options_.writeTimeout);
+    answer(socket_, httpResponse(status, "text/plain; charset=utf-8", reasonPhrase(status)),
+           options_.writeTimeout);
 }
 
 } // namespace hb::relay::service

@@ -89,13 +89,12 @@ AgentAnswer parseAgentReply(const QString& text) {
     if (!object || !object->value(u"reqId").isString())
         return answer;
     answer.reqId = object->value(u"reqId").toString();
+    answer.valid = true;
     const QJsonValue status = object->value(u"status");
     const bool statusOk = status.isDouble() && json::isIntegral(status) && status.toDouble() >= kMinStatus &&
                           status.toDouble() <= kMaxStatus;
-    if (!statusOk) {
-        answer.valid = true; // known request, unusable answer: the phone gets 502
+    if (!statusOk)
         return answer;
-    }
     answer.status = status.toInt();
     const QJsonValue type = object->value(u"headers").toObject().value(u"Content-Type");
     if (type.isString() && isSafeFieldValue(type.toString().toUtf8()))
@@ -104,15 +103,13 @@ AgentAnswer parseAgentReply(const QString& text) {
     if (base64.isString() && !base64.toString().isEmpty()) {
         const auto decoded = QByteArray::fromBase64Encoding(base64.toString().toLatin1(),
                                                             QByteArray::AbortOnBase64DecodingErrors);
-        if (!decoded) {
-            answer.status = 502;
-            answer.contentType.clear();
-        }
+        if (!decoded)
+            return answer;
         answer.body = decoded.decoded;
     } else {
         answer.body = object->value(u"body").toString().toUtf8();
     }
-    answer.valid = true;
+    answer.usable = true;
     return answer;
 }
 

@@ -30,9 +30,10 @@ QByteArray requestMessage(const QString& reqId, const HttpHead& head, const QByt
 
 /// One reply message of an agent, checked.
 struct AgentAnswer {
-    bool valid = false;
+    bool valid = false;  ///< carries a "reqId"
+    bool usable = false; ///< and a status and body the phone can be given (else 502)
     QString reqId;
-    int status = 502;
+    int status = 0;
     QByteArray contentType;
     QByteArray body;
 };

@@ -145,8 +145,14 @@ void RelayService::onAgentMessage(QWebSocket* socket, const QString& relayId, co
     if (it == agents_.cend() || it->socket != socket)
         return;
     const AgentAnswer reply = parseAgentReply(text);
-    if (reply.valid)
-        settle(relayId, reply.reqId, reply.status, reply.contentType, reply.body);
+    if (!reply.valid)
+        return;
+    const Pending waiting = takePending(relayId, reply.reqId);
+    if (!waiting.phone)
+        return;
+    if (!reply.usable)
+        return answerStatus(waiting.phone, 502);
+    answer(waiting.phone, httpResponse(reply.status, reply.contentType, reply.body, {}, waiting.withBody));
 }
 
 void RelayService::onAgentGone(QWebSocket* socket, const QString& relayId) {
@@ -199,7 +205,10 @@ void RelayService::forward(QTcpSocket* socket, const QString& relayId, const Htt
     // Owned by the phone's socket: gone with it, and a phone that hangs up frees its slot.
     auto* timeout = new QTimer(socket);
     timeout->setSingleShot(true);
-    connect(timeout, &QTimer::timeout, this, [this, relayId, reqId] { settle(relayId, reqId, 504, {}, {}); });
+    connect(timeout, &QTimer::timeout, this, [this, relayId, reqId] {
+        if (const Pending waiting = takePending(relayId, reqId); waiting.phone)
+            answerStatus(waiting.phone, 504);
+    });
     timeout->start(options_.replyTimeout);
     connect(socket, &QTcpSocket::disconnected, this, [this, relayId, reqId] {
         if (const auto agent = agents_.find(relayId); agent != agents_.end())
@@ -207,17 +216,9 @@ void RelayService::forward(QTcpSocket* socket, const QString& relayId, const Htt
     });
 }
 
-void RelayService::settle(const QString& relayId, const QString& reqId, int status,
-                          const QByteArray& contentType, const QByteArray& body) {
+RelayService::Pending RelayService::takePending(const QString& relayId, const QString& reqId) {
     const auto agent = agents_.find(relayId);
-    if (agent == agents_.end())
-        return;
-    const Pending waiting = agent->pending.take(reqId);
-    if (!waiting.phone)
-        return;
-    if (status == 504 && contentType.isEmpty() && body.isEmpty())
-        return answerStatus(waiting.phone, 504);
-    answer(waiting.phone, httpResponse(status, contentType, body, {}, waiting.withBody));
+    return agent == agents_.end() ? Pending{} : agent->pending.take(reqId);
 }
 
 } // namespace hb::relay::service

@@ -53,8 +53,8 @@ class RelayService : public QObject {
     void onPhoneRequest(QTcpSocket* socket, const HttpHead& head, const QByteArray& body);
     void forward(QTcpSocket* socket, const QString& relayId, const HttpHead& head, const QByteArray& rest,
                  const QByteArray& body);
-    void settle(const QString& relayId, const QString& reqId, int status, const QByteArray& contentType,
-                const QByteArray& body);
+    /// Removes the phone waiting for `reqId`, if it is still there.
+    Pending takePending(const QString& relayId, const QString& reqId);
     void answer(QTcpSocket* socket, const QByteArray& response);
     void answerStatus(QTcpSocket* socket, int status);
 
