@@ -5,7 +5,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: run test build build-release deps deps-test format clean
+.PHONY: run test build build-release deps deps-test format clean package-test
 
 deps:
 	scripts/install-deps.sh
@@ -32,3 +32,8 @@ format:
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-release
+
+# The Debian package: release build, cpack, then checks in a throw-away root and lintian,
+# inside the private test desktop (the menu-entry start needs a display).
+package-test: deps-test
+	JOBS=$(JOBS) tests/desktop.sh scripts/package-test.sh $(BUILD)-release
