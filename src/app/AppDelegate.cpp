@@ -51,6 +51,7 @@ void AppDelegate::runUpdateCheck() {
     checker_->checkForUpdate([this](std::optional<update::UpdateInfo> info) {
         if (info)
             showUpdate(*info);
+        Q_EMIT updateCheckFinished(info.has_value());
     });
 }
 

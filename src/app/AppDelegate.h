@@ -67,7 +67,12 @@ class AppDelegate : public QObject {
     std::optional<update::UpdateInfo> pendingUpdate;
 
     QMenu* menu() const { return menu_; }
+
     update::UpdateChecker* updateChecker() const { return checker_; }
+
+  Q_SIGNALS:
+    /// After each update check has been handled; `found` when it reported an update.
+    void updateCheckFinished(bool found);
 
   private:
     void showUpdate(const update::UpdateInfo& info);

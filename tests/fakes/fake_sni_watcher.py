@@ -87,10 +87,18 @@ def prop(bus, service, path, iface, name):
                 GLib.Variant("(ss)", (iface, name)), "(v)")[0]
 
 
+def owner_pid(bus, service):
+    try:
+        return call(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                    "GetConnectionUnixProcessID", GLib.Variant("(s)", (service,)), "(u)")[0]
+    except GLib.Error:
+        return None
+
+
 def newest_item(bus, pid=None):
     items = prop(bus, WATCHER, WATCHER_PATH, WATCHER, "RegisteredStatusNotifierItems")
     if pid:
-        items = [i for i in items if "-%s-" % pid in i.split("/", 1)[0]]
+        items = [i for i in items if owner_pid(bus, i.split("/", 1)[0]) == int(pid)]
     if not items:
         raise SystemExit("no tray item registered")
     service, path = items[-1].split("/", 1)

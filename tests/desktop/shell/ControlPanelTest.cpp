@@ -1,0 +1,169 @@
+#include "ShellTestSupport.h"
+#include "app/Agent.h"
+#include "app/AppDelegate.h"
+#include "app/ControlPanelWindow.h"
+#include "server/Server.h"
+#include "support/TestSupport.h"
+
+#include <QApplication>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+#include <gtest/gtest.h>
+
+using namespace hb::app;
+using namespace std::chrono_literals;
+
+namespace {
+
+/// Takes a screenshot of the whole X screen into `file` and decodes the QR code on it.
+QByteArray qrOnScreen(const QString& file) {
+    if (hb::test::runTool(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), file})
+            .exitCode != 0)
+        return {};
+    return hb::test::runTool(QStringLiteral("zbarimg"), {QStringLiteral("--raw"), QStringLiteral("-q"),
+                                                         QStringLiteral("--nodbus"), file})
+        .out;
+}
+
+QList<ControlPanelWindow*> panels() {
+    QList<ControlPanelWindow*> found;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* panel = qobject_cast<ControlPanelWindow*>(widget))
+            found.append(panel);
+    return found;
+}
+
+void sendMouse(QWidget* target, QEvent::Type type, QPoint local, Qt::MouseButtons buttons) {
+    const QPointF global = target->mapToGlobal(QPointF(local));
+    QMouseEvent event(type, QPointF(local), global, Qt::LeftButton, buttons, Qt::NoModifier);
+    QApplication::sendEvent(target, &event);
+}
+
+class ControlPanel : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        agent_.start();
+        ASSERT_TRUE(agent_.server().waitUntilListening(10s));
+        ShellDeps deps;
+        deps.port = [this] { return agent_.server().listeningPort(); };
+        deps.pinValue = [] { return QString(); };
+        deps.isFirstRun = [] { return false; };
+        deps.openURL = [this](const QUrl& url) {
+            opened_.append(url);
+            return true;
+        };
+        shell_ = std::make_unique<AppDelegate>(deps);
+        agent_.setOpenAdmin([this] { shell_->showPanel(); });
+    }
+    void TearDown() override {
+        shell_.reset();
+        agent_.stop();
+    }
+
+    /// Runs `script` in the page and waits until the page has handled it.
+    void runInPage(const QString& script, QString* result = nullptr) {
+        bool done = false;
+        shell_->window->view()->page()->runJavaScript(script, [&done, result](const QVariant& value) {
+            if (result)
+                *result = value.toString();
+            done = true;
+        });
+        hb::test::waitFor([&] { return done; }, 10s);
+    }
+
+    Agent agent_;
+    std::unique_ptr<AppDelegate> shell_;
+    QList<QUrl> opened_;
+};
+
+TEST_F(ControlPanel, OpenedTwiceIsOneCentredWindowShowingTheAdminPage) {
+    const quint16 port = agent_.server().listeningPort();
+    shell_->setupMenuBar();
+    ASSERT_TRUE(hb::test::trayClick(QStringLiteral("Open Control Panel")));
+    ASSERT_TRUE(hb::test::waitFor([&] { return shell_->window && shell_->window->isVisible(); }, 20s));
+    ControlPanelWindow* first = shell_->window;
+    EXPECT_EQ(first->address(), QUrl(QStringLiteral("http://127.0.0.1:%1/admin").arg(port)));
+    EXPECT_EQ(first->windowTitle(), QStringLiteral("Harbly"));
+    EXPECT_EQ(first->size(), QSize(980, 740));
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_LE((first->frameGeometry().center() - screen.center()).manhattanLength(), 2);
+    ASSERT_TRUE(hb::test::waitFor([&] { return first->view()->title() == u"Harbly Control Panel"; }, 30s))
+        << first->view()->title().toStdString();
+
+    // Closed, then asked for again by the page's own endpoint: the same window comes back.
+    first->close();
+    ASSERT_TRUE(hb::test::waitFor([&] { return !first->isVisible(); }));
+    EXPECT_EQ(hb::test::httpRequest(port, "POST", "/api/open-admin").status, 200);
+    ASSERT_TRUE(hb::test::waitFor([&] { return first->isVisible(); }, 10s));
+    shell_->showPanel();
+    EXPECT_EQ(shell_->window, first);
+    EXPECT_EQ(panels(), QList<ControlPanelWindow*>{first});
+    EXPECT_EQ(first->view()->url(), first->address()) << "an existing panel is not reloaded elsewhere";
+
+    // The page reached our API as a trusted local caller: it shows the PIN.
+    QString shown;
+    EXPECT_TRUE(hb::test::waitFor(
+        [&] {
+            runInPage(QStringLiteral(
+                          "document.querySelector('#pin') && document.querySelector('#pin').textContent"),
+                      &shown);
+            return !shown.isEmpty() &&
+                   std::all_of(shown.begin(), shown.end(), [](QChar c) { return c.isDigit(); });
+        },
+        20s))
+        << shown.toStdString();
+
+    // What a person sees: the page drawn in the window, its pairing QR code readable on screen.
+    const QString shot = hb::test::artifactsDir() + QStringLiteral("/control-panel.png");
+    QByteArray decoded;
+    EXPECT_TRUE(hb::test::waitFor([&] { return (decoded = qrOnScreen(shot)).contains("/?pair="); }, 30s))
+        << "screenshot " << shot.toStdString() << " shows no pairing code: " << decoded.constData();
+}
+
+TEST_F(ControlPanel, OnlyOurOwnOriginLoadsInsideOtherLinksGoToTheBrowser) {
+    shell_->showPanel();
+    ControlPanelWindow* panel = shell_->window;
+    ASSERT_TRUE(hb::test::waitFor([&] { return panel->view()->title() == u"Harbly Control Panel"; }, 30s));
+    const QUrl admin = panel->address();
+
+    runInPage(QStringLiteral("location.href = 'https://example.org/elsewhere'"));
+    ASSERT_TRUE(hb::test::waitFor([&] { return !opened_.isEmpty(); }, 10s));
+    EXPECT_EQ(opened_.takeFirst(), QUrl(QStringLiteral("https://example.org/elsewhere")));
+
+    runInPage(QStringLiteral("window.open('https://example.com/popup')"));
+    ASSERT_TRUE(hb::test::waitFor([&] { return !opened_.isEmpty(); }, 10s));
+    EXPECT_EQ(opened_.takeFirst(), QUrl(QStringLiteral("https://example.com/popup")));
+
+    // Same host, other port, and other schemes are neither loaded nor handed on.
+    runInPage(QStringLiteral("location.href = 'file:///etc/passwd'"));
+    runInPage(QStringLiteral("location.href = 'http://127.0.0.1:9/admin'"));
+    runInPage(QStringLiteral("location.href = '/admin?again'"));
+    ASSERT_TRUE(hb::test::waitFor([&] { return panel->view()->url().query() == u"again"; }, 10s));
+    EXPECT_EQ(opened_, QList<QUrl>{QUrl(QStringLiteral("http://127.0.0.1:9/admin"))});
+    EXPECT_EQ(panel->view()->url().adjusted(QUrl::RemoveQuery), admin);
+}
+
+TEST_F(ControlPanel, TopStripCoversThePageAndDragsTheWindow) {
+    shell_->showPanel();
+    ControlPanelWindow* panel = shell_->window;
+    ASSERT_TRUE(hb::test::waitFor([&] { return panel->isVisible(); }));
+    EXPECT_EQ(panel->childAt(QPoint(490, 5)), panel->dragStrip());
+    EXPECT_EQ(panel->childAt(QPoint(979, kDragStripHeight - 1)), panel->dragStrip());
+    EXPECT_NE(panel->childAt(QPoint(490, kDragStripHeight + 1)), panel->dragStrip());
+
+    panel->resize(700, 500);
+    EXPECT_EQ(panel->dragStrip()->geometry(), QRect(0, 0, 700, kDragStripHeight)) << "follows the width";
+
+    const QPoint before = panel->pos();
+    TitleDragView* strip = panel->dragStrip();
+    sendMouse(strip, QEvent::MouseButtonPress, QPoint(100, 20), Qt::LeftButton);
+    sendMouse(strip, QEvent::MouseMove, QPoint(140, 50), Qt::LeftButton);
+    sendMouse(strip, QEvent::MouseButtonRelease, QPoint(140, 50), Qt::NoButton);
+    // With a window manager the move is the system's; without one (as here) we move it ourselves.
+    EXPECT_TRUE(hb::test::waitFor([&] { return panel->pos() == before + QPoint(40, 30); }, 5s))
+        << panel->pos().x() << "," << panel->pos().y();
+}
+
+} // namespace

@@ -1,0 +1,122 @@
+#include "app/LoginItem.h"
+#include "ShellTestSupport.h"
+#include "app/AppDelegate.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <gtest/gtest.h>
+
+using namespace hb::app;
+
+namespace {
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+hb::test::ToolResult validate(const QString& path) {
+    return hb::test::runTool(QStringLiteral("desktop-file-validate"), {path});
+}
+
+/// The Exec value as a desktop launcher reads it back: string escapes, then one quoted argument.
+QString execArgument(const QByteArray& entry) {
+    for (const QByteArray& line : entry.split('\n')) {
+        if (!line.startsWith("Exec="))
+            continue;
+        QString value = QString::fromUtf8(line.mid(5)).replace(QStringLiteral("\\\\"), QStringLiteral("\\"));
+        if (value.size() < 2 || !value.startsWith(u'"') || !value.endsWith(u'"'))
+            return value;
+        QString argument;
+        for (qsizetype i = 1; i + 1 < value.size(); ++i) {
+            if (value[i] == u'\\' && i + 2 < value.size())
+                ++i;
+            argument += value[i];
+        }
+        return argument.replace(QStringLiteral("%%"), QStringLiteral("%"));
+    }
+    return {};
+}
+
+TEST(LoginItem, WrittenAsValidAutostartEntryForAwkwardPaths) {
+    const char* paths[] = {"/usr/bin/harbly", "/opt/my apps/harbly",
+                           "/home/a\"b/$HOME/`x`/100%/back\\slash/harbly", "/opt/Ünïcødé/harbly"};
+    for (const char* raw : paths) {
+        hb::test::ScopedConfigHome home;
+        const QString exe = QString::fromUtf8(raw);
+        EXPECT_TRUE(registerLoginItem(exe)) << raw;
+        EXPECT_EQ(autostartEntryPath(), home.path() + QStringLiteral("/autostart/harbly.desktop"));
+        const QByteArray entry = readFile(autostartEntryPath());
+        EXPECT_EQ(execArgument(entry), exe) << entry.constData();
+        const hb::test::ToolResult check = validate(autostartEntryPath());
+        EXPECT_TRUE(check.finished);
+        EXPECT_EQ(check.exitCode, 0) << raw << "\n" << check.out.constData() << check.err.constData();
+        EXPECT_FALSE(registerLoginItem(exe)) << "an unchanged entry is not rewritten";
+    }
+}
+
+TEST(LoginItem, NotWrittenWhenServiceMarkerExistsOrPathUnusable) {
+    {
+        hb::test::ScopedConfigHome home;
+        writeFile(launchAgentMarkerPath(), "[Service]\nExecStart=/usr/bin/harbly\n");
+        EXPECT_EQ(launchAgentMarkerPath(), home.path() + QStringLiteral("/systemd/user/harbly.service"));
+        EXPECT_FALSE(registerLoginItem(QStringLiteral("/usr/bin/harbly")));
+        EXPECT_FALSE(QFileInfo::exists(autostartEntryPath()));
+    }
+    for (const char* raw : {"harbly", "bin/harbly", "/opt/evil\nX-Injected=1/harbly", ""}) {
+        hb::test::ScopedConfigHome home;
+        EXPECT_FALSE(registerLoginItem(QString::fromUtf8(raw))) << raw;
+        EXPECT_FALSE(QFileInfo::exists(autostartEntryPath())) << raw;
+    }
+}
+
+TEST(LoginItem, UserSwitchedOffEntryIsKeptButAMovedExecutableIsUpdated) {
+    hb::test::ScopedConfigHome home;
+    for (const QByteArray& off : {QByteArray("Hidden=true"), QByteArray("X-GNOME-Autostart-enabled=false")}) {
+        const QByteArray disabled =
+            "[Desktop Entry]\nType=Application\nName=Harbly\nExec=/old/harbly\n" + off + "\n";
+        writeFile(autostartEntryPath(), disabled);
+        EXPECT_FALSE(registerLoginItem(QStringLiteral("/usr/bin/harbly")));
+        EXPECT_EQ(readFile(autostartEntryPath()), disabled);
+    }
+    writeFile(autostartEntryPath(), "[Desktop Entry]\nType=Application\nName=Harbly\nExec=/old/harbly\n");
+    EXPECT_TRUE(registerLoginItem(QStringLiteral("/usr/bin/harbly")));
+    EXPECT_EQ(execArgument(readFile(autostartEntryPath())), QStringLiteral("/usr/bin/harbly"));
+}
+
+TEST(LoginItem, UnwritableFolderIsIgnored) {
+    hb::test::ScopedConfigHome home;
+    writeFile(home.path() + QStringLiteral("/autostart"), "a file where the folder should be");
+    EXPECT_FALSE(registerLoginItem(QStringLiteral("/usr/bin/harbly")));
+}
+
+TEST(LoginItem, LaunchRegistersUnlessMarkerAndShipsValidEntries) {
+    for (const bool marker : {false, true}) {
+        hb::test::ScopedConfigHome home;
+        if (marker)
+            writeFile(launchAgentMarkerPath(), "[Service]\n");
+        ShellDeps deps;
+        deps.port = [] { return quint16(9); };
+        deps.isFirstRun = [] { return false; };
+        deps.executablePath = QStringLiteral("/usr/bin/harbly");
+        AppDelegate shell(deps);
+        shell.applicationDidFinishLaunching();
+        EXPECT_NE(shell.statusItem, nullptr);
+        EXPECT_EQ(shell.window, nullptr) << "not the first run: no Control Panel";
+        EXPECT_EQ(QFileInfo::exists(autostartEntryPath()), !marker);
+    }
+    const QString shipped = QStringLiteral(HB_RESOURCES_DIR "/linux/harbly.desktop");
+    EXPECT_EQ(validate(shipped).exitCode, 0) << validate(shipped).out.constData();
+    EXPECT_TRUE(readFile(QStringLiteral(HB_RESOURCES_DIR "/linux/harbly.service")).contains("\nExecStart=/"));
+}
+
+} // namespace

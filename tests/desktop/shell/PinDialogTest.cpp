@@ -1,0 +1,56 @@
+#include "ShellTestSupport.h"
+#include "app/AppDelegate.h"
+#include "support/TestSupport.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using hb::app::AppDelegate;
+
+namespace {
+
+TEST(PinDialog, ShowsThePinReadWhenItOpensWithOneOkButton) {
+    QString pin = QStringLiteral("048213");
+    hb::app::ShellDeps deps;
+    deps.pinValue = [&pin] { return pin; };
+    AppDelegate shell(deps);
+
+    QString title, text, informative;
+    QStringList buttons;
+    bool closed = false;
+    // The dialog is modal: inspect and close it from a timer while showPIN runs its own loop.
+    QTimer probe;
+    probe.setInterval(20);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        pin = QStringLiteral("999999"); // changed while open: the dialog keeps what it showed
+        QCoreApplication::processEvents();
+        title = box->windowTitle();
+        text = box->text();
+        informative = box->informativeText();
+        for (QAbstractButton* button : box->buttons())
+            buttons.append(button->text().remove(u'&'));
+        probe.stop();
+        box->buttons().value(0)->click();
+        closed = true;
+    });
+    probe.start();
+    QTimer::singleShot(std::chrono::seconds(20), [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            box->reject();
+    });
+    shell.showPIN();
+    ASSERT_TRUE(closed) << "the dialog never showed";
+    EXPECT_EQ(text, QStringLiteral("Pairing PIN"));
+    EXPECT_EQ(informative,
+              QStringLiteral("Enter 048213 on your phone, or scan the QR code in the Control Panel."));
+    EXPECT_EQ(buttons, QStringList{QStringLiteral("OK")});
+    EXPECT_EQ(title, QStringLiteral("Pairing PIN"));
+}
+
+} // namespace
