@@ -85,6 +85,8 @@ void RelayService::accept(QTcpSocket* socket) {
         return;
     }
     ++openConnections_;
+    // Small request and reply messages: never hold them back waiting for more bytes.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     connect(socket, &QObject::destroyed, this, [this] { --openConnections_; });
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
     auto* incoming = new IncomingConnection(socket, options_);
