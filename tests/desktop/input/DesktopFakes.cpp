@@ -62,9 +62,12 @@ QStringList FakeService::members() const {
 
 XServerWithoutXTest::XServerWithoutXTest() {
     // -displayfd 1: the server writes its display number on stdout once it accepts clients.
+    // -noreset: by default the server resets when its last client leaves and refuses
+    // connections meanwhile; every probe of this server is such a last client.
     process_.start(QStringLiteral("Xvfb"),
-                   {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-extension"),
-                    QStringLiteral("XTEST"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+                   {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-noreset"),
+                    QStringLiteral("-extension"), QStringLiteral("XTEST"), QStringLiteral("-nolisten"),
+                    QStringLiteral("tcp")});
     if (waitFor([this] { return process_.canReadLine(); }, kStartTimeout))
         display_ = ':' + process_.readLine().trimmed();
 }
