@@ -42,8 +42,11 @@ void syncFolder(const QByteArray& folder) {
 } // namespace
 
 bool writeFileAtomically(const QString& path, const QByteArray& bytes, unsigned mode) {
-    const QByteArray target = QFile::encodeName(path);
-    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    // A user who links the file elsewhere (a dotfiles folder) keeps the link: replace its target.
+    const QFileInfo info(path);
+    const QString real = info.isSymLink() ? info.symLinkTarget() : path;
+    const QByteArray target = QFile::encodeName(real);
+    const QByteArray folder = QFile::encodeName(QFileInfo(real).absolutePath());
     QByteArray temp = target + kTemporarySuffix + "XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0)

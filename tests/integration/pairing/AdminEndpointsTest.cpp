@@ -1,7 +1,6 @@
 #include "PairingTestSupport.h"
 
 #include "core/Version.h"
-#include "relay/RelayUrls.h"
 
 #include <QMutex>
 
@@ -64,13 +63,6 @@ TEST(ConfigEndpoint, ReadingNeedsATokenEvenLocally) {
     expectAnswer(api.remote("GET", "/api/config", {}, api.pairToken()), 200, expected);
 }
 
-TEST(ConfigEndpoint, WithoutARelayBaseHookTheConfiguredServiceIsUsed) {
-    ApiHarness api;
-    const QJsonObject body = api.remote("GET", "/api/config", {}, api.pairToken()).json();
-    EXPECT_EQ(body.value(QStringLiteral("relayUrl")),
-              relay::phoneUrl(relay::relayBase(), api.store().relayId()));
-}
-
 TEST(ConfigEndpoint, SavedDocumentRoundTripsWithUnknownKeysAtEveryLevel) {
     ApiHarness api;
     const QString token = api.pairToken();
@@ -82,6 +74,28 @@ TEST(ConfigEndpoint, SavedDocumentRoundTripsWithUnknownKeysAtEveryLevel) {
     const QJsonObject read = api.remote("GET", "/api/config", {}, token).json();
     EXPECT_EQ(read.value(QStringLiteral("config")), QJsonValue(QJsonDocument::fromJson(document).object()));
     EXPECT_EQ(api.store().allowedApps(), QSet<QString>{QStringLiteral("Files")});
+}
+
+// Reads from an event stream until `needle` arrived or a few seconds passed.
+bool streamReceives(RawClient& client, const QByteArray& needle) {
+    QByteArray received;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!received.contains(needle) && std::chrono::steady_clock::now() < until)
+        received += client.read(std::chrono::milliseconds(500), 1);
+    return received.contains(needle);
+}
+
+TEST(ConfigEndpoint, SavingReloadsEveryOpenPage) {
+    ApiHarness api;
+    std::vector<std::unique_ptr<RawClient>> pages;
+    for (int i = 0; i < 2; ++i) {
+        pages.push_back(std::make_unique<RawClient>(api.port()));
+        ASSERT_TRUE(pages.back()->send("GET /api/events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+        ASSERT_TRUE(streamReceives(*pages.back(), ": connected\n\n"));
+    }
+    api.request("POST", "/api/config", R"({"pages":[]})");
+    for (auto& page : pages)
+        EXPECT_TRUE(streamReceives(*page, "event: reload\ndata: 1\n\n"));
 }
 
 TEST(ConfigEndpoint, EmptyOrNonJsonBodySavesTheEmptyDocument) {

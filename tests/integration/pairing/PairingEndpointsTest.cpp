@@ -144,5 +144,33 @@ TEST(AirdropEndpoint, AlwaysPointsToTheQrCode) {
     expectAnswer(api.remote("GET", "/api/airdrop"), 401, kNotOk);
 }
 
+// Loopback requests that are not this user's own pages: the PIN must neither leak nor change.
+struct ForeignCase {
+    const char* name;
+    QHash<QByteArray, QByteArray> headers;
+};
+
+class ForeignLoopbackCaller : public ::testing::TestWithParam<ForeignCase> {};
+
+TEST_P(ForeignLoopbackCaller, CannotReadOrChangeThePin) {
+    ApiHarness api;
+    const QString pin = api.store().pinValue();
+    const QHash<QByteArray, QByteArray>& headers = GetParam().headers;
+    const QByteArray textPlain = R"({"pin":"1234"})";
+    expectAnswer(api.request("GET", "/api/admin", {}, {}, headers), 200, kNotOk);
+    expectAnswer(api.request("POST", "/api/set-pin", textPlain, {}, headers), 401, kNotOk);
+    expectAnswer(api.request("POST", "/api/connect", {}, {}, headers), 401, kNotOk);
+    EXPECT_EQ(api.store().pinValue(), pin);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Headers, ForeignLoopbackCaller,
+    ::testing::Values(ForeignCase{"otherSite",
+                                  {{"origin", "http://evil.example"}, {"sec-fetch-site", "cross-site"}}},
+                      ForeignCase{"otherPortSameSite", {{"sec-fetch-site", "same-site"}}},
+                      ForeignCase{"reboundName", {{"host", "attacker.example:8788"}}},
+                      ForeignCase{"relayed", {{"x-hb-relay", "anything"}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 } // namespace
 } // namespace hb::test

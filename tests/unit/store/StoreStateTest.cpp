@@ -1,5 +1,6 @@
 #include "StoreFixture.h"
 
+#include <QFileInfo>
 #include <QRegularExpression>
 
 namespace hb::test {
@@ -104,6 +105,16 @@ TEST_F(StoreState, UnknownStateKeysDisappearAtNextSave) {
     store::Store& s = open();
     s.removeToken(QStringLiteral("not-there")); // rewrites the file even when nothing changed
     EXPECT_FALSE(readObject(statePath()).contains(QStringLiteral("extra")));
+}
+
+TEST_F(StoreState, SavesReplaceTheTargetOfALinkedFile) {
+    const QString elsewhere = root.path() + QStringLiteral("/dotfiles/harbly-config.json");
+    writeFile(elsewhere, R"({"pages":[],"settings":{}})");
+    QDir().mkpath(support());
+    ASSERT_TRUE(QFile::link(elsewhere, configPath()));
+    open().saveConfig(QJsonObject{{QStringLiteral("marker"), 2}});
+    EXPECT_TRUE(QFileInfo(configPath()).isSymLink());
+    EXPECT_EQ(readObject(elsewhere).value(QStringLiteral("marker")), QJsonValue(2));
 }
 
 TEST_F(StoreState, FailedWritesLeaveMemoryAuthoritative) {
