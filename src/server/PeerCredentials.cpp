@@ -22,9 +22,11 @@ std::optional<uid_t> searchTable(const char* path, quint16 clientPort, quint16 s
     QFile table(QString::fromLatin1(path));
     if (!table.open(QIODevice::ReadOnly))
         return std::nullopt;
-    table.readLine(); // column titles
-    while (!table.atEnd()) {
-        const QList<QByteArray> fields = table.readLine().simplified().split(' ');
+    // /proc files report size 0, so QFile::atEnd() turns true whenever the read buffer runs
+    // dry and a line-by-line loop sees only the first chunk of a long table: read to EOF.
+    const QList<QByteArray> lines = table.readAll().split('\n');
+    for (qsizetype i = 1; i < lines.size(); ++i) { // line 0: column titles
+        const QList<QByteArray> fields = lines[i].simplified().split(' ');
         // sl local_address rem_address st tx:rx tr:when retrnsmt uid ...
         if (fields.size() < 8)
             continue;
