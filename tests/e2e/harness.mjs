@@ -23,8 +23,8 @@ export async function api(path, { body, token, method } = {}) {
 }
 
 export async function saveConfig(doc) {
-  const { body } = await api('config', { body: doc });
-  if (!body || body.ok !== true) throw new Error('saving the configuration failed');
+  const { status, body } = await api('config', { body: doc });
+  if (!body || body.ok !== true) throw new Error(`saving the configuration failed: ${status} ${JSON.stringify(body)}`);
 }
 
 /** A fresh one-time pairing code. */

@@ -57,11 +57,20 @@ API_PORT=$(free_port)
 node fake-messages.mjs "$API_PORT" &
 pids+=($!)
 
+# The reference relay service, when it was built: phones then also reach the agent at /phone/<id>/.
+RELAY_URL="ws://127.0.0.1:9"
+if [[ -x "$BIN/harbly-relay" ]]; then
+  RELAY_PORT=$(free_port)
+  HB_RELAY_LISTEN=127.0.0.1 HB_RELAY_PORT="$RELAY_PORT" "$BIN/harbly-relay" >"$W/relay.log" 2>&1 &
+  pids+=($!)
+  wait_port "$RELAY_PORT" && RELAY_URL="ws://127.0.0.1:$RELAY_PORT" && export HB_E2E_RELAY=1
+fi
+
 env -u DISPLAY -u WAYLAND_DISPLAY \
   HOME="$W/home" XDG_CONFIG_HOME="$W/config" XDG_DATA_HOME="$W/data" XDG_CACHE_HOME="$W/cache" \
   XDG_DATA_DIRS="$W/share:${XDG_DATA_DIRS:-/usr/local/share:/usr/share}" \
   HB_SUPPORT="$W/support" HB_PORT="$PORT" \
-  HB_UPDATE_URL="http://127.0.0.1:9/latest.json" HB_RELAY_URL="${HB_E2E_RELAY_URL:-ws://127.0.0.1:9}" \
+  HB_UPDATE_URL="http://127.0.0.1:9/latest.json" HB_RELAY_URL="$RELAY_URL" \
   ANTHROPIC_BASE_URL="http://127.0.0.1:$API_PORT" ANTHROPIC_API_KEY="e2e-key" \
   "$BIN/harbly" >"$W/agent.log" 2>&1 &
 pids+=($!)

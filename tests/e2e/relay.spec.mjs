@@ -1,0 +1,38 @@
+// The phone app through the relay service at /phone/<id>/: the same files, relative API
+// addresses, pairing by link, tiles, and a tap that reaches the agent.
+import assert from 'node:assert/strict';
+import { after, before, test } from 'node:test';
+import { launchBrowser, phonePage } from './browser.mjs';
+import { ARTIFACTS, api, eventually, pairCode, saveConfig, sampleConfig, token, workFile } from './harness.mjs';
+
+const skip = process.env.HB_E2E_RELAY ? false : 'the relay service was not built';
+let browser;
+before(async () => { if (!skip) browser = await launchBrowser(); });
+after(() => browser && browser.close());
+
+test('the phone app works through the relay', { skip }, async () => {
+  await saveConfig(sampleConfig({ relayEnabled: true }));
+  const { body } = await api('config', { token: await token() });
+  const relayUrl = body.relayUrl;
+  assert.match(relayUrl, /^http:\/\/127\.0\.0\.1:\d+\/phone\/[^/]+$/);
+  // Wait until the agent's link to the relay is up.
+  await eventually(async () => (await fetch(relayUrl + '/api/config')).status === 401, 'the relay link');
+
+  const page = await phonePage(browser);
+  const requests = [];
+  page.on('request', (r) => requests.push(new URL(r.url()).pathname));
+  await page.goto(relayUrl + '?pair=' + (await pairCode())); // the relay adds the slash
+  await page.locator('#main').waitFor({ state: 'visible' });
+  assert.doesNotMatch(page.url(), /pair=/);
+  assert.ok(new URL(page.url()).pathname.endsWith('/'));
+
+  const launched = workFile('launched').split('\n').filter(Boolean).length;
+  await page.locator('.tile[aria-label="Harbly Probe"]').click();
+  await eventually(() => workFile('launched').split('\n').filter(Boolean).length > launched, 'the probe to run');
+  const prefix = new URL(relayUrl).pathname + '/';
+  const outside = requests.filter((p) => !p.startsWith(prefix) && p !== prefix.slice(0, -1)); // that one is redirected
+  assert.deepEqual(outside, [], 'every request stays under the relay path');
+  assert.ok(requests.includes(prefix + 'api/launch'));
+  await page.screenshot({ path: ARTIFACTS + 'phone-relay.png' });
+  await saveConfig(sampleConfig({ relayEnabled: false }));
+});
