@@ -22,7 +22,7 @@ QString playbackStatus(const QString& player) {
 } // namespace
 
 QString activePlayer() {
-    QStringList players = busNames(Bus::Session).filter(kNamePrefix);
+    QStringList players = busNames(Bus::Session);
     players.erase(std::remove_if(players.begin(), players.end(),
                                  [](const QString& name) { return !name.startsWith(kNamePrefix); }),
                   players.end());

@@ -9,6 +9,7 @@
 #include <thread>
 
 // X headers last: they define macros (None, Bool, Status) that clash with Qt's.
+#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
@@ -17,10 +18,9 @@ namespace hb::actions {
 
 namespace {
 
-// Clients re-read the keymap when told it changed; they need the new symbols still in place
-// when they do, or the typed keys would be translated with the emptied map.
-constexpr auto kRemapSettle = std::chrono::milliseconds(50);
-constexpr auto kRemapSettlePerKey = std::chrono::milliseconds(20);
+// Clients re-read the keymap when told it changed; they need the borrowed symbols still in
+// place when they do, or the typed keys would be translated with the next map.
+constexpr auto kRemapSettle = std::chrono::milliseconds(100);
 // The same symbol on both shift levels, so a held Shift does not change what is typed.
 constexpr int kSymsPerSpareKey = 2;
 
@@ -91,6 +91,15 @@ struct KeyboardLayout {
     }
 };
 
+/// A second layout group or Caps Lock would change what the layout's own keys type; then
+/// every symbol goes through a borrowed keycode, which carries it on all levels.
+bool layoutKeysTypeTheirSymbols(Display* display) {
+    XkbStateRec state{};
+    if (XkbGetState(display, XkbUseCoreKbd, &state) != Success)
+        return false;
+    return state.group == 0 && (state.locked_mods & LockMask) == 0;
+}
+
 KeyboardLayout readLayout(Display* display) {
     KeyboardLayout layout;
     int minCode = 0, maxCode = 0, perCode = 0;
@@ -105,7 +114,8 @@ KeyboardLayout readLayout(Display* display) {
             layout.spare.push_back(static_cast<KeyCode>(code));
     }
     // Unshifted places first, so that a symbol on both levels of different keys needs no Shift.
-    for (int level = 0; level < std::min(perCode, 2); ++level) {
+    const int levels = layoutKeysTypeTheirSymbols(display) ? std::min(perCode, 2) : 0;
+    for (int level = 0; level < levels; ++level) {
         for (int code = minCode; code <= maxCode; ++code) {
             const KeySym sym = row(code)[level];
             if (sym != NoSymbol)
@@ -118,8 +128,8 @@ KeyboardLayout readLayout(Display* display) {
     return layout;
 }
 
-/// Binds codes[i] to syms[i], one request per run of consecutive keycodes.
-void bindKeys(Display* display, const std::vector<KeyCode>& codes, const std::vector<Keysym>& syms) {
+/// Core protocol fallback: one request, and so one notification, per run of consecutive keycodes.
+void bindKeysCore(Display* display, const std::vector<KeyCode>& codes, const std::vector<Keysym>& syms) {
     for (std::size_t first = 0; first < codes.size();) {
         std::size_t end = first + 1;
         while (end < codes.size() && codes[end] == codes[end - 1] + 1)
@@ -131,14 +141,46 @@ void bindKeys(Display* display, const std::vector<KeyCode>& codes, const std::ve
                                static_cast<int>(end - first));
         first = end;
     }
+}
+
+/// Binds codes[i] to syms[i] (NoSymbol empties the key) in one XKB request, so that clients
+/// get one keymap notification per batch however scattered the spare keycodes are.
+bool bindKeysXkb(Display* display, const std::vector<KeyCode>& codes, const std::vector<Keysym>& syms) {
+    XkbDescPtr xkb = XkbGetMap(display, XkbKeySymsMask | XkbKeyTypesMask, XkbUseCoreKbd);
+    if (!xkb)
+        return false;
+    XkbMapChangesRec changes{};
+    bool ok = true;
+    for (std::size_t i = 0; i < codes.size() && ok; ++i) {
+        int types[XkbNumKbdGroups] = {XkbOneLevelIndex};
+        const bool empty = syms[i] == NoSymbol;
+        ok = XkbChangeTypesOfKey(xkb, codes[i], empty ? 0 : 1, XkbGroup1Mask, types, &changes) == Success;
+        if (ok && !empty)
+            XkbKeySymEntry(xkb, codes[i], 0, 0) = syms[i];
+    }
+    if (ok) {
+        changes.changed |= XkbKeySymsMask;
+        const auto [low, high] = std::minmax_element(codes.begin(), codes.end());
+        changes.first_key_sym = *low;
+        changes.num_key_syms = static_cast<unsigned char>(*high - *low + 1);
+        ok = XkbChangeMap(display, xkb, &changes);
+    }
+    XkbFreeKeyboard(xkb, 0, True);
+    return ok;
+}
+
+void bindKeys(Display* display, const std::vector<KeyCode>& codes, const std::vector<Keysym>& syms) {
+    if (codes.empty())
+        return;
+    if (!bindKeysXkb(display, codes, syms))
+        bindKeysCore(display, codes, syms);
     XSync(display, False);
 }
 
-/// Waits until clients have had time to re-read the keymap once for each keycode that changed
-/// (each change is its own notification, and a client reads the map as it is when it gets
-/// round to it, not as it was when the keys were sent).
-void letClientsReadKeymap(std::size_t changedKeys) {
-    std::this_thread::sleep_for(kRemapSettle + kRemapSettlePerKey * changedKeys);
+/// Waits until clients have had time to re-read the keymap: a client reads the map as it is
+/// when it gets round to the notification, not as it was when the keys were sent.
+void letClientsReadKeymap() {
+    std::this_thread::sleep_for(kRemapSettle);
 }
 
 void tap(Display* display, KeyCode code) {
@@ -174,7 +216,7 @@ std::size_t typeBatch(Display* display, const KeyboardLayout& layout, const std:
     }
     XSync(display, False);
     if (!borrowed.empty())
-        letClientsReadKeymap(borrowed.size());
+        letClientsReadKeymap();
     return borrowed.size();
 }
 
@@ -232,7 +274,7 @@ bool XTestInjector::sendChord(const Chord& chord) {
         XTestFakeKeyEvent(display_, *it, False, CurrentTime);
     XSync(display_, False);
     if (!borrowed.empty()) {
-        letClientsReadKeymap(borrowed.size());
+        letClientsReadKeymap();
         bindKeys(display_, borrowed, {NoSymbol});
     }
     return xErrors == 0;
