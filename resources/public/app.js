@@ -60,6 +60,7 @@ function render(answer) {
   if (text === shownConfig) return;
   shownConfig = text;
   home.render(answer.config);
+  if (!performance.getEntriesByName('harbly:tiles').length) performance.mark('harbly:tiles');
   $('#host').textContent = typeof answer.host === 'string' && answer.host ? answer.host : 'Harbly';
   $('#version').textContent = typeof answer.version === 'string' ? 'Harbly ' + answer.version : '';
 }

@@ -69,7 +69,7 @@ export function createHome({ notify, confirm }) {
   function go(index, smooth) {
     current = index;
     const page = pagesEl.children[index];
-    if (page) pagesEl.scrollTo({ left: page.offsetLeft, behavior: smooth ? 'smooth' : 'instant' });
+    if (page) pagesEl.scrollTo({ left: page.offsetLeft, behavior: smooth ? 'smooth' : 'auto' });
     markTab();
   }
 

@@ -1,6 +1,6 @@
 // The dialog that adds or edits one tile: app (searchable, with icons), web address,
 // shortcut, gesture or flow.
-import { iconUrl } from './api.js';
+import { get, iconUrl } from './api.js';
 import { $, h, str } from './dom.js';
 import { createStepsEditor } from './steps-editor.js';
 import { TILE_TYPES, typeName } from './tiles.js';
@@ -25,6 +25,7 @@ export function editTile(tile, catalogue) {
   message.textContent = '';
   renderTabs();
   renderPane();
+  if (draft.type === 'shortcut') refreshShortcuts();
   dialog.showModal();
   return new Promise((resolve) => { current.resolve = resolve; });
 }
@@ -54,6 +55,16 @@ function choose(type) {
   message.textContent = '';
   renderTabs();
   renderPane();
+  if (type === 'shortcut') refreshShortcuts();
+}
+
+/** Shortcuts come and go as files; list them afresh when the user looks at them. */
+async function refreshShortcuts() {
+  const shown = current;
+  const answer = await get('shortcuts', { auth: false });
+  if (current !== shown || !answer.ok || !Array.isArray(answer.shortcuts)) return;
+  current.catalogue = { ...current.catalogue, shortcuts: answer.shortcuts.filter((s) => typeof s === 'string') };
+  if (current.draft.type === 'shortcut') renderPane();
 }
 
 /** A searchable list of choices; `items` = [{value, label, icon}] where icon is an element. */
