@@ -19,6 +19,8 @@ constexpr qint64 kMaxLocalBodyBytes = 4 * 1024 * 1024;
 constexpr int kStatusNoAnswer = 500;
 constexpr int kStatusRefused = 400;
 constexpr int kStatusBusy = 503;
+constexpr int kStatusNoContent = 204;
+constexpr char kEventStreamMark[] = "hbEventStream";
 constexpr std::chrono::milliseconds kCloseGrace{3000};
 
 // Network and proxy failures (codes below 200) mean no complete HTTP answer arrived.
@@ -189,6 +191,14 @@ void RelayClient::handle(const QString& text) {
         if (reply->bytesAvailable() > kMaxLocalBodyBytes)
             reply->abort();
     });
+    // An event stream never completes and one reply message cannot carry it: end it at once with
+    // 204, which tells an EventSource not to retry at its own pace.
+    connect(reply, &QNetworkReply::metaDataChanged, reply, [reply] {
+        if (reply->rawHeader("Content-Type").startsWith("text/event-stream")) {
+            reply->setProperty(kEventStreamMark, true);
+            reply->abort();
+        }
+    });
     connect(reply, &QNetworkReply::finished, this,
             [this, reply, reqId = relayed.reqId] { finishReplay(reply, reqId); });
 }
@@ -196,6 +206,8 @@ void RelayClient::handle(const QString& text) {
 void RelayClient::finishReplay(QNetworkReply* reply, const QString& reqId) {
     --inFlight_;
     reply->deleteLater();
+    if (reply->property(kEventStreamMark).toBool())
+        return sendReply(reqId, kStatusNoContent, QString(), {});
     if (!hasHttpAnswer(reply))
         return sendReply(reqId, kStatusNoAnswer, QString(), {});
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();

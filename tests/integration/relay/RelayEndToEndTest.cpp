@@ -83,6 +83,8 @@ TEST_F(RelayEndToEnd, PhoneAppIsServedUnderThePhonePath) {
     EXPECT_TRUE(page.contentType.startsWith("text/html")) << page.contentType.constData();
     const auto script = phone.request("GET", phoneUrl(QStringLiteral("/api.js")));
     EXPECT_EQ(script.status, 200);
+    // The page's event stream cannot be relayed; it is closed at once rather than held open.
+    EXPECT_EQ(phone.request("GET", phoneUrl(QStringLiteral("/api/events"))).status, 204);
 }
 
 TEST_F(RelayEndToEnd, IconsArriveAsTheirBytes) {

@@ -130,6 +130,10 @@ void LocalHttp::onData(QTcpSocket* socket) {
     QByteArray response = "HTTP/1.1 " + QByteArray::number(status_) + " Answer\r\n";
     if (!contentType_.isNull())
         response += "Content-Type: " + contentType_ + "\r\n";
+    if (keepOpen_) {
+        socket->write(response + extraHead_ + "Connection: close\r\n\r\n" + body_);
+        return;
+    }
     response += extraHead_ + "Content-Length: " + QByteArray::number(body_.size()) +
                 "\r\nConnection: close\r\n\r\n" + body_;
     socket->write(response);

@@ -65,6 +65,8 @@ class LocalHttp : public QObject {
     quint16 port() const { return server_.serverPort(); }
     void answer(int status, QByteArray contentType, QByteArray body, QByteArray extraHead = {});
     void setSilent(bool silent) { silent_ = silent; }
+    /// Sends the answer without Content-Length and keeps the connection open (a stream).
+    void setKeepOpen(bool keepOpen) { keepOpen_ = keepOpen; }
     QList<ReceivedRequest> requests;
 
   private:
@@ -75,6 +77,7 @@ class LocalHttp : public QObject {
     QByteArray body_ = R"({"ok":true})";
     QByteArray extraHead_;
     bool silent_ = false;
+    bool keepOpen_ = false;
 };
 
 } // namespace hb::test

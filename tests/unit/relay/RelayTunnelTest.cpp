@@ -195,6 +195,17 @@ TEST_F(RelayTunnel, BinaryBodyGoesAsEmptyBodyPlusBase64) {
     EXPECT_EQ(QByteArray::fromBase64(reply.value(u"bodyBase64").toString().toLatin1()), kPng);
 }
 
+// An event stream cannot travel in one reply; it ends at once instead of holding the replay open.
+TEST_F(RelayTunnel, EventStreamIsAnsweredWith204AtOnce) {
+    local.answer(200, "text/event-stream", ": connected\n\n", "Cache-Control: no-cache\r\n");
+    local.setKeepOpen(true);
+    const QJsonObject reply =
+        roundTrip(QStringLiteral(R"({"reqId":"r1","method":"GET","path":"/api/events"})"));
+    EXPECT_EQ(reply.value(u"status").toInt(), 204);
+    EXPECT_EQ(reply.value(u"headers").toObject(), QJsonObject());
+    EXPECT_EQ(reply.value(u"body").toString(QStringLiteral("missing")), u"");
+}
+
 TEST_F(RelayTunnel, NoLocalAnswerGives500) {
     struct Case {
         const char* name;
