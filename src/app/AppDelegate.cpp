@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <unistd.h>
 
 namespace hb::app {
 
@@ -107,13 +108,13 @@ QUrl AppDelegate::panelUrl(quint16 port) {
 
 void AppDelegate::showPanel() {
     const QUrl address = panelUrl(deps_.port ? deps_.port() : 0);
-#ifdef HB_HAVE_WEBENGINE
+    if (!window && !embeddedPanelAvailable(::geteuid() == 0)) {
+        openExternally(address);
+        return;
+    }
     if (!window)
         window = new ControlPanelWindow(address, [this](const QUrl& url) { return openExternally(url); });
     window->bringToFront();
-#else
-    openExternally(address);
-#endif
 }
 
 QString AppDelegate::pinMessage(const QString& pin) {

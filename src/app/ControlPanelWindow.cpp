@@ -18,6 +18,18 @@ bool isPanelOrigin(const QUrl& url, const QUrl& panel) {
            url.userInfo().isEmpty();
 }
 
+bool embeddedPanelAvailable(bool runningAsRoot) {
+#ifdef HB_HAVE_WEBENGINE
+    if (!runningAsRoot)
+        return true;
+    return !qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX") ||
+           qEnvironmentVariable("QTWEBENGINE_CHROMIUM_FLAGS").split(u' ').contains(u"--no-sandbox");
+#else
+    Q_UNUSED(runningAsRoot);
+    return false;
+#endif
+}
+
 #ifdef HB_HAVE_WEBENGINE
 namespace {
 

@@ -59,4 +59,8 @@ class ControlPanelWindow : public QWidget {
 /// True when `url` lies on the origin of `panel` (same scheme, host and port).
 bool isPanelOrigin(const QUrl& url, const QUrl& panel);
 
+/// True when the Control Panel can be shown in our own window: Qt WebEngine is built in and,
+/// for root, its sandbox is switched off (the engine would otherwise end the whole process).
+bool embeddedPanelAvailable(bool runningAsRoot);
+
 } // namespace hb::app

@@ -138,8 +138,9 @@ TEST(TrayIcon, OwnIconThenThemePhoneThenDrawnDiamond) {
     const QStringList searchPaths = QIcon::themeSearchPaths();
     const QString themeName = QIcon::themeName();
 
-    EXPECT_EQ(hb::app::chooseTrayIcon(QStringLiteral(HB_RESOURCES_DIR)).source,
-              hb::app::TrayIconSource::Resource);
+    const hb::app::TrayIcon own = hb::app::chooseTrayIcon(QStringLiteral(HB_RESOURCES_DIR));
+    EXPECT_EQ(own.source, hb::app::TrayIconSource::Resource);
+    EXPECT_TRUE(own.icon.pixmap(128, 128).save(hb::test::artifactsDir() + QStringLiteral("/tray-icon.png")));
 
     // A theme with a "phone" icon stands in when our own file is missing.
     QDir(theme.path()).mkpath(QStringLiteral("t/32x32/devices"));
