@@ -45,6 +45,13 @@ export function watchEvents({ onReload, onResync, onState = () => {} }) {
 
   document.addEventListener('visibilitychange', resume);
   window.addEventListener('online', resume);
+  // Offline, the stream is dead even if the socket has not noticed yet; 'online' reopens it.
+  window.addEventListener('offline', () => {
+    clearTimeout(retryTimer);
+    if (source) source.close();
+    hadError = true;
+    onState(false);
+  });
   window.addEventListener('pageshow', (e) => { if (e.persisted) resume(); });
   open();
   return { close() { clearTimeout(retryTimer); if (source) source.close(); } };

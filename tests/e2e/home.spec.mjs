@@ -33,6 +33,24 @@ describe('tiles view', () => {
     assert.deepEqual(page.errors, []);
   });
 
+  test('after a network loss the page reconnects, catches up and follows changes again', async () => {
+    await saveConfig(sampleConfig());
+    const page = await phonePage(browser);
+    await openPairedPhone(page);
+    await page.locator('#live[data-state=on]').waitFor();
+    await page.context().setOffline(true);
+    await page.locator('#live[data-state=lost]').waitFor();
+    const doc = sampleConfig();
+    doc.pages[0].tiles.push({ type: 'url', value: 'https://example.org/missed', label: 'Missed' });
+    await saveConfig(doc); // while the phone cannot hear the reload event
+    await page.context().setOffline(false);
+    await page.locator('#live[data-state=on]').waitFor();
+    await page.locator('.tile[aria-label="Missed"]').waitFor();
+    doc.pages[0].tiles.push({ type: 'url', value: 'https://example.org/back', label: 'Back online' });
+    await saveConfig(doc);
+    await page.locator('.tile[aria-label="Back online"]').waitFor();
+  });
+
   test('app tiles show the agent icon, or an emoji when there is none', async () => {
     await saveConfig(sampleConfig());
     const page = await phonePage(browser);

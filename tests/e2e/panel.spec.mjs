@@ -89,6 +89,24 @@ describe('editor', () => {
     assert.deepEqual(doc.pages[0].tiles.at(-1), { type: 'url', label: 'Handbook', value: 'https://example.org/handbook' });
   });
 
+  test('reloads itself when the configuration changes, but keeps unsaved edits', async () => {
+    await saveConfig(sampleConfig());
+    const page = await openPanel();
+    const doc = sampleConfig();
+    doc.pages[0].tiles.push({ type: 'url', value: 'https://example.org/elsewhere', label: 'Elsewhere' });
+    await saveConfig(doc);
+    await page.locator('.tile-card', { hasText: 'Elsewhere' }).waitFor();
+
+    await page.fill('#page-name', 'Edited here');
+    doc.pages[0].tiles.pop();
+    await saveConfig(doc);
+    await page.locator('#banner').waitFor();
+    assert.equal(await page.inputValue('#page-name'), 'Edited here');
+    await page.click('#banner-reload');
+    await page.locator('.tile-card', { hasText: 'Elsewhere' }).waitFor({ state: 'detached' });
+    assert.equal(await page.inputValue('#page-name'), 'Apps');
+  });
+
   test('pages are added, renamed, reordered and deleted; settings are saved', async () => {
     await saveConfig(sampleConfig());
     const page = await openPanel();
