@@ -70,7 +70,7 @@ export function createEditor({ work, catalogue, changed, confirm }) {
     const items = [];
     list.forEach((tile, i) => {
       if (!tile || typeof tile !== 'object') return;
-      items.push(h('li', { class: 'tile-item' },
+      items.push(h('li', { class: 'tile-item', draggable: 'true', dataset: { index: String(i) } },
         h('button', { type: 'button', class: 'tile-card', 'aria-label': 'Edit ' + typeName(tile.type) + ' tile ' + tileLabel(tile), onclick: () => edit(i) },
           h('span', { class: 'tile-icon' }, tileIcon(tile)),
           h('span', { class: 'tile-label', text: tileLabel(tile) }),
@@ -84,6 +84,39 @@ export function createEditor({ work, catalogue, changed, confirm }) {
       h('span', { class: 'tile-icon', 'aria-hidden': 'true' }, '+'), h('span', { class: 'tile-label', text: 'Add tile' }))));
     grid.replaceChildren(...items);
   }
+
+  // Drag a tile onto another to move it there (the arrow buttons do the same by keyboard).
+  let dragFrom = -1;
+  $('#tile-grid').addEventListener('dragstart', (e) => {
+    const item = e.target.closest('.tile-item[data-index]');
+    if (!item) return;
+    dragFrom = Number(item.dataset.index);
+    e.dataTransfer.effectAllowed = 'move';
+    item.classList.add('dragging');
+  });
+  $('#tile-grid').addEventListener('dragend', () => {
+    dragFrom = -1;
+    for (const el of $('#tile-grid').querySelectorAll('.dragging, .drop-target')) el.classList.remove('dragging', 'drop-target');
+  });
+  $('#tile-grid').addEventListener('dragover', (e) => {
+    const item = e.target.closest('.tile-item[data-index]');
+    if (dragFrom < 0 || !item) return;
+    e.preventDefault();
+    for (const el of $('#tile-grid').querySelectorAll('.drop-target')) if (el !== item) el.classList.remove('drop-target');
+    item.classList.add('drop-target');
+  });
+  $('#tile-grid').addEventListener('drop', (e) => {
+    const item = e.target.closest('.tile-item[data-index]');
+    if (dragFrom < 0 || !item) return;
+    e.preventDefault();
+    const to = Number(item.dataset.index);
+    if (to !== dragFrom) {
+      const list = tiles();
+      list.splice(to, 0, list.splice(dragFrom, 1)[0]);
+      changed();
+      render();
+    }
+  });
 
   function tileIcon(tile) {
     const emoji = h('span', { class: 'tile-emoji', 'aria-hidden': 'true', text: tileEmoji(tile) });

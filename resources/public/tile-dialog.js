@@ -114,7 +114,8 @@ function renderPane() {
     case 'flow': {
       const holder = h('div');
       pane.replaceChildren(holder);
-      current.steps = createStepsEditor(holder, catalogue, Array.isArray(draft.steps) ? draft.steps : []);
+      const steps = Array.isArray(draft.steps) && draft.steps.length ? draft.steps : [{ type: 'app', value: '' }];
+      current.steps = createStepsEditor(holder, catalogue, steps);
       break;
     }
   }

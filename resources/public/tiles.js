@@ -5,7 +5,7 @@ export const TILE_TYPES = ['app', 'url', 'shortcut', 'gesture', 'flow'];
 export const STEP_TYPES = ['app', 'url', 'shortcut', 'gesture'];
 
 const TYPE_EMOJI = { app: '📦', url: '🌐', shortcut: '⚙️', gesture: '👆', flow: '⚡' };
-const TYPE_NAME = { app: 'App', url: 'Web address', shortcut: 'Shortcut', gesture: 'Gesture', flow: 'Flow' };
+const TYPE_NAME = { app: 'App', url: 'Website', shortcut: 'Shortcut', gesture: 'Gesture', flow: 'Flow' };
 
 /** Gestures that end the user's session or lock them out: asked for confirmation. */
 const DESTRUCTIVE_GESTURES = new Set(['lock_screen']);

@@ -3,7 +3,7 @@
 import assert from 'node:assert/strict';
 import { after, before, test } from 'node:test';
 import { launchBrowser, panelPage, phonePage } from './browser.mjs';
-import { BASE, openPairedPhone, saveConfig, sampleConfig } from './harness.mjs';
+import { ARTIFACTS, BASE, openPairedPhone, saveConfig, sampleConfig } from './harness.mjs';
 
 const CONTROL_ROLES = new Set(['button', 'textbox', 'searchbox', 'combobox', 'slider', 'checkbox', 'switch', 'radio', 'tab', 'option', 'spinbutton', 'link', 'menuitem']);
 let browser;
@@ -43,6 +43,8 @@ test('phone app: pairing, tiles, controls and Ask views', async () => {
   for (const view of ['home', 'controls', 'ask']) {
     await page.click(`.tab[data-view=${view}]`);
     assert.deepEqual(await unnamedControls(page), [], view);
+    if (view === 'controls') await page.locator('#volume-out:not(:empty)').waitFor();
+    await page.screenshot({ path: `${ARTIFACTS}phone-view-${view}.png` });
   }
 });
 
@@ -51,10 +53,11 @@ test('Control Panel, with the tile and flow dialogs open', async () => {
   await page.goto(BASE + '/admin');
   await page.locator('.tile-card').first().waitFor();
   assert.deepEqual(await unnamedControls(page), [], 'panel');
-  for (const type of ['App', 'Web address', 'Shortcut', 'Gesture', 'Flow']) {
+  for (const type of ['App', 'Website', 'Shortcut', 'Gesture', 'Flow']) {
     if (!(await page.locator('#tile-dialog[open]').count())) await page.click('#add-tile');
     await page.locator('.type-tab', { hasText: type }).click();
     assert.deepEqual(await unnamedControls(page), [], 'tile dialog: ' + type);
+    await page.screenshot({ path: `${ARTIFACTS}panel-dialog-${type.replace(' ', '-').toLowerCase()}.png` });
   }
   await page.click('#tile-cancel');
   await page.click('#new-flow');

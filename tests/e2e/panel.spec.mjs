@@ -65,7 +65,7 @@ describe('editor', () => {
     await page.locator('#tile-dialog[open]').waitFor();
     await page.locator('.type-tab[aria-checked=true]').focus();
     await page.keyboard.press('ArrowRight'); // App → Web address
-    assert.equal(await page.locator('.type-tab[aria-checked=true]').textContent(), 'Web address');
+    assert.equal(await page.locator('.type-tab[aria-checked=true]').textContent(), 'Website');
     await page.fill('#tile-url', 'example.org');
     await page.fill('#tile-label', 'Handbook');
     await page.keyboard.press('Enter');
@@ -129,6 +129,22 @@ describe('editor', () => {
     assert.equal(body.config.settings['x-setting'], 7);
   });
 
+  test('tiles are reordered by dragging and by their arrow buttons', async () => {
+    await saveConfig(sampleConfig());
+    const page = await openPanel();
+    const labels = () => page.locator('.tile-item[data-index] .tile-label').allTextContents();
+    const before = await labels();
+    await page.locator('.tile-item[data-index="0"]').dragTo(page.locator('.tile-item[data-index="2"]'));
+    assert.deepEqual(await labels(), [before[1], before[2], before[0], ...before.slice(3)]);
+    await page.locator('.tile-item[data-index="2"]').hover();
+    await page.getByRole('button', { name: 'Move ' + before[0] + ' earlier' }).click();
+    assert.deepEqual(await labels(), [before[1], before[0], before[2], ...before.slice(3)]);
+    await page.click('#save');
+    await page.locator('#save-state', { hasText: 'All changes saved' }).waitFor();
+    const { body } = await api('admin');
+    assert.deepEqual(body.config.pages[0].tiles.slice(0, 3).map((t) => t.label || t.value), [before[1], before[0], before[2]]);
+  });
+
   test('an app tile is chosen from the installed list, with search', async () => {
     await saveConfig({ pages: [{ name: 'Apps', icon: '🚀', tiles: [] }], settings: { columns: 4, iconScale: 1.12, labels: true } });
     const page = await openPanel();
@@ -138,7 +154,6 @@ describe('editor', () => {
     await page.locator('.pick', { hasText: 'Harbly Probe' }).click();
     await page.click('#tile-ok');
     await page.locator('.tile-card', { hasText: 'Harbly Probe' }).waitFor();
-    await page.screenshot({ path: ARTIFACTS + 'panel-dialog-closed.png' });
     await page.click('#save');
     await page.locator('#save-state', { hasText: 'All changes saved' }).waitFor();
     const { body } = await api('admin');
