@@ -9,36 +9,68 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// The real agent in its own process: a first run opens the Control Panel and writes the login
-// item; "Quit Harbly" chosen through the tray's menu protocol ends the process cleanly.
-TEST(QuitFromTray, EndsTheRealAgent) {
-    const QString binary = QStringLiteral(HB_BIN_DIR "/harbly");
-    if (!QFileInfo(binary).isExecutable())
+/// True when a top-level window titled "Harbly" is mapped on the X screen.
+bool panelOnScreen() {
+    const hb::test::ToolResult tree =
+        hb::test::runTool(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")});
+    return tree.out.contains("\"Harbly\": (") && tree.out.contains("980x740");
+}
+
+/// The real agent in its own process, with its own support and configuration folders.
+class RealAgent {
+  public:
+    RealAgent(const QString& support, const QString& config) {
+        process_.setProcessEnvironment(hb::test::agentEnvironment(support, config));
+        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process_.start(QStringLiteral(HB_BIN_DIR "/harbly"), {});
+    }
+    ~RealAgent() {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.kill();
+            process_.waitForFinished(5000);
+        }
+    }
+    /// Waits for the tray item; the start-up steps before it have run once it is there.
+    QJsonObject trayWhenReady() {
+        QJsonObject dump;
+        hb::test::waitFor([&] { return !(dump = hb::test::trayDump(process_.processId())).isEmpty(); }, 30s);
+        return dump;
+    }
+    bool quitFromTray() {
+        return hb::test::trayClick(QStringLiteral("Quit Harbly"), process_.processId()) &&
+               hb::test::waitFor([&] { return process_.state() == QProcess::NotRunning; }, 20s);
+    }
+    QProcess& process() { return process_; }
+
+  private:
+    QProcess process_;
+};
+
+// First launch: tray, login item and the Control Panel; "Quit Harbly" chosen through the tray's
+// menu protocol ends the process cleanly. A second launch opens no Control Panel.
+TEST(RealAgent, FirstRunShowsPanelAndQuitFromTrayEndsIt) {
+    if (!QFileInfo(QStringLiteral(HB_BIN_DIR "/harbly")).isExecutable())
         GTEST_SKIP() << "build the harbly target first";
     QTemporaryDir support;
     QTemporaryDir config;
-    QProcess agent;
-    agent.setProcessEnvironment(hb::test::agentEnvironment(support.path(), config.path()));
-    agent.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    agent.start(binary, {});
-    ASSERT_TRUE(agent.waitForStarted(10'000));
-    const qint64 pid = agent.processId();
-
-    QJsonObject dump;
-    ASSERT_TRUE(hb::test::waitFor([&] { return !(dump = hb::test::trayDump(pid)).isEmpty(); }, 30s))
-        << "the agent's tray item never registered";
-    EXPECT_EQ(hb::test::menuEntries(dump).value(2).label, QStringLiteral("Open Control Panel"));
-    EXPECT_TRUE(QFileInfo::exists(config.path() + QStringLiteral("/autostart/harbly.desktop")));
-
-    ASSERT_TRUE(hb::test::trayClick(QStringLiteral("Quit Harbly"), pid));
-    const bool ended = hb::test::waitFor([&] { return agent.state() == QProcess::NotRunning; }, 20s);
-    if (!ended) {
-        agent.kill();
-        agent.waitForFinished(5000);
+    {
+        RealAgent agent(support.path(), config.path());
+        const QJsonObject dump = agent.trayWhenReady();
+        ASSERT_FALSE(dump.isEmpty()) << "the agent's tray item never registered";
+        EXPECT_EQ(hb::test::menuEntries(dump).value(2).label, QStringLiteral("Open Control Panel"));
+        EXPECT_TRUE(QFileInfo::exists(config.path() + QStringLiteral("/autostart/harbly.desktop")));
+        EXPECT_TRUE(hb::test::waitFor(panelOnScreen, 20s)) << "no Control Panel on the first run";
+        ASSERT_TRUE(agent.quitFromTray()) << "still running after Quit Harbly";
+        EXPECT_EQ(agent.process().exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(agent.process().exitCode(), 0);
     }
-    ASSERT_TRUE(ended) << "still running after Quit Harbly";
-    EXPECT_EQ(agent.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(agent.exitCode(), 0);
+    ASSERT_TRUE(hb::test::waitFor([] { return !panelOnScreen(); }, 10s));
+    {
+        RealAgent agent(support.path(), config.path());
+        ASSERT_FALSE(agent.trayWhenReady().isEmpty());
+        EXPECT_FALSE(panelOnScreen()) << "the Control Panel opened on a later run";
+        EXPECT_TRUE(agent.quitFromTray());
+    }
 }
 
 } // namespace
