@@ -2,8 +2,8 @@
 // confirmation of destructive gestures, live reload, and hostile text shown as text.
 import assert from 'node:assert/strict';
 import { after, before, describe, test } from 'node:test';
-import { launchBrowser, phonePage } from './browser.mjs';
-import { ARTIFACTS, eventually, openPairedPhone, saveConfig, sampleConfig, workFile } from './harness.mjs';
+import { launchBrowser, panelPage, phonePage } from './browser.mjs';
+import { ARTIFACTS, BASE, eventually, openPairedPhone, saveConfig, sampleConfig, workFile } from './harness.mjs';
 
 const HOSTILE = '<img src=x onerror="window.__pwned=1">';
 let browser;
@@ -120,5 +120,16 @@ describe('configuration text', () => {
     assert.equal(await page.locator('.page-tab').first().textContent(), '🚀' + HOSTILE);
     assert.equal(await page.locator('img[src="x"], b').count(), 0);
     assert.equal(await page.evaluate(() => window.__pwned), undefined);
+
+    const panel = await panelPage(browser);
+    await panel.goto(BASE + '/admin');
+    const card = panel.locator('.tile-card').filter({ hasText: 'onerror' });
+    await card.waitFor();
+    assert.equal(await card.locator('.tile-label').textContent(), HOSTILE);
+    assert.equal(await panel.locator('.page-pill[aria-selected=true] span').last().textContent(), HOSTILE);
+    assert.equal(await panel.inputValue('#page-name'), HOSTILE);
+    assert.equal(await panel.locator('img[src="x"], b').count(), 0);
+    assert.equal(await panel.evaluate(() => window.__pwned), undefined);
+    assert.deepEqual(panel.errors, []);
   });
 });
