@@ -66,6 +66,11 @@ RelayClient::RelayClient(QString relayId, QString base, std::function<quint16()>
 
 RelayClient::~RelayClient() {
     reconnectWork_.stop();
+    // Sockets and replies are children and die after this object's members: keep their last
+    // signals (disconnected, finished) away from it.
+    const QList<QObject*> children = findChildren<QObject*>();
+    for (QObject* child : children)
+        disconnect(child, nullptr, this, nullptr);
     if (task_)
         task_->abort();
 }

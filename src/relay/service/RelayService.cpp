@@ -39,11 +39,12 @@ RelayService::RelayService(ServiceOptions options, QObject* parent)
 }
 
 RelayService::~RelayService() {
-    // Agent sockets are the WebSocket server's children; keep their signals from reaching a dying service.
-    for (const Agent& agent : std::as_const(agents_)) {
-        if (agent.socket)
-            agent.socket->disconnect(this);
-    }
+    // Phone and agent sockets (and their timers) die after this object's members; keep their last
+    // signals from reaching it.
+    QList<QObject*> children = findChildren<QObject*>();
+    children += webSockets_.findChildren<QObject*>();
+    for (QObject* child : std::as_const(children))
+        disconnect(child, nullptr, this, nullptr);
 }
 
 bool RelayService::start(QString* error) {

@@ -94,6 +94,10 @@ struct ReplyCase {
     QByteArray body;
 };
 
+void PrintTo(const ReplyCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class RelayReplyShapes : public RelayServiceTest, public ::testing::WithParamInterface<ReplyCase> {};
 
 TEST_P(RelayReplyShapes, BecomeThePhoneAnswer) {
@@ -249,6 +253,10 @@ struct RawCase {
     QByteArray bytes;
     int status; ///< 0: closed without an answer
 };
+
+void PrintTo(const RawCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class RelayServiceRaw : public RelayServiceLimits, public ::testing::WithParamInterface<RawCase> {};
 

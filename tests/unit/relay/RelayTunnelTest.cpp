@@ -64,6 +64,10 @@ struct ReplayCase {
     QList<QByteArray> absentHeaders;
 };
 
+void PrintTo(const ReplayCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class RelayReplay : public RelayTunnel, public ::testing::WithParamInterface<ReplayCase> {};
 
 TEST_P(RelayReplay, ReachesTheLocalServerAsSent) {
@@ -270,6 +274,15 @@ TEST_F(RelayTunnel, HostilePathsAndMethodsAreRefusedWith400AndNeverReplayed) {
         EXPECT_EQ(reply.value(u"body").toString(QStringLiteral("missing")), u"") << message;
     }
     EXPECT_TRUE(local.requests.isEmpty());
+}
+
+TEST_F(RelayTunnel, DestroyedWithAReplayInFlightAndTheLinkOpen) {
+    local.setSilent(true);
+    relay.send(QStringLiteral(R"({"reqId":"pending","method":"GET","path":"/a"})"));
+    ASSERT_TRUE(waitFor([&] { return local.requests.size() == 1; }));
+    client.reset();
+    EXPECT_TRUE(waitFor([&] { return relay.latest().closed; }));
+    EXPECT_TRUE(relay.replies().isEmpty());
 }
 
 // The reply goes out on the socket that is current when the local answer arrives.
