@@ -5,7 +5,11 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QThread>
+#include <algorithm>
 #include <atomic>
+
+// Last: Xlib's macros clash with Qt names.
+#include <X11/Xlib.h>
 
 namespace hb::test {
 
@@ -76,6 +80,25 @@ XServerWithoutXTest::~XServerWithoutXTest() {
     process_.terminate();
     if (!process_.waitForFinished())
         process_.kill();
+}
+
+int emptyKeycodes(const QByteArray& displayName) {
+    Display* display = XOpenDisplay(displayName.isEmpty() ? nullptr : displayName.constData());
+    if (!display)
+        return -1;
+    int minCode = 0, maxCode = 0, perCode = 0;
+    XDisplayKeycodes(display, &minCode, &maxCode);
+    KeySym* map =
+        XGetKeyboardMapping(display, static_cast<KeyCode>(minCode), maxCode - minCode + 1, &perCode);
+    int empty = 0;
+    for (int code = 0; map && code <= maxCode - minCode; ++code) {
+        const KeySym* row = map + static_cast<std::ptrdiff_t>(code) * perCode;
+        empty += std::all_of(row, row + perCode, [](KeySym sym) { return sym == NoSymbol; }) ? 1 : 0;
+    }
+    if (map)
+        XFree(map);
+    XCloseDisplay(display);
+    return empty;
 }
 
 bool runOffGuiThread(const std::function<bool()>& call) {

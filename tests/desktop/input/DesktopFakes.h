@@ -46,6 +46,10 @@ class XServerWithoutXTest {
     QByteArray display_;
 };
 
+/// How many keycodes of the X display `display` (empty: $DISPLAY) carry no symbol; -1 when
+/// it cannot be opened.
+int emptyKeycodes(const QByteArray& display = {});
+
 /// Runs `call` on a worker thread while the GUI thread keeps handling events (typing
 /// rebinds keys that this process's own windows must read while the call is running).
 bool runOffGuiThread(const std::function<bool()>& call);

@@ -93,6 +93,17 @@ TEST_F(LinuxInputTest, TypesMoreDistinctCharactersThanThereAreSpareKeycodes) {
         << edit.text().toStdString();
 }
 
+TEST_F(LinuxInputTest, BorrowedKeycodesAreEmptiedAgainAfterTyping) {
+    // Earlier typing may still hold keycodes; they are all given back at once.
+    ASSERT_TRUE(waitFor([] { return emptyKeycodes() > 2; }));
+    const int emptyBefore = emptyKeycodes();
+    QLineEdit edit;
+    ASSERT_TRUE(focus(edit));
+    ASSERT_TRUE(runOffGuiThread([&] { return input.typeText(QStringLiteral("ø😀ø")); }));
+    EXPECT_TRUE(waitFor([&] { return emptyKeycodes() == emptyBefore; }, std::chrono::seconds(5)));
+    EXPECT_EQ(edit.text(), QStringLiteral("ø😀ø"));
+}
+
 TEST_F(LinuxInputTest, GesturesSendTheDesktopsChordToTheFocusedWindow) {
     struct Row {
         const char* desktop;

@@ -106,17 +106,20 @@ bool LinuxInput::runGesture(const QString& name) {
             if (callDBus(step.method, step.arguments))
                 return true;
             break;
-        case GestureStep::Kind::Chord: {
-            const auto injector = openInjector();
-            if (!injector) {
-                promptAccessibility();
-                return false;
-            }
-            return injector->sendChord(step.chord);
-        }
+        case GestureStep::Kind::Chord:
+            return sendChord(step.chord);
         }
     }
     return false;
+}
+
+bool LinuxInput::sendChord(const Chord& chord) {
+    const auto injector = openInjector();
+    if (!injector) {
+        promptAccessibility();
+        return false;
+    }
+    return injector->sendChord(chord);
 }
 
 bool LinuxInput::typeText(const QString& text) {

@@ -21,10 +21,12 @@ class LinuxInput final : public Input {
     bool typeText(const QString& text) override;
     bool setClipboard(const QString& text) override;
 
-    /// An injector for one call, or nullptr when none is usable.
-    std::unique_ptr<InputInjector> openInjector() const;
+    /// Sends `chord`; without an injector, prompts (as every injection does) and answers false.
+    bool sendChord(const Chord& chord);
 
   private:
+    /// An injector for one call, or nullptr when none is usable.
+    std::unique_ptr<InputInjector> openInjector() const;
     bool waylandSession() const;
 
     QByteArray displayName_;

@@ -50,12 +50,7 @@ bool LinuxMedia::mediaAction(const QString& name) {
     const QString player = mpris::activePlayer();
     if (!player.isEmpty() && mpris::callPlayer(player, QString::fromLatin1(key->mprisMethod)))
         return true;
-    const auto injector = input_.openInjector();
-    if (!injector) {
-        input_.promptAccessibility();
-        return false;
-    }
-    return injector->sendChord(Chord{{}, key->key});
+    return input_.sendChord(Chord{{}, key->key});
 }
 
 bool LinuxMedia::setVolume(int level) {

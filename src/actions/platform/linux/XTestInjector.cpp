@@ -18,14 +18,28 @@ namespace hb::actions {
 
 namespace {
 
-// Clients re-read the keymap when told it changed; they need the borrowed symbols still in
-// place when they do, or the typed keys would be translated with the next map.
-constexpr auto kRemapSettle = std::chrono::milliseconds(100);
+// Clients re-read the keymap when told it changed, and read it as it is then, not as it was
+// when the keys were sent: borrowed symbols must stay in place until slow clients caught up.
+// Between batches of one text we wait this long before rebinding...
+constexpr auto kRemapSettle = std::chrono::milliseconds(150);
+// ...and after the last use the borrowed keycodes are emptied in the background this much later.
+constexpr auto kReleaseDelay = std::chrono::seconds(1);
 // The same symbol on both shift levels, so a held Shift does not change what is typed.
 constexpr int kSymsPerSpareKey = 2;
 
 // One keyboard user at a time: typing rebinds keycodes that every client shares.
 std::mutex keyboardMutex;
+
+/// Keycodes we bound and have not emptied yet, per display; guarded by keyboardMutex. Never
+/// freed: a delayed release may still run while the process exits.
+struct BorrowedKeys {
+    std::map<QByteArray, std::set<KeyCode>> byDisplay;
+    unsigned generation = 0; ///< bumped by every use; a release armed earlier then stands down
+};
+BorrowedKeys& borrowedKeys() {
+    static auto* keys = new BorrowedKeys;
+    return *keys;
+}
 
 // Xlib's default error handler ends the process. Errors on our own connections are counted
 // instead; errors on anyone else's go to the handler that was installed before ours.
@@ -100,7 +114,8 @@ bool layoutKeysTypeTheirSymbols(Display* display) {
     return state.group == 0 && (state.locked_mods & LockMask) == 0;
 }
 
-KeyboardLayout readLayout(Display* display) {
+/// The layout as it is without the keycodes we still hold from an earlier call.
+KeyboardLayout readLayout(Display* display, const std::set<KeyCode>& stillBorrowed) {
     KeyboardLayout layout;
     int minCode = 0, maxCode = 0, perCode = 0;
     XDisplayKeycodes(display, &minCode, &maxCode);
@@ -109,8 +124,10 @@ KeyboardLayout readLayout(Display* display) {
     if (!map)
         return layout;
     const auto row = [&](int code) { return map + static_cast<std::ptrdiff_t>(code - minCode) * perCode; };
+    const auto borrowed = [&](int code) { return stillBorrowed.count(static_cast<KeyCode>(code)) > 0; };
     for (int code = minCode; code <= maxCode; ++code) {
-        if (std::all_of(row(code), row(code) + perCode, [](KeySym sym) { return sym == NoSymbol; }))
+        if (borrowed(code) ||
+            std::all_of(row(code), row(code) + perCode, [](KeySym sym) { return sym == NoSymbol; }))
             layout.spare.push_back(static_cast<KeyCode>(code));
     }
     // Unshifted places first, so that a symbol on both levels of different keys needs no Shift.
@@ -118,7 +135,7 @@ KeyboardLayout readLayout(Display* display) {
     for (int level = 0; level < levels; ++level) {
         for (int code = minCode; code <= maxCode; ++code) {
             const KeySym sym = row(code)[level];
-            if (sym != NoSymbol)
+            if (sym != NoSymbol && !borrowed(code))
                 layout.places.try_emplace(static_cast<Keysym>(sym),
                                           KeyboardLayout::Place{static_cast<KeyCode>(code), level == 1});
         }
@@ -177,10 +194,30 @@ void bindKeys(Display* display, const std::vector<KeyCode>& codes, const std::ve
     XSync(display, False);
 }
 
-/// Waits until clients have had time to re-read the keymap: a client reads the map as it is
-/// when it gets round to the notification, not as it was when the keys were sent.
+/// Gives clients time to re-read the keymap before the borrowed keycodes change again.
 void letClientsReadKeymap() {
     std::this_thread::sleep_for(kRemapSettle);
+}
+
+/// Records `codes` as bound on `displayName` and arms their release; caller holds keyboardMutex.
+void releaseLater(const QByteArray& displayName, const std::vector<KeyCode>& codes) {
+    BorrowedKeys& keys = borrowedKeys();
+    keys.byDisplay[displayName].insert(codes.begin(), codes.end());
+    const unsigned generation = ++keys.generation;
+    std::thread([displayName, generation] {
+        std::this_thread::sleep_for(kReleaseDelay);
+        std::lock_guard lock(keyboardMutex);
+        BorrowedKeys& keys = borrowedKeys();
+        if (generation != keys.generation)
+            return; // used again since: that use releases them
+        std::set<KeyCode>& held = keys.byDisplay[displayName];
+        if (Display* display = openDisplay(displayName)) {
+            const std::vector<KeyCode> codes(held.begin(), held.end());
+            bindKeys(display, codes, std::vector<Keysym>(codes.size(), NoSymbol));
+            closeDisplay(display);
+        }
+        held.clear();
+    }).detach();
 }
 
 void tap(Display* display, KeyCode code) {
@@ -215,8 +252,6 @@ std::size_t typeBatch(Display* display, const KeyboardLayout& layout, const std:
             XTestFakeKeyEvent(display, layout.shift, False, CurrentTime);
     }
     XSync(display, False);
-    if (!borrowed.empty())
-        letClientsReadKeymap();
     return borrowed.size();
 }
 
@@ -239,7 +274,7 @@ std::unique_ptr<XTestInjector> XTestInjector::open(const QByteArray& displayName
         closeDisplay(display);
         return nullptr;
     }
-    return std::unique_ptr<XTestInjector>(new XTestInjector(display));
+    return std::unique_ptr<XTestInjector>(new XTestInjector(display, displayName));
 }
 
 XTestInjector::~XTestInjector() {
@@ -260,7 +295,7 @@ bool XTestInjector::sendChord(const Chord& chord) {
     std::vector<KeyCode> borrowed;
     if (key == 0) {
         // A key this keyboard lacks (media keys on a bare layout): borrow a spare keycode.
-        borrowed = readLayout(display_).spare;
+        borrowed = readLayout(display_, borrowedKeys().byDisplay[displayName_]).spare;
         if (borrowed.empty())
             return false;
         borrowed.resize(1);
@@ -273,28 +308,28 @@ bool XTestInjector::sendChord(const Chord& chord) {
     for (auto it = modifiers.rbegin(); it != modifiers.rend(); ++it)
         XTestFakeKeyEvent(display_, *it, False, CurrentTime);
     XSync(display_, False);
-    if (!borrowed.empty()) {
-        letClientsReadKeymap();
-        bindKeys(display_, borrowed, {NoSymbol});
-    }
+    if (!borrowed.empty())
+        releaseLater(displayName_, borrowed);
     return xErrors == 0;
 }
 
 bool XTestInjector::typeKeysyms(const std::vector<Keysym>& keysyms) {
     std::lock_guard lock(keyboardMutex);
     xErrors = 0;
-    const KeyboardLayout layout = readLayout(display_);
+    const KeyboardLayout layout = readLayout(display_, borrowedKeys().byDisplay[displayName_]);
     const auto batches = batchesForSpareKeys(keysyms, layout.spare.size(),
                                              [&layout](Keysym sym) { return !layout.placeOf(sym); });
     if (batches.empty())
         return false;
-    // Each batch rebinds the spare keycodes the one before used; they are emptied once at the end.
+    // Each batch rebinds the spare keycodes the one before used; they are emptied once, later.
     std::size_t bound = 0;
-    for (const auto& batch : batches)
-        bound = std::max(bound, typeBatch(display_, layout, batch));
-    const std::vector<KeyCode> used(layout.spare.begin(),
-                                    layout.spare.begin() + static_cast<std::ptrdiff_t>(bound));
-    bindKeys(display_, used, std::vector<Keysym>(used.size(), NoSymbol));
+    for (std::size_t i = 0; i < batches.size(); ++i) {
+        if (i > 0)
+            letClientsReadKeymap();
+        bound = std::max(bound, typeBatch(display_, layout, batches[i]));
+    }
+    if (bound > 0)
+        releaseLater(displayName_, std::vector<KeyCode>(layout.spare.begin(), layout.spare.begin() + bound));
     return xErrors == 0;
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 // Synthetic input on an X display through the XTEST extension. One display connection per
 // injector; keyboard work is serialised process-wide because typing remaps shared keycodes.
+// Symbols missing from the layout are typed through borrowed spare keycodes, emptied again
+// shortly after the last use.
 #include "InputInjector.h"
 
 #include <QByteArray>
@@ -27,8 +29,10 @@ class XTestInjector final : public InputInjector {
     bool typeKeysyms(const std::vector<Keysym>& keysyms) override;
 
   private:
-    explicit XTestInjector(_XDisplay* display) : display_(display) {}
+    XTestInjector(_XDisplay* display, QByteArray displayName)
+        : display_(display), displayName_(std::move(displayName)) {}
     _XDisplay* display_;
+    QByteArray displayName_;
 };
 
 } // namespace hb::actions
