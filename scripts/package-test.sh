@@ -218,6 +218,24 @@ headless_agent() {
 }
 check "headless agent serves the installed / and /admin, stops on SIGTERM" headless_agent
 
+# `cmake --install` into any other prefix: the units name that prefix, and the agent there finds
+# the pages beside itself.
+other_prefix() {
+  local prefix="$W/prefix" port pid ok=0
+  cmake --install "$build" --prefix "$prefix" >/dev/null || return 1
+  grep -qx "ExecStart=$prefix/bin/harbly" "$prefix/lib/systemd/user/harbly.service" || { say "user unit: $(grep ExecStart "$prefix/lib/systemd/user/harbly.service")"; ok=1; }
+  grep -qx "ExecStart=$prefix/bin/harbly-relay" "$prefix/lib/systemd/system/harbly-relay.service" || { say "relay unit names another prefix"; ok=1; }
+  echo "$marker" >>"$prefix/share/harbly/public/index.html"
+  port=$(free_port)
+  env -u DISPLAY -u WAYLAND_DISPLAY -u HB_RESOURCES HOME="$W/home" HB_SUPPORT="$W/support-prefix" HB_PORT="$port" \
+    HB_RELAY_URL=ws://127.0.0.1:9 HB_UPDATE_URL=http://127.0.0.1:9/latest.json "$prefix/bin/harbly" </dev/null >/dev/null 2>&1 &
+  pid=$!; pids+=("$pid")
+  if wait_http "http://127.0.0.1:$port/"; then fetch_html "http://127.0.0.1:$port/" "$marker" || ok=1; else say "no answer"; ok=1; fi
+  kill -TERM "$pid"; wait_exit "$pid" >/dev/null
+  return $ok
+}
+check "cmake --install into another prefix works the same" other_prefix
+
 relay_service() {
   local pid port got ok=0
   env HB_RELAY_PORT=0 "$root/usr/bin/harbly-relay" >"$W/relay.log" 2>&1 &
@@ -260,7 +278,7 @@ fi
 # ---- lintian ----------------------------------------------------------------------------------
 lintian_clean() {
   command -v lintian >/dev/null || { say "lintian is not installed"; return 1; }
-  lintian --no-tag-display-limit "$deb" >"$W/lintian.log" 2>&1
+  lintian --tag-display-limit 0 "$deb" >"$W/lintian.log" 2>&1
   sed 's/^/       /' "$W/lintian.log" >&2
   ! grep -q '^E: ' "$W/lintian.log"
 }
