@@ -112,8 +112,11 @@ void AppDelegate::showPanel() {
         openExternally(address);
         return;
     }
-    if (!window)
+    if (!window) {
         window = new ControlPanelWindow(address, [this](const QUrl& url) { return openExternally(url); });
+        window->setWindowIcon(
+            QIcon::fromTheme(QStringLiteral("harbly"), statusItem ? statusItem->icon() : QIcon()));
+    }
     window->bringToFront();
 }
 
@@ -123,7 +126,8 @@ QString AppDelegate::pinMessage(const QString& pin) {
 }
 
 void AppDelegate::showPIN() {
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Pairing PIN"), QStringLiteral("Pairing PIN"),
+    // No application menu names us, so the dialog's window title does.
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Harbly"), QStringLiteral("Pairing PIN"),
                     QMessageBox::Ok);
     box.setInformativeText(pinMessage(deps_.pinValue ? deps_.pinValue() : QString()));
     box.setWindowFlag(Qt::WindowStaysOnTopHint);

@@ -14,8 +14,10 @@
 namespace hb::app {
 
 bool isPanelOrigin(const QUrl& url, const QUrl& panel) {
-    return url.scheme() == panel.scheme() && url.host() == panel.host() && url.port() == panel.port() &&
-           url.userInfo().isEmpty();
+    // The panel is plain http: an address without a port means 80.
+    constexpr int kHttpPort = 80;
+    return url.scheme() == panel.scheme() && url.host() == panel.host() &&
+           url.port(kHttpPort) == panel.port(kHttpPort) && url.userInfo().isEmpty();
 }
 
 bool embeddedPanelAvailable(bool runningAsRoot) {

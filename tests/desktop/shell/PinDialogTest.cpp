@@ -50,7 +50,7 @@ TEST(PinDialog, ShowsThePinReadWhenItOpensWithOneOkButton) {
     EXPECT_EQ(informative,
               QStringLiteral("Enter 048213 on your phone, or scan the QR code in the Control Panel."));
     EXPECT_EQ(buttons, QStringList{QStringLiteral("OK")});
-    EXPECT_EQ(title, QStringLiteral("Pairing PIN"));
+    EXPECT_EQ(title, QStringLiteral("Harbly"));
 }
 
 } // namespace
