@@ -88,6 +88,14 @@ export function createPairing({ onPaired }) {
     render();
   });
   input.addEventListener('keydown', (e) => { if (e.key === 'Enter') submit(); });
+  // A hardware keyboard works on the pad too.
+  document.addEventListener('keydown', (e) => {
+    if ($('#pair').hidden || e.target === input || e.ctrlKey || e.metaKey || e.altKey) return;
+    const key = /^[0-9]$/.test(e.key) ? e.key : { Backspace: 'back', Enter: 'ok' }[e.key];
+    if (!key || (key === 'ok' && e.target.closest && e.target.closest('button'))) return;
+    e.preventDefault();
+    press(key);
+  });
   render();
 
   return {

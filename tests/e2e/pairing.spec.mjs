@@ -68,7 +68,8 @@ describe('pairing by PIN', () => {
     await typePin(page, wrong);
     await page.locator('#pair-message', { hasText: 'Wrong PIN' }).waitFor();
 
-    await typePin(page, pin);
+    await page.keyboard.type(pin); // a hardware keyboard works as well as the pad
+    await page.keyboard.press('Enter');
     await page.locator('#main').waitFor({ state: 'visible' });
 
     const other = await phonePage(browser);

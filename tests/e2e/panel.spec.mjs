@@ -174,6 +174,8 @@ describe('flows', () => {
     await item.waitFor();
     assert.match(await item.textContent(), /example\.org\/read/);
     await page.screenshot({ path: ARTIFACTS + 'panel.png' });
+    await page.emulateMedia({ colorScheme: 'dark' });
+    await page.screenshot({ path: ARTIFACTS + 'panel-dark.png' });
 
     await item.getByRole('button', { name: 'Remove flow Reading' }).click();
     await item.waitFor({ state: 'detached' });
