@@ -13,6 +13,8 @@ namespace hb::actions {
 namespace {
 
 const QString kIp = QStringLiteral("/usr/sbin/ip");
+constexpr int kCarrierPolls = 100;
+constexpr auto kCarrierPollInterval = std::chrono::milliseconds(50);
 
 InterfaceAddress entry(const char* name, const char* address, bool running = true) {
     return InterfaceAddress{QString::fromLatin1(name),   true, running, false, true,
@@ -65,7 +67,7 @@ class NetNamespace {
             ok = ok && inside({QStringLiteral("link"), QStringLiteral("set"), name, QStringLiteral("up")});
         if (peerUp)
             ok = ok && inside({QStringLiteral("link"), QStringLiteral("set"), peer, QStringLiteral("up")});
-        return ok;
+        return ok && (!(up && peerUp) || waitUntilRunning(name));
     }
     bool loopbackUp() {
         return inside(
@@ -88,6 +90,19 @@ class NetNamespace {
     }
 
   private:
+    // The kernel reports carrier a moment after both ends are up.
+    bool waitUntilRunning(const QString& name) {
+        for (int attempt = 0; attempt < kCarrierPolls; ++attempt) {
+            const ProcessResult shown =
+                runProcess(kIp, {QStringLiteral("-n"), name_, QStringLiteral("-o"), QStringLiteral("link"),
+                                 QStringLiteral("show"), QStringLiteral("dev"), name});
+            if (shown.output.contains(QStringLiteral(" state UP ")))
+                return true;
+            std::this_thread::sleep_for(kCarrierPollInterval);
+        }
+        return false;
+    }
+
     bool inside(const QStringList& arguments) {
         return ip(QStringList{QStringLiteral("-n"), name_} + arguments);
     }
