@@ -62,6 +62,8 @@ RelayClient::RelayClient(QString relayId, QString base, std::function<quint16()>
     reconnectWork_.setSingleShot(true);
     reconnectWork_.setInterval(options_.reconnectDelay);
     connect(&reconnectWork_, &QTimer::timeout, this, &RelayClient::start);
+    heartbeat_.setInterval(options_.pingInterval);
+    connect(&heartbeat_, &QTimer::timeout, this, &RelayClient::checkLiveness);
 }
 
 RelayClient::~RelayClient() {
@@ -109,11 +111,14 @@ void RelayClient::start() {
     socket->setMaxAllowedIncomingFrameSize(kMaxIncomingMessageBytes);
     task_ = socket;
     listen(socket);
+    awaitingPong_ = false;
+    heartbeat_.start();
     socket->open(url);
 }
 
 void RelayClient::stop() {
     reconnectWork_.stop();
+    heartbeat_.stop();
     if (QWebSocket* socket = task_) {
         task_ = nullptr;
         retire(socket);
@@ -137,20 +142,39 @@ void RelayClient::retire(QWebSocket* socket) {
         socket->close(QWebSocketProtocol::CloseCodeNormal);
 }
 
+void RelayClient::checkLiveness() {
+    if (!task_)
+        return heartbeat_.stop();
+    if (awaitingPong_)
+        return task_->abort(); // ends in onSocketFailed, which schedules the reconnect
+    awaitingPong_ = true;
+    if (task_->state() == QAbstractSocket::ConnectedState)
+        task_->ping();
+}
+
 void RelayClient::listen(QWebSocket* socket) {
     connect(socket, &QWebSocket::connected, this, [this, socket] {
+        if (socket != task_)
+            return;
+        awaitingPong_ = false;
+        Q_EMIT socketOpened();
+    });
+    connect(socket, &QWebSocket::pong, this, [this, socket] {
         if (socket == task_)
-            Q_EMIT socketOpened();
+            awaitingPong_ = false;
     });
     connect(socket, &QWebSocket::textMessageReceived, this, [this, socket](const QString& text) {
         if (socket != task_)
             return;
         connected_ = true;
+        awaitingPong_ = false;
         handle(text);
     });
     connect(socket, &QWebSocket::binaryMessageReceived, this, [this, socket] {
-        if (socket == task_)
-            connected_ = true;
+        if (socket != task_)
+            return;
+        connected_ = true;
+        awaitingPong_ = false;
     });
     connect(socket, &QWebSocket::disconnected, this, [this, socket] { onSocketFailed(socket); });
     // A failed opening handshake or TCP connect ends in UnconnectedState without `disconnected`.
@@ -166,6 +190,7 @@ void RelayClient::onSocketFailed(QWebSocket* socket) {
         return;
     task_ = nullptr;
     connected_ = false;
+    heartbeat_.stop();
     socket->deleteLater();
     scheduleReconnect();
 }

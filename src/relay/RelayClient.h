@@ -17,6 +17,10 @@ struct RelayOptions {
     std::chrono::milliseconds reconnectDelay{5000}; ///< pause after a receive failure before reconnecting
     std::chrono::milliseconds replayTimeout{10000}; ///< a local answer later than this counts as none (500)
     int maxInFlight = 128;                          ///< replays beyond this are answered 503 at once
+    /// A ping goes out this often; a link that does not open, or leaves a ping unanswered, for one
+    /// whole interval is dropped (and so reconnected): a silently dead link would otherwise stay
+    /// "open" for good.
+    std::chrono::milliseconds pingInterval{30000};
 };
 
 /// The agent's link to the relay service: one WebSocket to base + "/mac/ws?id=" + relay identifier,
@@ -54,6 +58,7 @@ class RelayClient : public QObject {
   private:
     void applyEnabled(bool on);
     void onSocketFailed(QWebSocket* socket);
+    void checkLiveness();
     void finishReplay(QNetworkReply* reply, const QString& reqId);
     void sendReply(const QString& reqId, int status, const QString& contentType, const QByteArray& body);
     static void retire(QWebSocket* socket);
@@ -64,6 +69,8 @@ class RelayClient : public QObject {
     const RelayOptions options_;
     QPointer<QWebSocket> task_; ///< the current socket
     QTimer reconnectWork_;
+    QTimer heartbeat_;
+    bool awaitingPong_ = false; ///< the current socket has not opened or answered since the last beat
     QNetworkAccessManager* network_ = nullptr;
     int inFlight_ = 0;
     std::atomic<bool> enabled_{false};

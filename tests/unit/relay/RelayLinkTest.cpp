@@ -3,6 +3,7 @@
 #include "relay/RelayClient.h"
 #include "support/TestSupport.h"
 
+#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -146,6 +147,73 @@ TEST(RelayLink, UnreachableServiceIsRetriedWithoutLimitUntilDisabled) {
     const int settled = attempts;
     idle(3 * kDelay);
     EXPECT_EQ(attempts, settled);
+}
+
+// A relay that accepts TCP and then goes quiet: optionally after completing the opening handshake,
+// never answering pings or anything else. Each attempt is one connection.
+class SilentRelay {
+  public:
+    explicit SilentRelay(bool completeHandshake) {
+        server_.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&server_, &QTcpServer::newConnection, [this, completeHandshake] {
+            while (QTcpSocket* socket = server_.nextPendingConnection()) {
+                ++attempts;
+                if (completeHandshake)
+                    QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] { upgrade(socket); });
+            }
+        });
+    }
+    QString base() const { return QStringLiteral("ws://127.0.0.1:") + QString::number(server_.serverPort()); }
+    int attempts = 0;
+
+  private:
+    static void upgrade(QTcpSocket* socket) {
+        if (socket->property("upgraded").toBool())
+            return void(socket->readAll()); // frames, pings included, are swallowed
+        const QByteArray head = socket->readAll();
+        const qsizetype at = head.toLower().indexOf("sec-websocket-key:");
+        const QByteArray key = head.mid(at + 18, head.indexOf("\r\n", at) - at - 18).trimmed();
+        const QByteArray accept =
+            QCryptographicHash::hash(QByteArray(key + "258EAFA5-E914-47DA-95CA-C5AB0DC85B11"),
+                                     QCryptographicHash::Sha1)
+                .toBase64();
+        socket->write("HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                      "Sec-WebSocket-Accept: " +
+                      accept + "\r\n\r\n");
+        socket->setProperty("upgraded", true);
+    }
+    QTcpServer server_;
+};
+
+// A link that never opens, or opens and then answers nothing (not even pings), is given up and
+// reconnected rather than kept as if it were alive.
+TEST(RelayLink, SilentLinksAreDroppedAndReconnected) {
+    for (const bool completeHandshake : {false, true}) {
+        SilentRelay relay(completeHandshake);
+        RelayOptions options;
+        options.reconnectDelay = 100ms;
+        options.pingInterval = 150ms;
+        RelayClient client(
+            kRelayId, relay.base(), [] { return quint16(0); }, options);
+        bool opened = false;
+        QObject::connect(&client, &RelayClient::socketOpened, [&] { opened = true; });
+        client.setEnabled(true);
+        EXPECT_TRUE(waitFor([&] { return relay.attempts >= 3; }, 10s)) << "handshake " << completeHandshake;
+        EXPECT_EQ(opened, completeHandshake);
+    }
+}
+
+TEST(RelayLink, AnsweredPingsKeepTheLinkOpen) {
+    TestRelay relay;
+    RelayOptions options;
+    options.pingInterval = 100ms;
+    RelayClient client(
+        kRelayId, relay.base(), [] { return quint16(0); }, options);
+    client.setEnabled(true);
+    ASSERT_TRUE(relay.waitLinks(1));
+    idle(800ms);
+    EXPECT_EQ(relay.linkCount(), 1);
+    EXPECT_FALSE(relay.latest().closed);
 }
 
 } // namespace
