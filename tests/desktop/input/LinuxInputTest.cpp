@@ -84,7 +84,7 @@ TEST_F(LinuxInputTest, TypesMoreDistinctCharactersThanThereAreSpareKeycodes) {
         if (c != U'\u03A2')
             text += QString::fromUcs4(&c, 1);
     }
-    for (char32_t c = U'\u4E00'; c < U'\u4E00' + 100; ++c) // 100 distinct ideographs
+    for (char32_t c = U'\u4E00'; c < U'\u4E00' + 20; ++c) // 20 distinct ideographs
         text += QString::fromUcs4(&c, 1);
     QLineEdit edit;
     ASSERT_TRUE(focus(edit));

@@ -21,7 +21,7 @@ namespace {
 // Clients re-read the keymap when told it changed, and read it as it is then, not as it was
 // when the keys were sent: borrowed symbols must stay in place until slow clients caught up.
 // Between batches of one text we wait this long before rebinding...
-constexpr auto kRemapSettle = std::chrono::milliseconds(150);
+constexpr auto kRemapSettle = std::chrono::milliseconds(400);
 // ...and after the last use the borrowed keycodes are emptied in the background this much later.
 constexpr auto kReleaseDelay = std::chrono::seconds(1);
 // The same symbol on both shift levels, so a held Shift does not change what is typed.
@@ -43,8 +43,12 @@ BorrowedKeys& borrowedKeys() {
 
 // Xlib's default error handler ends the process. Errors on our own connections are counted
 // instead; errors on anyone else's go to the handler that was installed before ours.
+// Never freed, like the borrowed keys: a delayed release may still run while the process exits.
 std::mutex displaysMutex;
-std::set<Display*> ourDisplays;
+std::set<Display*>& ourDisplays() {
+    static auto* displays = new std::set<Display*>;
+    return *displays;
+}
 XErrorHandler previousHandler = nullptr;
 thread_local int xErrors = 0;
 
@@ -52,7 +56,7 @@ int onXError(Display* display, XErrorEvent* event) {
     bool ours = false;
     {
         std::lock_guard lock(displaysMutex);
-        ours = ourDisplays.count(display) > 0;
+        ours = ourDisplays().count(display) > 0;
     }
     if (ours) {
         ++xErrors;
@@ -67,7 +71,7 @@ Display* openDisplay(const QByteArray& name) {
     Display* display = XOpenDisplay(name.isEmpty() ? nullptr : name.constData());
     if (display) {
         std::lock_guard lock(displaysMutex);
-        ourDisplays.insert(display);
+        ourDisplays().insert(display);
     }
     return display;
 }
@@ -75,7 +79,7 @@ Display* openDisplay(const QByteArray& name) {
 void closeDisplay(Display* display) {
     {
         std::lock_guard lock(displaysMutex);
-        ourDisplays.erase(display);
+        ourDisplays().erase(display);
     }
     XCloseDisplay(display);
 }
