@@ -69,7 +69,7 @@ describe('tiles view', () => {
 });
 
 describe('tapping tiles', () => {
-  test('an allowed app tile launches the application', async () => {
+  test('an allowed app tile launches the application; a flow tile runs its steps', async () => {
     await saveConfig(sampleConfig());
     const page = await phonePage(browser);
     await openPairedPhone(page);
@@ -79,6 +79,13 @@ describe('tapping tiles', () => {
     assert.deepEqual(await (await answer).json(), { ok: true });
     await eventually(() => workFile('launched').split('\n').filter(Boolean).length > before, 'the probe to run');
     await page.locator('.tile[aria-label="Harbly Probe"].ok').waitFor();
+
+    // A flow tile runs its stored steps.
+    const count = workFile('launched').split('\n').filter(Boolean).length;
+    const run = page.waitForRequest((r) => r.url().endsWith('/api/run-plan'));
+    await page.locator('.tile[aria-label="Probe twice"]').click();
+    assert.deepEqual((await run).postDataJSON(), { steps: [{ type: 'app', value: 'Harbly Probe' }] });
+    await eventually(() => workFile('launched').split('\n').filter(Boolean).length > count, 'the flow to run');
   });
 
   test('a failed action shows the agent message; lock asks first and can be cancelled', async () => {
