@@ -275,6 +275,40 @@ else
   echo "skip - the desktop menu entry starts the tray agent (no display or no gio)"
 fi
 
+# ---- a real install, relay enabled by the admin, remove, purge ---------------------------------
+# apt and dpkg run for real, but in a private mount namespace whose /usr, /etc and /var are
+# overlays: the machine is untouched, and the overlays' upper layers show what was left behind.
+overlay_install() {
+  local ov=$1 deb=$2 upstream=$3 d
+  for d in usr etc var; do
+    mkdir -p "$ov/$d/upper" "$ov/$d/work"
+    mount -t overlay overlay -o "lowerdir=/$d,upperdir=$ov/$d/upper,workdir=$ov/$d/work" "/$d" || return 1
+  done
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get install -y --no-install-recommends "$deb" >"$ov/apt.log" 2>&1 || { tail -5 "$ov/apt.log" >&2; return 1; }
+  [[ $(harbly --version) == "harbly $upstream" ]] || { echo "installed harbly is not on PATH" >&2; return 1; }
+  man -w harbly >/dev/null && man -w harbly-relay >/dev/null || return 1
+  if command -v systemctl >/dev/null; then systemctl enable harbly-relay.service >/dev/null 2>&1 || true; fi
+  apt-get remove -y harbly >>"$ov/apt.log" 2>&1 || return 1
+  apt-get purge -y harbly >>"$ov/apt.log" 2>&1 || return 1
+  ! dpkg-query -W harbly >/dev/null 2>&1
+}
+install_remove_purge() {
+  local ov="$W/overlay" left
+  mkdir -p "$ov"
+  cp "$deb" "$ov/harbly.deb"
+  unshare --mount --propagation private bash -c "$(declare -f overlay_install); overlay_install \"\$@\"" _ \
+    "$ov" "$ov/harbly.deb" "$upstream" || { say "install or removal failed (see above)"; return 1; }
+  # Left behind: anything named harbly, or any file under /usr that is not a regenerated cache.
+  left=$( (find "$ov"/{usr,etc,var}/upper -name '*harbly*' ! -type c; find "$ov/usr/upper" \( -type f -o -type l \) ! -name '*.cache') 2>/dev/null)
+  [[ -z $left ]] || { say "left after purge: $left"; return 1; }
+}
+if [[ $(id -u) -eq 0 ]] && unshare --mount --propagation private true 2>/dev/null; then
+  check "installs with apt, removes and purges without leftovers (overlay root)" install_remove_purge
+else
+  echo "skip - installs with apt, removes and purges without leftovers (needs root and mount namespaces)"
+fi
+
 # ---- lintian ----------------------------------------------------------------------------------
 lintian_clean() {
   command -v lintian >/dev/null || { say "lintian is not installed"; return 1; }
