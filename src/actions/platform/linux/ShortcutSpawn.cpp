@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -49,7 +50,11 @@ bool spawnDetached(const QString& program) {
     posix_spawnattr_destroy(&attributes);
     if (error != 0)
         return false;
-    std::thread(reap, pid).detach();
+    try {
+        std::thread(reap, pid).detach();
+    } catch (const std::system_error&) {
+        // No thread to spare: the shortcut runs anyway and is reaped when the agent exits.
+    }
     return true;
 }
 
