@@ -36,6 +36,8 @@ RelayService::RelayService(ServiceOptions options, QObject* parent)
         while (QWebSocket* socket = webSockets_.nextPendingConnection())
             onAgentSocket(socket);
     });
+    heartbeat_.setInterval(options_.pingInterval);
+    connect(&heartbeat_, &QTimer::timeout, this, &RelayService::checkAgents);
 }
 
 RelayService::~RelayService() {
@@ -63,6 +65,7 @@ bool RelayService::start(QString* error) {
         return false;
     }
     listener_ = listener;
+    heartbeat_.start();
     connect(listener_, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket* socket = listener_->nextPendingConnection())
             accept(socket);
@@ -140,13 +143,38 @@ void RelayService::onAgentSocket(QWebSocket* socket) {
             [this, socket, relayId](const QString& text) { onAgentMessage(socket, relayId, text); });
     connect(socket, &QWebSocket::disconnected, this,
             [this, socket, relayId] { onAgentGone(socket, relayId); });
+    connect(socket, &QWebSocket::pong, this, [this, socket, relayId] { markAlive(socket, relayId); });
     Q_EMIT agentConnected(relayId);
+}
+
+void RelayService::markAlive(QWebSocket* socket, const QString& relayId) {
+    const auto it = agents_.find(relayId);
+    if (it != agents_.end() && it->socket == socket)
+        it->awaitingPong = false;
+}
+
+// A link whose peer vanished without closing would otherwise hold the identifier for good.
+void RelayService::checkAgents() {
+    QList<QWebSocket*> silent;
+    for (Agent& agent : agents_) {
+        if (!agent.socket)
+            continue;
+        if (agent.awaitingPong) {
+            silent.append(agent.socket);
+        } else {
+            agent.awaitingPong = true;
+            agent.socket->ping();
+        }
+    }
+    for (QWebSocket* socket : std::as_const(silent))
+        socket->abort(); // ends in onAgentGone
 }
 
 void RelayService::onAgentMessage(QWebSocket* socket, const QString& relayId, const QString& text) {
     const auto it = agents_.constFind(relayId);
     if (it == agents_.cend() || it->socket != socket)
         return;
+    markAlive(socket, relayId);
     const AgentAnswer reply = parseAgentReply(text);
     if (!reply.valid)
         return;

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QTcpServer>
+#include <QTimer>
 #include <QWebSocketServer>
 
 class QTcpSocket;
@@ -43,6 +44,7 @@ class RelayService : public QObject {
     struct Agent {
         QPointer<QWebSocket> socket;
         QHash<QString, Pending> pending; ///< by reqId; survives the agent reconnecting
+        bool awaitingPong = false;       ///< pinged and silent since
     };
 
     void accept(QTcpSocket* socket);
@@ -50,6 +52,8 @@ class RelayService : public QObject {
     void onAgentSocket(QWebSocket* socket);
     void onAgentMessage(QWebSocket* socket, const QString& relayId, const QString& text);
     void onAgentGone(QWebSocket* socket, const QString& relayId);
+    void markAlive(QWebSocket* socket, const QString& relayId);
+    void checkAgents();
     void onPhoneRequest(QTcpSocket* socket, const HttpHead& head, const QByteArray& body);
     void forward(QTcpSocket* socket, const QString& relayId, const HttpHead& head, const QByteArray& rest,
                  const QByteArray& body);
@@ -62,6 +66,7 @@ class RelayService : public QObject {
     bool tls_ = false;
     QTcpServer* listener_ = nullptr;
     QWebSocketServer webSockets_;
+    QTimer heartbeat_;
     QHash<QString, Agent> agents_;
     quint64 nextReqId_ = 0;
     int openConnections_ = 0;

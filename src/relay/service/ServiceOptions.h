@@ -17,6 +17,8 @@ struct ServiceOptions {
     std::chrono::milliseconds headerTimeout{10'000};   ///< to receive a request head
     std::chrono::milliseconds bodyIdleTimeout{10'000}; ///< silence allowed while a body arrives
     std::chrono::milliseconds writeTimeout{10'000};    ///< to deliver an answer before the socket is dropped
+    /// Agents are pinged this often; a link that leaves one ping unanswered is dropped.
+    std::chrono::milliseconds pingInterval{30'000};
     qsizetype maxHeaderBytes = 16 * 1024;
     qint64 maxBodyBytes = 4 * 1024 * 1024;
     qint64 maxMessageBytes = 8 * 1024 * 1024; ///< WebSocket messages, either way

@@ -198,6 +198,7 @@ TEST_F(RelayServiceTest, AgentLeavingFailsItsRequestsWith502) {
 
 ServiceOptions tightOptions() {
     ServiceOptions options;
+    options.pingInterval = 150ms;
     options.replyTimeout = 400ms;
     options.maxInFlightPerAgent = 2;
     options.maxAgents = 2;
@@ -294,6 +295,20 @@ INSTANTIATE_TEST_SUITE_P(
                 "GET /mac/ws HTTP/1.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n\r\n", 400},
         RawCase{"SlowHead", "GET /healthz HTTP/1.1\r\n", 0}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// An agent whose peer stops answering (not even pings) is dropped; one that answers stays.
+TEST_F(RelayServiceLimits, SilentAgentLinksAreDropped) {
+    auto live = connectAgent(QStringLiteral("live"));
+    hb::test::RawClient silent(service.port());
+    ASSERT_TRUE(silent.send("GET /mac/ws?id=silent HTTP/1.1\r\nHost: relay\r\nUpgrade: websocket\r\n"
+                            "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                            "Sec-WebSocket-Version: 13\r\n\r\n"));
+    ASSERT_TRUE(silent.read(3s, 12).startsWith("HTTP/1.1 101"));
+    ASSERT_TRUE(service.waitAgent(QStringLiteral("silent")));
+    EXPECT_TRUE(service.waitAgent(QStringLiteral("silent"), false));
+    EXPECT_TRUE(service.hasAgent(QStringLiteral("live")));
+    EXPECT_FALSE(live->closed);
+}
 
 TEST_F(RelayServiceLimits, RequestArrivingByteByByteIsRead) {
     hb::test::RawClient client(service.port());
