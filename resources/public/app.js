@@ -40,7 +40,7 @@ function showPairing(note) {
   $('#main').hidden = true;
   $('#tabbar').hidden = true;
   $('#host').textContent = 'Harbly';
-  setLive(null);
+  setLive('off');
   pairing.show(note);
 }
 
@@ -88,10 +88,12 @@ function forgetConfig() {
   try { localStorage.removeItem(CONFIG_CACHE_KEY); } catch { /* ignore */ }
 }
 
-function setLive(on) {
+const LIVE_LABELS = { on: 'Connected', lost: 'Reconnecting', idle: 'Connected, updates when opened', off: 'Not paired' };
+
+function setLive(state) {
   const dot = $('#live');
-  dot.dataset.state = on === null ? 'off' : on ? 'on' : 'lost';
-  dot.setAttribute('aria-label', on ? 'Connected' : on === null ? 'Not paired' : 'Reconnecting');
+  dot.dataset.state = state || 'off';
+  dot.setAttribute('aria-label', LIVE_LABELS[state || 'off']);
 }
 
 for (const tab of document.querySelectorAll('.tab')) tab.addEventListener('click', () => setView(tab.dataset.view));

@@ -2,31 +2,44 @@
 // network loss or device sleep: EventSource retries transient errors, we reopen it
 // when it gives up, and we reopen it whenever the page comes back to the foreground
 // or the network returns (a stream silently cut during sleep would otherwise look open).
+// Where no stream can be had at all (the relay answers it with 204), it stops retrying
+// and catches up each time the page comes back instead.
 
 const MAX_BACKOFF_MS = 30000;
+const MAX_FAILED_OPENS = 3;
 
+/** onState receives 'on', 'lost' (retrying) or 'idle' (no live updates on this path). */
 export function watchEvents({ onReload, onResync, onState = () => {} }) {
   let source = null;
   let backoff = 1000;
   let retryTimer = 0;
   let hadError = false;
+  let failedOpens = 0;
 
   function open() {
     clearTimeout(retryTimer);
     if (source) source.close();
-    source = new EventSource('api/events');
-    source.addEventListener('open', () => {
+    const stream = new EventSource('api/events');
+    source = stream;
+    let opened = false;
+    stream.addEventListener('open', () => {
+      opened = true;
       backoff = 1000;
-      onState(true);
+      failedOpens = 0;
+      onState('on');
       // Anything may have changed while we were away.
       if (hadError) onResync();
       hadError = false;
     });
-    source.addEventListener('reload', () => onReload());
-    source.addEventListener('error', () => {
+    stream.addEventListener('reload', () => onReload());
+    stream.addEventListener('error', () => {
+      if (stream !== source) return;
       hadError = true;
-      onState(false);
-      if (source.readyState === EventSource.CLOSED) schedule();
+      if (stream.readyState !== EventSource.CLOSED) return onState('lost');
+      if (!opened) failedOpens++;
+      if (failedOpens >= MAX_FAILED_OPENS) return onState('idle');
+      onState('lost');
+      schedule();
     });
   }
 
@@ -40,19 +53,21 @@ export function watchEvents({ onReload, onResync, onState = () => {} }) {
     if (document.visibilityState !== 'visible') return;
     hadError = true;
     backoff = 1000;
+    failedOpens = 0;
+    onResync();
     open();
   }
 
   document.addEventListener('visibilitychange', resume);
   window.addEventListener('online', resume);
+  window.addEventListener('pageshow', (e) => { if (e.persisted) resume(); });
   // Offline, the stream is dead even if the socket has not noticed yet; 'online' reopens it.
   window.addEventListener('offline', () => {
     clearTimeout(retryTimer);
     if (source) source.close();
     hadError = true;
-    onState(false);
+    onState('lost');
   });
-  window.addEventListener('pageshow', (e) => { if (e.persisted) resume(); });
   open();
-  return { close() { clearTimeout(retryTimer); if (source) source.close(); } };
+  return { close() { clearTimeout(retryTimer); if (source) source.close(); source = null; } };
 }

@@ -34,5 +34,14 @@ test('the phone app works through the relay', { skip }, async () => {
   assert.deepEqual(outside, [], 'every request stays under the relay path');
   assert.ok(requests.includes(prefix + 'api/launch'));
   await page.screenshot({ path: ARTIFACTS + 'phone-relay.png' });
+
+  // The relay carries no event stream: the page stops retrying and catches up when it
+  // comes back to the foreground instead.
+  await page.locator('#live[data-state=idle]').waitFor({ timeout: 60000 }); // three failed opens
+  const doc = sampleConfig({ relayEnabled: true });
+  doc.pages[0].tiles.push({ type: 'url', value: 'https://example.org/away', label: 'Away' });
+  await saveConfig(doc);
+  await page.evaluate(() => document.dispatchEvent(new Event('visibilitychange')));
+  await page.locator('.tile[aria-label="Away"]').waitFor();
   await saveConfig(sampleConfig({ relayEnabled: false }));
 });
