@@ -60,8 +60,10 @@ void AppDelegate::showUpdate(const update::UpdateInfo& info) {
     pendingUpdate = info;
     if (!updateItem)
         return;
-    updateItem->setText(QStringLiteral("Update available \u2014 ") + info.version +
-                        QStringLiteral(" \u2192"));
+    // "&" would turn into a mnemonic marker in a menu title.
+    QString version = info.version;
+    version.replace(u'&', QStringLiteral("&&"));
+    updateItem->setText(QStringLiteral("Update available \u2014 ") + version + QStringLiteral(" \u2192"));
     updateItem->setToolTip(info.notes);
     updateItem->setVisible(true);
     updateSep->setVisible(true);

@@ -24,7 +24,8 @@ QList<qint64> versionComponents(const QString& text) {
 bool isDownloadUrl(const QString& text) {
     const QUrl url(text, QUrl::StrictMode);
     // QUrl lower-cases the scheme it parses, so the case-sensitive test runs on the raw text.
-    return url.isValid() && !url.isRelative() && text.startsWith(u"https:") && url.scheme() == u"https";
+    return url.isValid() && !url.isRelative() && text.startsWith(u"https:") && url.scheme() == u"https" &&
+           !url.host().isEmpty();
 }
 
 } // namespace

@@ -133,6 +133,18 @@ bool trayClick(const QString& label, qint64 pid) {
                .exitCode == 0;
 }
 
+/// The text a dbusmenu host shows for `label`: "_" marks the next character as the mnemonic,
+/// "__" is a literal underscore.
+QString shownText(const QString& label) {
+    QString shown;
+    for (qsizetype i = 0; i < label.size(); ++i) {
+        if (label[i] == u'_' && i + 1 < label.size())
+            ++i;
+        shown += label[i];
+    }
+    return shown;
+}
+
 QList<MenuEntry> menuEntries(const QJsonObject& dump) {
     QList<MenuEntry> entries;
     for (const QJsonValue& value : dump.value(u"menu").toArray()) {
@@ -140,7 +152,7 @@ QList<MenuEntry> menuEntries(const QJsonObject& dump) {
         MenuEntry entry;
         entry.label = item.value(u"type").toString() == u"separator"
                           ? QStringLiteral("-")
-                          : item.value(u"label").toString().remove(u'&');
+                          : shownText(item.value(u"label").toString());
         entry.visible = item.value(u"visible").toBool(true);
         QStringList keys;
         for (const QJsonValue& chord : item.value(u"shortcut").toArray()) {

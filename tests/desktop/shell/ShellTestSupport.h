@@ -31,7 +31,7 @@ QJsonObject trayDump(qint64 pid = 0);
 /// Sends the dbusmenu "clicked" event to the entry titled `label` of the newest item (of `pid`).
 bool trayClick(const QString& label, qint64 pid = 0);
 
-/// The menu entries of a dump, labels with mnemonics removed, separators as "-".
+/// The menu entries of a dump, labels as the desktop shows them, separators as "-".
 struct MenuEntry {
     QString label;
     bool visible;

@@ -113,6 +113,13 @@ TEST(TrayMenu, EntriesOverDBusAndTheUpdateNoticeAfterChecks) {
     ASSERT_TRUE(hb::test::trayClick(QStringLiteral("Update available \u2014 2.1 \u2192")));
     ASSERT_TRUE(hb::test::waitFor([&] { return !opened.urls.isEmpty(); }));
     EXPECT_EQ(opened.urls, QList<QUrl>{QUrl(QStringLiteral("https://e.example/2.1"))});
+
+    // Version text is shown as written, never as a keyboard mnemonic.
+    manifest.serve(R"({"version":"3.0&1","url":"https://e.example/3"})");
+    shell.runUpdateCheck();
+    dump = dumpWhen([](const QJsonObject& d) { return toolTip(d) == u"Harbly 3.0&1 is available"; });
+    EXPECT_EQ(hb::test::menuEntries(dump).value(0).label,
+              QStringLiteral("Update available \u2014 3.0&1 \u2192"));
 }
 
 TEST(TrayMenu, UpdateChecksRunAtOnceAndThenDaily) {

@@ -33,6 +33,7 @@ const RefusedCase kRefused[] = {
     {"MixedCaseScheme", R"({"version":"2.0","url":"Https://e.example/d"})"},
     {"NoScheme", R"({"version":"2.0","url":"e.example/d"})"},
     {"Relative", R"({"version":"2.0","url":"/download"})"},
+    {"HttpsWithoutHost", R"({"version":"2.0","url":"https:download"})"},
     {"OtherScheme", R"({"version":"2.0","url":"javascript:open"})"},
     {"Unparsable", R"({"version":"2.0","url":"https://e.example:99999/d"})"},
     {"SameVersion", R"({"version":"1.0","url":"https://e.example/d"})"},
