@@ -35,6 +35,10 @@ function showPairing(note) {
   session.clear();
   forgetConfig();
   if (events) { events.close(); events = null; }
+  showPairView(note);
+}
+
+function showPairView(note) {
   app.dataset.view = 'pair';
   $('#pair').hidden = false;
   $('#main').hidden = true;
@@ -101,8 +105,13 @@ session.onUnauthorized(() => showPairing('This phone is no longer paired. Enter 
 
 async function boot() {
   if (new URLSearchParams(location.search).has('pair')) {
-    showPairing('');
+    showPairView('');
     if (await pairing.tryLink()) return showMain();
+    // A stale link does not unpair a phone that is already paired.
+    if (session.token()) {
+      showMain();
+      notify($('#pair-message').textContent, 'error');
+    }
     return;
   }
   if (session.token()) showMain();

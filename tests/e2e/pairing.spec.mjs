@@ -41,6 +41,19 @@ describe('pairing by link', () => {
     assert.equal(await page.locator('#main').isVisible(), false);
   });
 
+  test('a used link opened on a paired phone keeps it paired', async () => {
+    const page = await phonePage(browser);
+    await openPairedPhone(page);
+    const token = await page.evaluate(() => localStorage.getItem('harbly.token'));
+    const code = await pairCode();
+    await api('pair-code', { body: { code } });
+    await page.goto(BASE + '/?pair=' + code);
+    await page.locator('.toast-error', { hasText: 'Invalid or expired code' }).waitFor();
+    await page.locator('#main').waitFor({ state: 'visible' });
+    assert.equal(await page.evaluate(() => localStorage.getItem('harbly.token')), token);
+    assert.doesNotMatch(page.url(), /pair=/);
+  });
+
   test('a revoked token brings the phone back to pairing', async () => {
     const page = await phonePage(browser);
     await openPairedPhone(page);
