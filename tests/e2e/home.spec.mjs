@@ -22,6 +22,11 @@ describe('tiles view', () => {
     assert.equal(await page.locator('.page-tab').count(), 2);
     assert.equal(await page.locator('.tile-label').first().isVisible(), false);
     const big = await page.$eval('.tile-icon', (el) => el.getBoundingClientRect().width);
+    const mail = page.locator('.tile[aria-label="Mail"]');
+    assert.equal(await mail.evaluate((el) => el.getBoundingClientRect().left >= innerWidth), true, 'second page off screen');
+    await page.locator('.page-tab', { hasText: 'Work' }).click();
+    await eventually(() => mail.evaluate((el) => el.getBoundingClientRect().left >= 0 && el.getBoundingClientRect().right <= innerWidth), 'the Work page to slide in');
+    assert.equal(await page.getAttribute('.page-tab:nth-child(2)', 'aria-current'), 'true');
 
     await page.evaluate(() => { window.__samePage = true; });
     await saveConfig(sampleConfig({ columns: 5, iconScale: 0.8, labels: true }));
