@@ -22,6 +22,9 @@ constexpr int kStatusBusy = 503;
 constexpr int kStatusNoContent = 204;
 constexpr char kEventStreamMark[] = "hbEventStream";
 constexpr std::chrono::milliseconds kCloseGrace{3000};
+// Qt runs at most six HTTP/1.1 connections per host and manager; slow replays (a plan, a listing)
+// must not queue the quick ones behind them, so replays are spread over several managers.
+constexpr int kReplayManagers = 4;
 
 // Network and proxy failures (codes below 200) mean no complete HTTP answer arrived.
 bool hasHttpAnswer(const QNetworkReply* reply) {
@@ -57,8 +60,12 @@ RelayClient::RelayClient(QString relayId, QString base, std::function<quint16()>
 RelayClient::RelayClient(QString relayId, QString base, std::function<quint16()> localPort,
                          RelayOptions options, QObject* parent)
     : QObject(parent), relayId_(std::move(relayId)), base_(std::move(base)), localPort_(std::move(localPort)),
-      options_(options), network_(new QNetworkAccessManager(this)) {
-    network_->setProxy(QNetworkProxy::NoProxy);
+      options_(options) {
+    for (int i = 0; i < kReplayManagers; ++i) {
+        auto* network = new QNetworkAccessManager(this);
+        network->setProxy(QNetworkProxy::NoProxy);
+        networks_.append(network);
+    }
     reconnectWork_.setSingleShot(true);
     reconnectWork_.setInterval(options_.reconnectDelay);
     connect(&reconnectWork_, &QTimer::timeout, this, &RelayClient::start);
@@ -214,9 +221,21 @@ void RelayClient::handle(const QString& text) {
     if (inFlight_ >= options_.maxInFlight)
         return sendReply(relayed.reqId, kStatusBusy, QString(), {});
 
-    QNetworkReply* reply = network_->sendCustomRequest(replayRequest(port, relayed, options_.replayTimeout),
-                                                       relayed.method, relayed.body);
+    QNetworkAccessManager* network = networks_.at(nextNetwork_++ % networks_.size());
+    QNetworkReply* reply = network->sendCustomRequest(replayRequest(port, relayed, options_.replayTimeout),
+                                                      relayed.method, relayed.body);
     ++inFlight_;
+    watchReplay(reply);
+    connect(reply, &QNetworkReply::finished, this,
+            [this, reply, reqId = relayed.reqId] { finishReplay(reply, reqId); });
+}
+
+// Bounds a replay: its whole duration, its body size, and event streams that would never end.
+void RelayClient::watchReplay(QNetworkReply* reply) {
+    auto* deadline = new QTimer(reply);
+    deadline->setSingleShot(true);
+    connect(deadline, &QTimer::timeout, reply, &QNetworkReply::abort);
+    deadline->start(options_.replayTimeout);
     connect(reply, &QNetworkReply::readyRead, reply, [reply] {
         if (reply->bytesAvailable() > kMaxLocalBodyBytes)
             reply->abort();
@@ -229,8 +248,6 @@ void RelayClient::handle(const QString& text) {
             reply->abort();
         }
     });
-    connect(reply, &QNetworkReply::finished, this,
-            [this, reply, reqId = relayed.reqId] { finishReplay(reply, reqId); });
 }
 
 void RelayClient::finishReplay(QNetworkReply* reply, const QString& reqId) {

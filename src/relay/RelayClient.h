@@ -1,4 +1,5 @@
 #pragma once
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -59,6 +60,7 @@ class RelayClient : public QObject {
     void applyEnabled(bool on);
     void onSocketFailed(QWebSocket* socket);
     void checkLiveness();
+    void watchReplay(QNetworkReply* reply);
     void finishReplay(QNetworkReply* reply, const QString& reqId);
     void sendReply(const QString& reqId, int status, const QString& contentType, const QByteArray& body);
     static void retire(QWebSocket* socket);
@@ -71,7 +73,8 @@ class RelayClient : public QObject {
     QTimer reconnectWork_;
     QTimer heartbeat_;
     bool awaitingPong_ = false; ///< the current socket has not opened or answered since the last beat
-    QNetworkAccessManager* network_ = nullptr;
+    QList<QNetworkAccessManager*> networks_; ///< several, each allowing only 6 connections at once
+    qsizetype nextNetwork_ = 0;
     int inFlight_ = 0;
     std::atomic<bool> enabled_{false};
     std::atomic<bool> connected_{false};

@@ -276,6 +276,15 @@ TEST_F(RelayTunnel, HostilePathsAndMethodsAreRefusedWith400AndNeverReplayed) {
     EXPECT_TRUE(local.requests.isEmpty());
 }
 
+// Slow replays must not hold back the others (an HTTP client may cap connections per host).
+TEST_F(RelayTunnel, ManyReplaysReachTheServerAtOnce) {
+    local.setSilent(true);
+    constexpr int kConcurrent = 16;
+    for (int i = 0; i < kConcurrent; ++i)
+        relay.send(u"{\"reqId\":\"c" + QString::number(i) + u"\",\"method\":\"GET\",\"path\":\"/slow\"}");
+    EXPECT_TRUE(waitFor([&] { return local.requests.size() == kConcurrent; }, 3s)) << local.requests.size();
+}
+
 TEST_F(RelayTunnel, DestroyedWithAReplayInFlightAndTheLinkOpen) {
     local.setSilent(true);
     relay.send(QStringLiteral(R"({"reqId":"pending","method":"GET","path":"/a"})"));
