@@ -143,6 +143,24 @@ TEST_F(LinuxInputTest, GesturesSendTheDesktopsChordToTheFocusedWindow) {
     }
 }
 
+TEST_F(LinuxInputTest, KdeGesturesInvokeKWinShortcutsInsteadOfPressingKeys) {
+    qputenv("XDG_CURRENT_DESKTOP", "KDE");
+    FakeService kwin(QStringLiteral("fake_kglobalaccel.py"));
+    ASSERT_TRUE(kwin.ready());
+    KeyRecorder recorder;
+    ASSERT_TRUE(focus(recorder));
+    for (const char* gesture : {"mission_control", "app_windows", "show_desktop"})
+        EXPECT_TRUE(runOffGuiThread([&] { return input.runGesture(QString::fromLatin1(gesture)); }))
+            << gesture;
+    QStringList invoked;
+    for (const QJsonObject& call : kwin.calls())
+        invoked.append(call.value(QStringLiteral("args")).toArray().at(0).toString());
+    EXPECT_EQ(invoked, (QStringList{QStringLiteral("Overview"), QStringLiteral("ExposeClass"),
+                                    QStringLiteral("Show Desktop")}));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(recorder.presses.isEmpty());
+}
+
 TEST_F(LinuxInputTest, NamesThatAreNotGesturesOrHaveNoEquivalentFail) {
     for (const char* name : {"Spotlight", "spotlight ", "", "hide_others"})
         EXPECT_FALSE(input.runGesture(QString::fromLatin1(name))) << name;
