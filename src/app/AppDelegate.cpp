@@ -88,7 +88,9 @@ void AppDelegate::setupMenuBar() {
     updateSep->setVisible(false);
     QAction* open = menu_->addAction(QStringLiteral("Open Control Panel"), this, &AppDelegate::showPanel);
     open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
-    menu_->addAction(QStringLiteral("Show Pairing PIN\u2026"), this, &AppDelegate::showPIN);
+    // Queued: the modal dialog must not run inside the menu's (or the D-Bus menu call's) handler.
+    QAction* pin = menu_->addAction(QStringLiteral("Show Pairing PIN\u2026"));
+    connect(pin, &QAction::triggered, this, &AppDelegate::showPIN, Qt::QueuedConnection);
     menu_->addSeparator();
     QAction* quit = menu_->addAction(QStringLiteral("Quit Harbly"), qApp, &QCoreApplication::quit);
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));

@@ -44,8 +44,11 @@ TEST(PinDialog, ShowsThePinReadWhenItOpensWithOneOkButton) {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
             box->reject();
     });
-    shell.showPIN();
-    ASSERT_TRUE(closed) << "the dialog never showed";
+    // Chosen from the tray menu over D-Bus; the menu call returns while the dialog is still open.
+    shell.setupMenuBar();
+    EXPECT_TRUE(hb::test::trayClick(QStringLiteral("Show Pairing PIN\u2026")));
+    ASSERT_TRUE(hb::test::waitFor([&] { return closed; }, std::chrono::seconds(20)))
+        << "the dialog never showed";
     EXPECT_EQ(text, QStringLiteral("Pairing PIN"));
     EXPECT_EQ(informative,
               QStringLiteral("Enter 048213 on your phone, or scan the QR code in the Control Panel."));
