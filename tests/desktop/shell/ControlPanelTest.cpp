@@ -3,6 +3,7 @@
 #include "app/AppDelegate.h"
 #include "app/ControlPanelWindow.h"
 #include "server/Server.h"
+#include "store/Store.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -161,6 +162,9 @@ TEST_F(ControlPanel, OpenedTwiceIsOneCentredWindowShowingTheAdminPage) {
     QByteArray decoded;
     EXPECT_TRUE(hb::test::waitFor([&] { return (decoded = qrOnScreen(shot)).contains("/?pair="); }, 30s))
         << "screenshot " << shot.toStdString() << " shows no pairing code: " << decoded.constData();
+    // ... and it is this agent's code (another test's window could share the screen).
+    const QString code = QString::fromUtf8(decoded.mid(decoded.indexOf("/?pair=") + 7).trimmed());
+    EXPECT_TRUE(agent_.store().consumeCode(code).has_value()) << code.toStdString();
 }
 
 TEST_F(ControlPanel, OnlyOurOwnOriginLoadsInsideOtherLinksGoToTheBrowser) {
