@@ -8,6 +8,8 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QProcess>
+#include <QThread>
+#include <atomic>
 #include <gtest/gtest.h>
 
 using hb::actions::LinuxInput;
@@ -90,6 +92,22 @@ TEST_F(LinuxInputTest, TypesMoreDistinctCharactersThanThereAreSpareKeycodes) {
     ASSERT_TRUE(focus(edit));
     EXPECT_TRUE(runOffGuiThread([&] { return input.typeText(text); }));
     EXPECT_TRUE(waitFor([&] { return edit.text() == text; }, std::chrono::seconds(10)))
+        << edit.text().toStdString();
+}
+
+TEST_F(LinuxInputTest, TextsTypedFromTwoThreadsAtOnceDoNotInterleave) {
+    const QString first = QStringLiteral("é€ab😀");
+    const QString second = QStringLiteral("øßxy🙈");
+    QLineEdit edit;
+    ASSERT_TRUE(focus(edit));
+    std::atomic<int> typed{0};
+    QThread* other = QThread::create([&] { typed += input.typeText(second) ? 1 : 0; });
+    other->start();
+    typed += runOffGuiThread([&] { return input.typeText(first); }) ? 1 : 0;
+    ASSERT_TRUE(waitFor([&] { return other->isFinished(); }));
+    delete other;
+    EXPECT_EQ(typed, 2);
+    EXPECT_TRUE(waitFor([&] { return edit.text() == first + second || edit.text() == second + first; }))
         << edit.text().toStdString();
 }
 

@@ -20,7 +20,7 @@ namespace {
 
 // Clients re-read the keymap when told it changed, and read it as it is then, not as it was
 // when the keys were sent: borrowed symbols must stay in place until slow clients caught up.
-// Between batches of one text we wait this long before rebinding...
+// A keycode typed through is rebound for other symbols no sooner than this...
 constexpr auto kRemapSettle = std::chrono::milliseconds(400);
 // ...and after the last use the borrowed keycodes are emptied in the background this much later.
 constexpr auto kReleaseDelay = std::chrono::seconds(1);
@@ -34,6 +34,7 @@ std::mutex keyboardMutex;
 /// freed: a delayed release may still run while the process exits.
 struct BorrowedKeys {
     std::map<QByteArray, std::set<KeyCode>> byDisplay;
+    std::chrono::steady_clock::time_point lastUse; ///< when keys were last typed through them
     unsigned generation = 0; ///< bumped by every use; a release armed earlier then stands down
 };
 BorrowedKeys& borrowedKeys() {
@@ -129,11 +130,13 @@ KeyboardLayout readLayout(Display* display, const std::set<KeyCode>& stillBorrow
         return layout;
     const auto row = [&](int code) { return map + static_cast<std::ptrdiff_t>(code - minCode) * perCode; };
     const auto borrowed = [&](int code) { return stillBorrowed.count(static_cast<KeyCode>(code)) > 0; };
+    // Empty keycodes first: the ones we still hold may only be rebound after a pause.
     for (int code = minCode; code <= maxCode; ++code) {
-        if (borrowed(code) ||
+        if (!borrowed(code) &&
             std::all_of(row(code), row(code) + perCode, [](KeySym sym) { return sym == NoSymbol; }))
             layout.spare.push_back(static_cast<KeyCode>(code));
     }
+    layout.spare.insert(layout.spare.end(), stillBorrowed.begin(), stillBorrowed.end());
     // Unshifted places first, so that a symbol on both levels of different keys needs no Shift.
     const int levels = layoutKeysTypeTheirSymbols(display) ? std::min(perCode, 2) : 0;
     for (int level = 0; level < levels; ++level) {
@@ -198,15 +201,22 @@ void bindKeys(Display* display, const std::vector<KeyCode>& codes, const std::ve
     XSync(display, False);
 }
 
-/// Gives clients time to re-read the keymap before the borrowed keycodes change again.
-void letClientsReadKeymap() {
-    std::this_thread::sleep_for(kRemapSettle);
+/// Binds spare keycodes for one use. A keycode bound for other symbols a moment ago waits
+/// first: clients may still be translating the keys typed through it. Caller holds keyboardMutex.
+void bindBorrowed(Display* display, const QByteArray& displayName, const std::vector<KeyCode>& codes,
+                  const std::vector<Keysym>& syms) {
+    BorrowedKeys& keys = borrowedKeys();
+    std::set<KeyCode>& held = keys.byDisplay[displayName];
+    if (std::any_of(codes.begin(), codes.end(), [&held](KeyCode code) { return held.count(code) > 0; }))
+        std::this_thread::sleep_until(keys.lastUse + kRemapSettle);
+    bindKeys(display, codes, syms);
+    held.insert(codes.begin(), codes.end());
 }
 
-/// Records `codes` as bound on `displayName` and arms their release; caller holds keyboardMutex.
-void releaseLater(const QByteArray& displayName, const std::vector<KeyCode>& codes) {
+/// Notes that keys were just typed through borrowed keycodes and arms their release.
+void releaseLater(const QByteArray& displayName) {
     BorrowedKeys& keys = borrowedKeys();
-    keys.byDisplay[displayName].insert(codes.begin(), codes.end());
+    keys.lastUse = std::chrono::steady_clock::now();
     const unsigned generation = ++keys.generation;
     std::thread([displayName, generation] {
         std::this_thread::sleep_for(kReleaseDelay);
@@ -229,9 +239,9 @@ void tap(Display* display, KeyCode code) {
     XTestFakeKeyEvent(display, code, False, CurrentTime);
 }
 
-/// Types one batch whose symbols missing from the keyboard fit into its spare keycodes; the
-/// number of spare keycodes it bound.
-std::size_t typeBatch(Display* display, const KeyboardLayout& layout, const std::vector<Keysym>& batch) {
+/// Types one batch whose symbols missing from the keyboard fit into its spare keycodes.
+void typeBatch(Display* display, const QByteArray& displayName, const KeyboardLayout& layout,
+               const std::vector<Keysym>& batch) {
     std::vector<Keysym> borrowedSyms;
     for (const Keysym sym : batch) {
         const bool placed = layout.placeOf(sym).has_value();
@@ -241,7 +251,7 @@ std::size_t typeBatch(Display* display, const KeyboardLayout& layout, const std:
     const std::vector<KeyCode> borrowed(
         layout.spare.begin(), layout.spare.begin() + static_cast<std::ptrdiff_t>(borrowedSyms.size()));
     if (!borrowed.empty())
-        bindKeys(display, borrowed, borrowedSyms);
+        bindBorrowed(display, displayName, borrowed, borrowedSyms);
     for (const Keysym sym : batch) {
         const auto place = layout.placeOf(sym);
         if (!place) {
@@ -256,7 +266,8 @@ std::size_t typeBatch(Display* display, const KeyboardLayout& layout, const std:
             XTestFakeKeyEvent(display, layout.shift, False, CurrentTime);
     }
     XSync(display, False);
-    return borrowed.size();
+    if (!borrowed.empty())
+        releaseLater(displayName);
 }
 
 } // namespace
@@ -303,7 +314,7 @@ bool XTestInjector::sendChord(const Chord& chord) {
         if (borrowed.empty())
             return false;
         borrowed.resize(1);
-        bindKeys(display_, borrowed, {chord.key});
+        bindBorrowed(display_, displayName_, borrowed, {chord.key});
         key = borrowed.front();
     }
     for (const KeyCode code : modifiers)
@@ -313,7 +324,7 @@ bool XTestInjector::sendChord(const Chord& chord) {
         XTestFakeKeyEvent(display_, *it, False, CurrentTime);
     XSync(display_, False);
     if (!borrowed.empty())
-        releaseLater(displayName_, borrowed);
+        releaseLater(displayName_);
     return xErrors == 0;
 }
 
@@ -326,14 +337,8 @@ bool XTestInjector::typeKeysyms(const std::vector<Keysym>& keysyms) {
     if (batches.empty())
         return false;
     // Each batch rebinds the spare keycodes the one before used; they are emptied once, later.
-    std::size_t bound = 0;
-    for (std::size_t i = 0; i < batches.size(); ++i) {
-        if (i > 0)
-            letClientsReadKeymap();
-        bound = std::max(bound, typeBatch(display_, layout, batches[i]));
-    }
-    if (bound > 0)
-        releaseLater(displayName_, std::vector<KeyCode>(layout.spare.begin(), layout.spare.begin() + bound));
+    for (const auto& batch : batches)
+        typeBatch(display_, displayName_, layout, batch);
     return xErrors == 0;
 }
 
