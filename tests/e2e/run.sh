@@ -5,8 +5,8 @@
 # entry whose Exec writes a file (launch probe), a fake browser that records opened
 # addresses, and a fake Messages API on loopback; then runs the tests with node --test.
 set -uo pipefail
+BIN=$(cd "${1:?usage: run.sh <bin dir>}" && pwd) || exit 1
 cd "$(dirname "$0")"
-BIN=$(cd "${1:?usage: run.sh <bin dir>}" && pwd)
 
 if [[ ! -d node_modules/playwright-core ]]; then
   npm ci --no-audit --no-fund >/dev/null 2>&1 || npm install --no-audit --no-fund || exit 1
