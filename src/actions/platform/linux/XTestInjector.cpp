@@ -32,9 +32,10 @@ std::mutex keyboardMutex;
 
 /// Keycodes we bound and have not emptied yet, per display; guarded by keyboardMutex. Never
 /// freed: a delayed release may still run while the process exits.
+/// Keycodes bound by us on one display, with the time keys were last typed through each.
+using HeldKeys = std::map<KeyCode, std::chrono::steady_clock::time_point>;
 struct BorrowedKeys {
-    std::map<QByteArray, std::set<KeyCode>> byDisplay;
-    std::chrono::steady_clock::time_point lastUse; ///< when keys were last typed through them
+    std::map<QByteArray, HeldKeys> byDisplay;
     unsigned generation = 0; ///< bumped by every use; a release armed earlier then stands down
 };
 BorrowedKeys& borrowedKeys() {
@@ -120,7 +121,7 @@ bool layoutKeysTypeTheirSymbols(Display* display) {
 }
 
 /// The layout as it is without the keycodes we still hold from an earlier call.
-KeyboardLayout readLayout(Display* display, const std::set<KeyCode>& stillBorrowed) {
+KeyboardLayout readLayout(Display* display, const HeldKeys& stillBorrowed) {
     KeyboardLayout layout;
     int minCode = 0, maxCode = 0, perCode = 0;
     XDisplayKeycodes(display, &minCode, &maxCode);
@@ -136,7 +137,12 @@ KeyboardLayout readLayout(Display* display, const std::set<KeyCode>& stillBorrow
             std::all_of(row(code), row(code) + perCode, [](KeySym sym) { return sym == NoSymbol; }))
             layout.spare.push_back(static_cast<KeyCode>(code));
     }
-    layout.spare.insert(layout.spare.end(), stillBorrowed.begin(), stillBorrowed.end());
+    std::vector<std::pair<std::chrono::steady_clock::time_point, KeyCode>> leastRecentFirst;
+    for (const auto& [code, lastUse] : stillBorrowed)
+        leastRecentFirst.emplace_back(lastUse, code);
+    std::sort(leastRecentFirst.begin(), leastRecentFirst.end());
+    for (const auto& held : leastRecentFirst)
+        layout.spare.push_back(held.second);
     // Unshifted places first, so that a symbol on both levels of different keys needs no Shift.
     const int levels = layoutKeysTypeTheirSymbols(display) ? std::min(perCode, 2) : 0;
     for (int level = 0; level < levels; ++level) {
@@ -201,22 +207,26 @@ void bindKeys(Display* display, const std::vector<KeyCode>& codes, const std::ve
     XSync(display, False);
 }
 
-/// Binds spare keycodes for one use. A keycode bound for other symbols a moment ago waits
-/// first: clients may still be translating the keys typed through it. Caller holds keyboardMutex.
+/// Binds spare keycodes for one use. A keycode typed through a moment ago is rebound only
+/// after a pause: clients may still be translating those keys. Caller holds keyboardMutex.
 void bindBorrowed(Display* display, const QByteArray& displayName, const std::vector<KeyCode>& codes,
                   const std::vector<Keysym>& syms) {
-    BorrowedKeys& keys = borrowedKeys();
-    std::set<KeyCode>& held = keys.byDisplay[displayName];
-    if (std::any_of(codes.begin(), codes.end(), [&held](KeyCode code) { return held.count(code) > 0; }))
-        std::this_thread::sleep_until(keys.lastUse + kRemapSettle);
+    const HeldKeys& held = borrowedKeys().byDisplay[displayName];
+    std::chrono::steady_clock::time_point latest;
+    for (const KeyCode code : codes) {
+        if (const auto found = held.find(code); found != held.end())
+            latest = std::max(latest, found->second);
+    }
+    std::this_thread::sleep_until(latest + kRemapSettle);
     bindKeys(display, codes, syms);
-    held.insert(codes.begin(), codes.end());
 }
 
-/// Notes that keys were just typed through borrowed keycodes and arms their release.
-void releaseLater(const QByteArray& displayName) {
+/// Notes that keys were just typed through `codes` and arms their release.
+void releaseLater(const QByteArray& displayName, const std::vector<KeyCode>& codes) {
     BorrowedKeys& keys = borrowedKeys();
-    keys.lastUse = std::chrono::steady_clock::now();
+    const auto now = std::chrono::steady_clock::now();
+    for (const KeyCode code : codes)
+        keys.byDisplay[displayName][code] = now;
     const unsigned generation = ++keys.generation;
     std::thread([displayName, generation] {
         std::this_thread::sleep_for(kReleaseDelay);
@@ -224,9 +234,11 @@ void releaseLater(const QByteArray& displayName) {
         BorrowedKeys& keys = borrowedKeys();
         if (generation != keys.generation)
             return; // used again since: that use releases them
-        std::set<KeyCode>& held = keys.byDisplay[displayName];
+        HeldKeys& held = keys.byDisplay[displayName];
         if (Display* display = openDisplay(displayName)) {
-            const std::vector<KeyCode> codes(held.begin(), held.end());
+            std::vector<KeyCode> codes;
+            for (const auto& entry : held)
+                codes.push_back(entry.first);
             bindKeys(display, codes, std::vector<Keysym>(codes.size(), NoSymbol));
             closeDisplay(display);
         }
@@ -267,7 +279,7 @@ void typeBatch(Display* display, const QByteArray& displayName, const KeyboardLa
     }
     XSync(display, False);
     if (!borrowed.empty())
-        releaseLater(displayName);
+        releaseLater(displayName, borrowed);
 }
 
 } // namespace
@@ -324,7 +336,7 @@ bool XTestInjector::sendChord(const Chord& chord) {
         XTestFakeKeyEvent(display_, *it, False, CurrentTime);
     XSync(display_, False);
     if (!borrowed.empty())
-        releaseLater(displayName_);
+        releaseLater(displayName_, borrowed);
     return xErrors == 0;
 }
 
