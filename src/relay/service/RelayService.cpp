@@ -17,6 +17,17 @@ namespace {
 constexpr int kListenBacklog = 1024;
 constexpr QByteArrayView kAgentPath = "/mac/ws";
 
+// Lives as long as its connection and reports the end of it.
+class ConnectionTicket : public QObject {
+  public:
+    ConnectionTicket(QObject* connection, std::function<void()> onEnd)
+        : QObject(connection), onEnd_(std::move(onEnd)) {}
+    ~ConnectionTicket() override { onEnd_(); }
+
+  private:
+    std::function<void()> onEnd_;
+};
+
 bool isUtf8(const QByteArray& bytes) {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString text = decoder.decode(bytes);
@@ -91,7 +102,11 @@ void RelayService::accept(QTcpSocket* socket) {
     ++openConnections_;
     // Small request and reply messages: never hold them back waiting for more bytes.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    connect(socket, &QObject::destroyed, this, [this] { --openConnections_; });
+    // A child, not a signal: the WebSocket server drops every connection of a socket it adopts.
+    new ConnectionTicket(socket, [service = QPointer<RelayService>(this)] {
+        if (service)
+            --service->openConnections_;
+    });
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
     auto* incoming = new IncomingConnection(socket, options_);
     connect(incoming, &IncomingConnection::upgradeRequested, this, &RelayService::onUpgrade);
@@ -117,7 +132,8 @@ void RelayService::onUpgrade(QTcpSocket* socket, const HttpHead& head) {
         return answerStatus(socket, 400);
     if (!agents_.contains(relayId) && agentCount() >= options_.maxAgents)
         return answerStatus(socket, 503);
-    // The WebSocket server owns it from here; the socket's own close still ends in deleteLater.
+    // The WebSocket built on it uses it until its own end (and then frees it), so it must not go at
+    // disconnection.
     disconnect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
     webSockets_.handleConnection(socket);
 }

@@ -31,6 +31,8 @@ class RelayService : public QObject {
     int agentCount() const { return int(agents_.size()); }
     bool hasAgent(const QString& relayId) const { return agents_.contains(relayId); }
     int inFlight(const QString& relayId) const;
+    /// Open TCP connections, agents' included.
+    int openConnections() const { return openConnections_; }
 
   Q_SIGNALS:
     void agentConnected(const QString& relayId);

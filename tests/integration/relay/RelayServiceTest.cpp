@@ -310,6 +310,15 @@ TEST_F(RelayServiceLimits, SilentAgentLinksAreDropped) {
     EXPECT_FALSE(live->closed);
 }
 
+// Every connection is released, whatever became of it: answered, refused, a failed or a finished link.
+TEST_F(RelayServiceLimits, ConnectionsAreReleased) {
+    hb::test::rawRequest(service.port(), "GET /healthz HTTP/1.1\r\n\r\n", 2s);
+    hb::test::rawRequest(service.port(), "GET / HTTP/9\r\n\r\n", 2s);
+    hb::test::rawRequest(service.port(), "GET /mac/ws?id=x HTTP/1.1\r\nUpgrade: websocket\r\n\r\n", 2s);
+    { auto agent = connectAgent(QStringLiteral("short-lived")); }
+    EXPECT_TRUE(waitFor([&] { return service.openConnections() == 0; })) << service.openConnections();
+}
+
 TEST_F(RelayServiceLimits, RequestArrivingByteByByteIsRead) {
     hb::test::RawClient client(service.port());
     ASSERT_TRUE(client.connected());

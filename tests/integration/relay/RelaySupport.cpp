@@ -35,6 +35,10 @@ int ServiceThread::inFlight(const QString& relayId) {
     return call([&] { return service_->inFlight(relayId); });
 }
 
+int ServiceThread::openConnections() {
+    return call([&] { return service_->openConnections(); });
+}
+
 bool ServiceThread::waitAgent(const QString& relayId, bool present) {
     return waitFor([&] { return hasAgent(relayId) == present; });
 }

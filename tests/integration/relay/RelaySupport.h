@@ -25,6 +25,7 @@ class ServiceThread {
     QString httpBase() const { return QStringLiteral("http://127.0.0.1:") + QString::number(port_); }
     bool hasAgent(const QString& relayId);
     int inFlight(const QString& relayId);
+    int openConnections();
     /// Waits until the agent with this identifier is registered (or not, with `present` false).
     bool waitAgent(const QString& relayId, bool present = true);
 
