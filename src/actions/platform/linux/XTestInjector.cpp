@@ -30,10 +30,10 @@ constexpr int kSymsPerSpareKey = 2;
 // One keyboard user at a time: typing rebinds keycodes that every client shares.
 std::mutex keyboardMutex;
 
-/// Keycodes we bound and have not emptied yet, per display; guarded by keyboardMutex. Never
-/// freed: a delayed release may still run while the process exits.
 /// Keycodes bound by us on one display, with the time keys were last typed through each.
 using HeldKeys = std::map<KeyCode, std::chrono::steady_clock::time_point>;
+/// Keycodes we bound and have not emptied yet, per display; guarded by keyboardMutex. Never
+/// freed: a delayed release may still run while the process exits.
 struct BorrowedKeys {
     std::map<QByteArray, HeldKeys> byDisplay;
     unsigned generation = 0; ///< bumped by every use; a release armed earlier then stands down
