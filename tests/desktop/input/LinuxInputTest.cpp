@@ -179,10 +179,16 @@ TEST_F(LinuxInputTest, KdeGesturesInvokeKWinShortcutsInsteadOfPressingKeys) {
     EXPECT_TRUE(recorder.presses.isEmpty());
 }
 
-TEST_F(LinuxInputTest, NamesThatAreNotGesturesOrHaveNoEquivalentFail) {
+TEST_F(LinuxInputTest, RefusesNamesAndTextsItCannotHandle) {
     for (const char* name : {"Spotlight", "spotlight ", "", "hide_others"})
         EXPECT_FALSE(input.runGesture(QString::fromLatin1(name))) << name;
+    QLineEdit edit;
+    ASSERT_TRUE(focus(edit));
     EXPECT_FALSE(input.typeText(QString()));
+    EXPECT_FALSE(input.typeText(QStringLiteral("\u0001\u0002"))) << "nothing typeable";
+    EXPECT_FALSE(input.typeText(QString(10001, QLatin1Char('a')))) << "would hold the keyboard for minutes";
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(edit.text().isEmpty());
 }
 
 TEST_F(LinuxInputTest, ClipboardIsReadableByOtherClients) {
