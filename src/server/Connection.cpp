@@ -6,11 +6,15 @@
 
 #include <QDateTime>
 #include <QJsonDocument>
+#include <sys/socket.h>
 
 namespace hb::server {
 namespace {
 
 constexpr qsizetype kReadChunk = 256 * 1024;
+/// How long a written answer waits for the peer to close before the connection is dropped.
+constexpr std::chrono::milliseconds kLinger{2000};
+constexpr int kStreamSendBuffer = 4096;
 
 QByteArray plainAnswer(int status, QByteArrayView text) {
     return responseBytes(status, "text/plain", text);
@@ -127,11 +131,20 @@ void Connection::writeAndClose(const QByteArray& bytes) {
     if (phase_ == Phase::Closed || phase_ == Phase::Writing)
         return;
     phase_ = Phase::Writing;
+    // Unread request bytes would make the close a reset that can destroy the answer in
+    // flight: keep reading and discarding them until the peer has the answer and closes.
+    disconnect(socket_, &QTcpSocket::readyRead, this, nullptr);
+    socket_->setReadBufferSize(kReadChunk);
+    connect(socket_, &QTcpSocket::readyRead, this, [this] { socket_->skip(socket_->bytesAvailable()); });
+    connect(socket_, &QTcpSocket::bytesWritten, this, [this] {
+        if (socket_->bytesToWrite() == 0) {
+            ::shutdown(int(socket_->socketDescriptor()), SHUT_WR);
+            timer_->start(kLinger);
+        }
+    });
     socket_->write(bytes);
+    socket_->skip(socket_->bytesAvailable());
     timer_->start(worker_.shared().options.limits.writeTimeout);
-    socket_->disconnectFromHost(); // flushes, then closes
-    if (socket_->state() == QAbstractSocket::UnconnectedState)
-        finish();
 }
 
 void Connection::becomeStream() {
@@ -143,6 +156,9 @@ void Connection::becomeStream() {
     }
     phase_ = Phase::Stream;
     timer_->stop();
+    // A small send buffer lets a peer that stopped reading show up as a growing backlog.
+    const int sendBuffer = kStreamSendBuffer;
+    ::setsockopt(int(socket_->socketDescriptor()), SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
     socket_->write(eventStreamHead() + sseChunk(kGreetingEvent));
 }
 

@@ -22,7 +22,7 @@ struct Limits {
     std::chrono::milliseconds writeTimeout{10'000};
     int maxConnections = 4096;
     int maxEventStreams = 64;
-    qsizetype maxStreamBacklog = 64 * 1024; ///< unsent bytes after which a stream counts as stuck
+    qsizetype maxStreamBacklog = 4 * 1024; ///< unsent bytes after which a stream counts as stuck
 };
 
 struct ServerOptions {

@@ -1,0 +1,227 @@
+// Slow clients, floods and broadcast storms against the real server, bounded in count and
+// time. Latency figures belong to bench/; these tests check that service continues, that
+// hostile connections are closed, and that descriptors and memory come back.
+#include "server/Server.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonObject>
+#include <QThread>
+#include <arpa/inet.h>
+#include <atomic>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+using hb::server::Request;
+using hb::server::Responder;
+using hb::server::Server;
+using hb::server::ServerOptions;
+using hb::test::RawClient;
+
+namespace {
+
+std::unique_ptr<Server> startServer(std::function<void(ServerOptions&)> adjust = {}) {
+    ServerOptions options;
+    options.port = 0;
+    options.handler = [](const Request& request, Responder responder) {
+        if (request.path == QStringLiteral("/events"))
+            return responder.openEventStream();
+        responder.json(QJsonObject{{QStringLiteral("ok"), true}});
+    };
+    if (adjust)
+        adjust(options);
+    auto server = std::make_unique<Server>(options);
+    server->start();
+    EXPECT_TRUE(server->waitUntilListening(5s));
+    return server;
+}
+
+int openDescriptors() {
+    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System).size());
+}
+
+long residentKiB() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    }
+    return -1;
+}
+
+int connectWithReceiveBuffer(quint16 port, int receiveBuffer) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+/// A normal client asking again and again while hostile traffic runs; counts failures.
+class Prober {
+  public:
+    explicit Prober(quint16 port) : thread_([this, port] { run(port); }) {}
+    ~Prober() { stop(); }
+    void stop() {
+        done_ = true;
+        if (thread_.joinable())
+            thread_.join();
+    }
+    int answered() const { return answered_; }
+    int failed() const { return failed_; }
+
+  private:
+    void run(quint16 port) {
+        while (!done_) {
+            const auto response = hb::test::rawRequest(port, "GET /probe HTTP/1.1\r\n\r\n", 5s);
+            (response.status == 200 ? answered_ : failed_)++;
+            std::this_thread::sleep_for(20ms);
+        }
+    }
+    std::atomic<bool> done_{false};
+    std::atomic<int> answered_{0};
+    std::atomic<int> failed_{0};
+    std::thread thread_;
+};
+
+} // namespace
+
+TEST(Floods, SlowHeadersAndIdleConnectionsAreClosedWhileServiceContinues) {
+    constexpr int kSlow = 500;
+    constexpr int kIdle = 500;
+    auto server = startServer([](ServerOptions& options) { options.limits.headerTimeout = 2s; });
+    const int descriptorsBefore = openDescriptors();
+    const long memoryBefore = residentKiB();
+    Prober prober(server->listeningPort());
+
+    std::vector<std::unique_ptr<RawClient>> slow;
+    std::vector<std::unique_ptr<RawClient>> idle;
+    for (int i = 0; i < kSlow; ++i)
+        slow.push_back(std::make_unique<RawClient>(server->listeningPort()));
+    for (int i = 0; i < kIdle; ++i)
+        idle.push_back(std::make_unique<RawClient>(server->listeningPort()));
+    QElapsedTimer timer;
+    timer.start();
+    const QByteArray header = "GET / HTTP/1.1\r\nX-Slow: ";
+    // One byte per connection every 250 ms: never a complete header.
+    for (int tick = 0; timer.elapsed() < 2500; ++tick) {
+        for (auto& client : slow)
+            client->send(header.mid(tick % header.size(), 1));
+        std::this_thread::sleep_for(250ms);
+    }
+    int closed = 0;
+    for (auto& client : slow)
+        closed += client->waitClosed(1s) ? 1 : 0;
+    for (auto& client : idle)
+        closed += client->waitClosed(100ms) ? 1 : 0;
+    EXPECT_EQ(closed, kSlow + kIdle) << "every hostile connection closed by its deadline + 1 s";
+    prober.stop();
+    EXPECT_GT(prober.answered(), 20);
+    EXPECT_EQ(prober.failed(), 0);
+    EXPECT_LT(residentKiB() - memoryBefore, 32 * 1024);
+
+    slow.clear();
+    idle.clear();
+    EXPECT_TRUE(hb::test::waitFor([&] { return server->openConnections() == 0; }, 5s));
+    EXPECT_LE(openDescriptors(), descriptorsBefore + 1) << "descriptors back to baseline";
+}
+
+TEST(Floods, HugeBodiesAndHeadersAreRefusedEarly) {
+    auto server = startServer();
+    {
+        // A 10 GiB upload: refused from its Content-Length, the stream discarded, then closed.
+        RawClient upload(server->listeningPort());
+        upload.send("POST /up HTTP/1.1\r\nContent-Length: 10737418240\r\n\r\n");
+        const QByteArray chunk(64 * 1024, 'x');
+        QByteArray answer;
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < 1500 && upload.send(chunk))
+            answer += upload.read(1ms);
+        answer += upload.read(3s);
+        EXPECT_TRUE(answer.startsWith("HTTP/1.1 413 ERR")) << answer.left(40).constData();
+        EXPECT_TRUE(upload.waitClosed(4s));
+    }
+    {
+        // 1 MiB of header, one byte per packet: 431 once past 16 KiB.
+        RawClient trickle(server->listeningPort());
+        const int one = 1;
+        ::setsockopt(trickle.fd(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        trickle.send("GET / HTTP/1.1\r\nX: ");
+        QByteArray answer;
+        for (int i = 0; i < 1024 * 1024 && answer.isEmpty(); ++i) {
+            if (!trickle.send("a"))
+                break;
+            if (i % 1024 == 0)
+                answer = trickle.read(1ms);
+        }
+        answer += trickle.read(3s);
+        EXPECT_TRUE(answer.startsWith("HTTP/1.1 431 ERR"));
+    }
+    EXPECT_EQ(hb::test::rawRequest(server->listeningPort(), "GET / HTTP/1.1\r\n\r\n").status, 200);
+}
+
+TEST(Floods, BroadcastStormReachesHealthyStreamsAndDropsStuckOnes) {
+    constexpr int kHealthy = 60;
+    constexpr int kStuck = 4;
+    constexpr int kBroadcasts = 1000;
+    auto server = startServer();
+    const QByteArray request = "GET /events HTTP/1.1\r\n\r\n";
+    const QByteArray open =
+        "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-cache\r\n"
+        "Connection: keep-alive\r\nTransfer-Encoding: chunked\r\n\r\n"
+        "d\r\n: connected\n\n\r\n";
+    std::vector<std::unique_ptr<RawClient>> healthy;
+    for (int i = 0; i < kHealthy; ++i) {
+        healthy.push_back(std::make_unique<RawClient>(server->listeningPort()));
+        healthy.back()->send(request);
+        ASSERT_EQ(healthy.back()->read(3s, open.size()), open);
+    }
+    std::vector<int> stuck;
+    for (int i = 0; i < kStuck; ++i) {
+        const int fd = connectWithReceiveBuffer(server->listeningPort(), 1024);
+        ::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL);
+        stuck.push_back(fd);
+    }
+    ASSERT_TRUE(hb::test::waitFor([&] { return server->openEventStreams() == kHealthy + kStuck; }, 3s));
+    EXPECT_EQ(hb::test::rawRequest(server->listeningPort(), request).status, 503) << "one over the cap";
+
+    const QByteArray reload = "17\r\nevent: reload\ndata: 1\n\n\r\n";
+    std::vector<qsizetype> received(kHealthy, 0);
+    const qsizetype expected = qsizetype(kBroadcasts) * reload.size();
+    for (int i = 0; i < kBroadcasts; ++i) {
+        server->broadcastReload();
+        if (i % 50 == 49) { // readers keep up as phones would
+            for (int h = 0; h < kHealthy; ++h)
+                received[h] += healthy[h]->read(2ms).size();
+        }
+    }
+    for (int h = 0; h < kHealthy; ++h) {
+        QElapsedTimer timer;
+        timer.start();
+        while (received[h] < expected && timer.elapsed() < 5000)
+            received[h] += healthy[h]->read(100ms, expected - received[h]).size();
+        EXPECT_EQ(received[h], expected) << "stream " << h;
+    }
+    EXPECT_TRUE(hb::test::waitFor([&] { return server->openEventStreams() == kHealthy; }, 5s))
+        << "stuck streams dropped, open: " << server->openEventStreams();
+
+    for (int fd : stuck)
+        ::close(fd);
+}
