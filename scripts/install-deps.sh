@@ -17,6 +17,7 @@ test_pkgs=(
   xvfb xauth x11-utils xdotool xclip dbus python3-dbus python3-gi gir1.2-glib-2.0
   pulseaudio playerctl zbar-tools imagemagick iproute2
   chromium nodejs npm nginx-light wrk hicolor-icon-theme adwaita-icon-theme
+  fonts-noto-color-emoji lintian appstream openssl
 )
 
 want=("${build_pkgs[@]}")

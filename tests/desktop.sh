@@ -27,7 +27,7 @@ export QT_QPA_PLATFORM=xcb NO_AT_BRIDGE=1 QTWEBENGINE_DISABLE_SANDBOX=1 \
 
 # X server
 exec 3>"$W/display"
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp >"$W/xvfb.log" 2>&1 &
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset >"$W/xvfb.log" 2>&1 &
 pids+=($!)
 exec 3>&-
 for _ in $(seq 100); do [[ -s "$W/display" ]] && break; sleep 0.05; done

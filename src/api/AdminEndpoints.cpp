@@ -22,8 +22,14 @@ QJsonArray gestureCatalogue() {
     return entries;
 }
 
+QString relayPhoneUrl(Context& context) {
+    const QString base = context.relayBase ? context.relayBase() : relay::relayBase();
+    return relay::phoneUrl(base, context.store.relayId());
+}
+
 void admin(Context& context, const server::Request&, const server::Responder& responder) {
     actions::Platform& platform = context.platform;
+    // Beside the summary, the relay phone address, so the Control Panel can show its QR code.
     responder.json(QJsonObject{
         {QStringLiteral("ok"), true},
         {QStringLiteral("host"), platform.host.hostName()},
@@ -32,7 +38,8 @@ void admin(Context& context, const server::Request&, const server::Responder& re
         {QStringLiteral("pin"), context.store.pinValue()},
         {QStringLiteral("apps"), QJsonArray::fromStringList(platform.apps.listApps())},
         {QStringLiteral("gestures"), gestureCatalogue()},
-        {QStringLiteral("shortcuts"), QJsonArray::fromStringList(platform.shortcuts.listShortcuts())}});
+        {QStringLiteral("shortcuts"), QJsonArray::fromStringList(platform.shortcuts.listShortcuts())},
+        {QStringLiteral("relayUrl"), relayPhoneUrl(context)}});
 }
 
 void saveConfig(Context& context, const server::Request& request, const server::Responder& responder) {
@@ -44,12 +51,11 @@ void saveConfig(Context& context, const server::Request& request, const server::
 }
 
 void readConfig(Context& context, const server::Request&, const server::Responder& responder) {
-    const QString base = context.relayBase ? context.relayBase() : relay::relayBase();
     responder.json(QJsonObject{{QStringLiteral("ok"), true},
                                {QStringLiteral("config"), context.store.snapshotConfig()},
                                {QStringLiteral("version"), currentVersion()},
                                {QStringLiteral("host"), context.platform.host.computerName()},
-                               {QStringLiteral("relayUrl"), relay::phoneUrl(base, context.store.relayId())},
+                               {QStringLiteral("relayUrl"), relayPhoneUrl(context)},
                                {QStringLiteral("relayEnabled"), context.store.relayEnabled()}});
 }
 

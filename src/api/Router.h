@@ -22,21 +22,24 @@ namespace hb::api {
 /// What the endpoints reach beyond the request: the store, the desktop actions, the planner
 /// and a few hooks into the running agent (set by whoever assembles it).
 struct Context {
+    Context(store::Store& s, actions::Platform& p, steps::Planner* pl = nullptr)
+        : store(s), platform(p), planner(pl) {}
+
     store::Store& store;
     actions::Platform& platform;
     steps::Planner* planner = nullptr;
     std::function<void()> broadcastReload = [] {};
     std::function<quint16()> listeningPort = [] { return quint16(0); };
-    std::function<void(bool)> setRelayEnabled;   ///< empty when the agent has no relay client
-    std::function<void()> openAdmin;             ///< posts showPanel to the UI thread; may be empty
-    std::function<QString()> relayBase;          ///< relay service base (HB_RELAY_URL or default)
+    std::function<void(bool)> setRelayEnabled; ///< empty when the agent has no relay client
+    std::function<void()> openAdmin;           ///< posts showPanel to the UI thread; may be empty
+    std::function<QString()> relayBase;        ///< relay service base (HB_RELAY_URL or default)
 };
 
 enum class Gate { Open, Token, LocalOrToken };
 
 /// Dispatches a request by exact method and path, applies the endpoint's gate and runs it.
 class Router {
-public:
+  public:
     using Endpoint = std::function<void(const server::Request&, const server::Responder&)>;
 
     explicit Router(Context& context);
@@ -55,7 +58,7 @@ public:
 
     Context& context() const { return context_; }
 
-private:
+  private:
     Context& context_;
     QHash<QString, Endpoint> endpoints_;
 };

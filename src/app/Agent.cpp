@@ -19,7 +19,7 @@ Agent::Agent(QObject* parent)
     steps::StepEnvironment environment{[this] { return store_.allowedApps(); }, &linux_->platform()};
     planner_ = std::make_unique<steps::Planner>(environment);
 
-    context_ = std::make_unique<api::Context>(api::Context{store_, linux_->platform(), planner_.get()});
+    context_ = std::make_unique<api::Context>(store_, linux_->platform(), planner_.get());
     router_ = std::make_unique<api::Router>(*context_);
     api::registerEndpoints(*router_);
 

@@ -125,6 +125,7 @@ int main(int argc, char** argv) {
         deps.pinValue = [&agent] { return agent.store().pinValue(); };
         deps.isFirstRun = [&agent] { return agent.store().isFirstRun(); };
         deps.executablePath = QCoreApplication::applicationFilePath();
+        deps.openURL = [&agent](const QUrl& url) { return agent.platform().apps.openURL(url.toString()); };
         delegate = std::make_unique<hb::app::AppDelegate>(deps);
         agent.setOpenAdmin([&delegate] { delegate->showPanel(); });
         delegate->applicationDidFinishLaunching();

@@ -1,6 +1,5 @@
 #include "core/Paths.h"
 
-#include "BuildConfig.h"
 #include "core/Env.h"
 
 #include <QCoreApplication>
@@ -18,20 +17,15 @@ QString executableDir() {
     return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath().section(u'/', 0, -2);
 }
 
-bool hasPublicDir(const QString& dir) {
-    return !dir.isEmpty() && QFileInfo(dir + QStringLiteral("/public")).isDir();
-}
-
 } // namespace
 
 QString resourceDir() {
     const QString fromEnv = env::getOr("HB_RESOURCES", {});
     if (!fromEnv.isEmpty())
         return fromEnv;
-    const QString besideExe = QDir::cleanPath(executableDir() + QStringLiteral("/../share/harbly"));
-    if (hasPublicDir(besideExe))
-        return besideExe;
-    return QStringLiteral(HB_SOURCE_RESOURCES);
+    // The build tree links share/harbly to the sources, so installed and built binaries
+    // find their pages the same way; an installed binary never reaches into a source tree.
+    return QDir::cleanPath(executableDir() + QStringLiteral("/../share/harbly"));
 }
 
 QString configHome() {

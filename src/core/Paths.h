@@ -4,7 +4,7 @@
 namespace hb::paths {
 
 /// The folder holding "public/" and "config.json": $HB_RESOURCES, else <exe>/../share/harbly
-/// (both the build and the install tree), else the source tree.
+/// (both the build and the install tree).
 QString resourceDir();
 
 /// Where state.json and config.json live: $HB_SUPPORT, else $XDG_CONFIG_HOME/harbly,

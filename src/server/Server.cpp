@@ -1,5 +1,6 @@
 #include "server/Server.h"
 
+#include "core/Log.h"
 #include "server/IoWorker.h"
 
 #include <QTcpServer>
@@ -97,9 +98,14 @@ class ServerCore {
             Q_EMIT server_.listening(listener_->serverPort());
             return;
         }
-        if (attempt + 1 < shared_.options.bindAttempts)
-            QTimer::singleShot(shared_.options.bindInterval, listener_,
-                               [this, attempt] { bindWithRetry(attempt + 1); });
+        if (attempt + 1 >= shared_.options.bindAttempts) {
+            // The one thing worth telling: nothing will answer on this port.
+            qCWarning(lcHarbly, "cannot listen on port %u: %s", unsigned(shared_.options.port),
+                      qPrintable(listener_->errorString()));
+            return;
+        }
+        QTimer::singleShot(shared_.options.bindInterval, listener_,
+                           [this, attempt] { bindWithRetry(attempt + 1); });
     }
 
     void deal(qintptr descriptor) {

@@ -7,15 +7,19 @@
 namespace hb::test {
 namespace {
 
-TEST(AdminEndpoint, LocalCallerGetsTheEightKeys) {
+TEST(AdminEndpoint, LocalCallerGetsTheEightKeysAndTheRelayAddress) {
     ApiHarness api;
     const RawResponse response = api.request("GET", "/api/admin");
     EXPECT_EQ(response.status, 200);
     const QJsonObject body = response.json();
-    EXPECT_EQ(body.keys(),
-              (QStringList{QStringLiteral("apps"), QStringLiteral("config"), QStringLiteral("gestures"),
-                           QStringLiteral("host"), QStringLiteral("ok"), QStringLiteral("pin"),
-                           QStringLiteral("shortcuts"), QStringLiteral("version")}));
+    EXPECT_EQ(
+        body.keys(),
+        (QStringList{QStringLiteral("apps"), QStringLiteral("config"), QStringLiteral("gestures"),
+                     QStringLiteral("host"), QStringLiteral("ok"), QStringLiteral("pin"),
+                     QStringLiteral("relayUrl"), QStringLiteral("shortcuts"), QStringLiteral("version")}));
+    EXPECT_TRUE(body.value(QStringLiteral("relayUrl"))
+                    .toString()
+                    .endsWith(QStringLiteral("/phone/") + api.store().relayId()));
     EXPECT_EQ(body.value(QStringLiteral("ok")), QJsonValue(true));
     EXPECT_EQ(body.value(QStringLiteral("host")), QStringLiteral("testdesk")) << "the network host name";
     EXPECT_EQ(body.value(QStringLiteral("version")), currentVersion());

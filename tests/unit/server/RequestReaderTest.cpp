@@ -87,8 +87,9 @@ TEST(RequestReader, ContentLengthRules) {
     for (const Row& row : rows) {
         const auto reader = readAll(row.request);
         EXPECT_EQ(reader.state(), row.state) << row.name;
-        if (row.state == State::Complete)
+        if (row.state == State::Complete) {
             EXPECT_EQ(reader.request().body, row.body) << row.name;
+        }
     }
 }
 
