@@ -10,7 +10,7 @@ namespace hb::actions {
 
 /// Installed applications (desktop entries), web addresses and application icons.
 class Applications {
-public:
+  public:
     virtual ~Applications() = default;
     /// Distinct names of the applications that should be shown, sorted by code point.
     virtual QStringList listApps() = 0;
@@ -25,7 +25,7 @@ public:
 
 /// The user's own automations: executables in <support>/shortcuts/.
 class Shortcuts {
-public:
+  public:
     virtual ~Shortcuts() = default;
     virtual QStringList listShortcuts() = 0;
     /// Starts the shortcut detached; true once started.
@@ -34,7 +34,7 @@ public:
 
 /// Synthetic keyboard input, gestures and the clipboard.
 class Input {
-public:
+  public:
     virtual ~Input() = default;
     /// True when an input injector is usable (X display with XTEST, or writable uinput).
     virtual bool accessibilityTrusted() = 0;
@@ -47,7 +47,7 @@ public:
 
 /// Media keys, volume and mute, and whole-system actions (sleep, screen saver).
 class Media {
-public:
+  public:
     virtual ~Media() = default;
     virtual bool mediaAction(const QString& name) = 0;
     virtual bool setVolume(int level) = 0;
@@ -60,7 +60,7 @@ public:
 
 /// Who and where this machine is on the network.
 class HostIdentity {
-public:
+  public:
     virtual ~HostIdentity() = default;
     /// The first up, running, non-loopback IPv4 address of a wired or wireless interface,
     /// else "127.0.0.1".

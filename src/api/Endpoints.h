@@ -4,9 +4,10 @@ namespace hb::api {
 
 class Router;
 
-void registerPairingEndpoints(Router& router);   // pair, pair-code, unpair, set-pin, connect, airdrop
-void registerAdminEndpoints(Router& router);     // admin, config, open-admin
-void registerActionEndpoints(Router& router);    // launch, url, shortcut, gesture, media, volume, system, clipboard, type
+void registerPairingEndpoints(Router& router); // pair, pair-code, unpair, set-pin, connect, airdrop
+void registerAdminEndpoints(Router& router);   // admin, config, open-admin
+void registerActionEndpoints(
+    Router& router); // launch, url, shortcut, gesture, media, volume, system, clipboard, type
 void registerCatalogueEndpoints(Router& router); // icon, shortcuts
 void registerPlanEndpoints(Router& router);      // plan, run-plan, flows
 

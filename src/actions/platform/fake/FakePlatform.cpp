@@ -98,8 +98,9 @@ bool FakePlatform::setClipboard(const QString& text) {
 
 bool FakePlatform::mediaAction(const QString& name) {
     record(QStringLiteral("mediaAction:") + name);
-    static const QStringList known{QStringLiteral("play"), QStringLiteral("playpause"), QStringLiteral("next"),
-                                   QStringLiteral("prev"), QStringLiteral("previous")};
+    static const QStringList known{QStringLiteral("play"), QStringLiteral("playpause"),
+                                   QStringLiteral("next"), QStringLiteral("prev"),
+                                   QStringLiteral("previous")};
     if (!known.contains(name))
         return false;
     if (!trusted) {

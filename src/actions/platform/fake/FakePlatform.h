@@ -15,7 +15,7 @@ class FakePlatform final : public Applications,
                            public Input,
                            public Media,
                            public HostIdentity {
-public:
+  public:
     FakePlatform();
 
     Platform platform() { return Platform{*this, *this, *this, *this, *this}; }
@@ -52,17 +52,17 @@ public:
 
     // What the fake answers. Guarded by the same mutex as `calls`; set them before use.
     QStringList apps{QStringLiteral("Calculator"), QStringLiteral("Files"), QStringLiteral("Text Editor")};
-    QHash<QString, QByteArray> icons;                 ///< name -> PNG bytes
+    QHash<QString, QByteArray> icons; ///< name -> PNG bytes
     QStringList shortcuts{QStringLiteral("Backup"), QStringLiteral("Focus")};
     bool trusted = true;
-    bool actionsSucceed = true;                       ///< result of gestures, typing, media, system
+    bool actionsSucceed = true; ///< result of gestures, typing, media, system
     int volume = 40;
     bool muted = false;
     QString lan = QStringLiteral("192.168.1.20");
     QString computer = QStringLiteral("Test Desk");
     QString host = QStringLiteral("testdesk");
 
-private:
+  private:
     void record(const QString& call);
     mutable QMutex mutex_;
     QStringList calls_;
