@@ -60,4 +60,13 @@ class RawClient {
 /// The path of a file in tests/data.
 QString dataPath(const QString& relative);
 
+/// This process's resident memory in KiB (-1 when unknown).
+long residentKiB();
+
+/// Number of open file descriptors of this process.
+int openDescriptors();
+
+/// A loopback TCP port that was free a moment ago.
+quint16 freePort();
+
 } // namespace hb::test

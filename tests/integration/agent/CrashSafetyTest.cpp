@@ -22,18 +22,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-quint16 freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
 unsigned modeOf(const QString& path) {
     struct stat info {};
     ::stat(QFile::encodeName(path).constData(), &info);
@@ -94,7 +82,7 @@ TEST(CrashSafety, KilledAtRandomMomentsNeverLosesOrDamagesState) {
     const QString support = root.path() + QStringLiteral("/support");
     const QString stateFile = support + QStringLiteral("/state.json");
     const QString configFile = support + QStringLiteral("/config.json");
-    const quint16 port = freePort();
+    const quint16 port = hb::test::freePort();
     QStringList answeredTokens;
     auto* random = QRandomGenerator::global();
 

@@ -226,17 +226,6 @@ std::vector<Case> cases(quint16 port) {
     return all;
 }
 
-long residentKiB() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    }
-    return -1;
-}
-
 } // namespace
 
 TEST(MalformedRequests, EachGetsItsAnswerAndTheAgentStaysUp) {
@@ -260,9 +249,9 @@ TEST(MalformedRequests, EachGetsItsAnswerAndTheAgentStaysUp) {
             EXPECT_TRUE(response.closed) << c.group << ": " << c.name;
         }
         if (round == 0)
-            baseline = residentKiB();
+            baseline = hb::test::residentKiB();
     }
     EXPECT_EQ(harness.request("GET", "/").status, 200);
-    EXPECT_LT(residentKiB() - baseline, 4 * 1024) << "memory grew while the suite repeated";
+    EXPECT_LT(hb::test::residentKiB() - baseline, 4 * 1024) << "memory grew while the suite repeated";
     EXPECT_EQ(harness.store().pinValue().size(), 6) << "no hostile request changed the PIN";
 }

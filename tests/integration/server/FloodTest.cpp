@@ -44,21 +44,6 @@ std::unique_ptr<Server> startServer(std::function<void(ServerOptions&)> adjust =
     return server;
 }
 
-int openDescriptors() {
-    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System).size());
-}
-
-long residentKiB() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    }
-    return -1;
-}
-
 int connectWithReceiveBuffer(quint16 port, int receiveBuffer) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
@@ -106,8 +91,8 @@ TEST(Floods, SlowHeadersAndIdleConnectionsAreClosedWhileServiceContinues) {
     constexpr int kSlow = 500;
     constexpr int kIdle = 500;
     auto server = startServer([](ServerOptions& options) { options.limits.headerTimeout = 2s; });
-    const int descriptorsBefore = openDescriptors();
-    const long memoryBefore = residentKiB();
+    const int descriptorsBefore = hb::test::openDescriptors();
+    const long memoryBefore = hb::test::residentKiB();
     Prober prober(server->listeningPort());
 
     std::vector<std::unique_ptr<RawClient>> slow;
@@ -134,12 +119,12 @@ TEST(Floods, SlowHeadersAndIdleConnectionsAreClosedWhileServiceContinues) {
     prober.stop();
     EXPECT_GT(prober.answered(), 20);
     EXPECT_EQ(prober.failed(), 0);
-    EXPECT_LT(residentKiB() - memoryBefore, 32 * 1024);
+    EXPECT_LT(hb::test::residentKiB() - memoryBefore, 32 * 1024);
 
     slow.clear();
     idle.clear();
     EXPECT_TRUE(hb::test::waitFor([&] { return server->openConnections() == 0; }, 5s));
-    EXPECT_LE(openDescriptors(), descriptorsBefore + 1) << "descriptors back to baseline";
+    EXPECT_LE(hb::test::openDescriptors(), descriptorsBefore + 1) << "descriptors back to baseline";
 }
 
 TEST(Floods, HugeBodiesAndHeadersAreRefusedEarly) {
