@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -221,8 +222,30 @@ void bindBorrowed(Display* display, const QByteArray& displayName, const std::ve
     bindKeys(display, codes, syms);
 }
 
+/// Empties every keycode still borrowed, at once. Runs when the process exits, so that a
+/// release still waiting never leaves our characters bound in the user's keymap.
+void releaseAllNow() {
+    std::lock_guard lock(keyboardMutex);
+    BorrowedKeys& keys = borrowedKeys();
+    ++keys.generation; // waiting releases stand down
+    for (auto& [displayName, held] : keys.byDisplay) {
+        if (held.empty())
+            continue;
+        if (Display* display = openDisplay(displayName)) {
+            std::vector<KeyCode> codes;
+            for (const auto& entry : held)
+                codes.push_back(entry.first);
+            bindKeys(display, codes, std::vector<Keysym>(codes.size(), NoSymbol));
+            closeDisplay(display);
+        }
+        held.clear();
+    }
+}
+
 /// Notes that keys were just typed through `codes` and arms their release.
 void releaseLater(const QByteArray& displayName, const std::vector<KeyCode>& codes) {
+    static const bool releaseAtExit = std::atexit(releaseAllNow) == 0;
+    (void)releaseAtExit;
     BorrowedKeys& keys = borrowedKeys();
     const auto now = std::chrono::steady_clock::now();
     for (const KeyCode code : codes)
