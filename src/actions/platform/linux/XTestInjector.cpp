@@ -222,6 +222,18 @@ void bindBorrowed(Display* display, const QByteArray& displayName, const std::ve
     bindKeys(display, codes, syms);
 }
 
+/// Empties the held keycodes of one display. Caller holds keyboardMutex.
+void emptyHeld(const QByteArray& displayName, HeldKeys& held) {
+    if (Display* display = openDisplay(displayName)) {
+        std::vector<KeyCode> codes;
+        for (const auto& entry : held)
+            codes.push_back(entry.first);
+        bindKeys(display, codes, std::vector<Keysym>(codes.size(), NoSymbol));
+        closeDisplay(display);
+    }
+    held.clear();
+}
+
 /// Empties every keycode still borrowed, at once. Runs when the process exits, so that a
 /// release still waiting never leaves our characters bound in the user's keymap.
 void releaseAllNow() {
@@ -229,16 +241,8 @@ void releaseAllNow() {
     BorrowedKeys& keys = borrowedKeys();
     ++keys.generation; // waiting releases stand down
     for (auto& [displayName, held] : keys.byDisplay) {
-        if (held.empty())
-            continue;
-        if (Display* display = openDisplay(displayName)) {
-            std::vector<KeyCode> codes;
-            for (const auto& entry : held)
-                codes.push_back(entry.first);
-            bindKeys(display, codes, std::vector<Keysym>(codes.size(), NoSymbol));
-            closeDisplay(display);
-        }
-        held.clear();
+        if (!held.empty())
+            emptyHeld(displayName, held);
     }
 }
 
@@ -257,15 +261,7 @@ void releaseLater(const QByteArray& displayName, const std::vector<KeyCode>& cod
         BorrowedKeys& keys = borrowedKeys();
         if (generation != keys.generation)
             return; // used again since: that use releases them
-        HeldKeys& held = keys.byDisplay[displayName];
-        if (Display* display = openDisplay(displayName)) {
-            std::vector<KeyCode> codes;
-            for (const auto& entry : held)
-                codes.push_back(entry.first);
-            bindKeys(display, codes, std::vector<Keysym>(codes.size(), NoSymbol));
-            closeDisplay(display);
-        }
-        held.clear();
+        emptyHeld(displayName, keys.byDisplay[displayName]);
     }).detach();
 }
 
