@@ -63,6 +63,16 @@ QString dataPath(const QString& relative);
 /// This process's resident memory in KiB (-1 when unknown).
 long residentKiB();
 
+/// False under AddressSanitizer/ThreadSanitizer, whose shadow memory and quarantine make
+/// resident-memory figures meaningless.
+constexpr bool memoryFiguresMeaningful() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    return false;
+#else
+    return true;
+#endif
+}
+
 /// Number of open file descriptors of this process.
 int openDescriptors();
 

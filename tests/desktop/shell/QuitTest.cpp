@@ -63,8 +63,12 @@ TEST(RealAgent, FirstRunShowsPanelAndQuitFromTrayEndsIt) {
         EXPECT_EQ(hb::test::menuEntries(dump).value(2).label, QStringLiteral("Open Control Panel"));
         EXPECT_TRUE(QFileInfo::exists(config.path() + QStringLiteral("/autostart/harbly.desktop")));
         const qint64 pid = agent.process().processId();
+#ifdef HB_HAVE_WEBENGINE
         EXPECT_TRUE(hb::test::waitFor([pid] { return panelOnScreen(pid); }, 20s))
             << "no Control Panel on the first run";
+#else
+        (void)pid; // without Qt WebEngine the panel opens in the default browser
+#endif
         ASSERT_TRUE(agent.quitFromTray()) << "still running after Quit Harbly";
         EXPECT_EQ(agent.process().exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(agent.process().exitCode(), 0);

@@ -252,6 +252,8 @@ TEST(MalformedRequests, EachGetsItsAnswerAndTheAgentStaysUp) {
             baseline = hb::test::residentKiB();
     }
     EXPECT_EQ(harness.request("GET", "/").status, 200);
-    EXPECT_LT(hb::test::residentKiB() - baseline, 4 * 1024) << "memory grew while the suite repeated";
+    if (hb::test::memoryFiguresMeaningful()) {
+        EXPECT_LT(hb::test::residentKiB() - baseline, 4 * 1024) << "memory grew while the suite repeated";
+    }
     EXPECT_EQ(harness.store().pinValue().size(), 6) << "no hostile request changed the PIN";
 }

@@ -121,7 +121,9 @@ TEST(Floods, SlowHeadersAndIdleConnectionsAreClosedWhileServiceContinues) {
     prober.stop();
     EXPECT_GT(prober.answered(), 20);
     EXPECT_EQ(prober.failed(), 0);
-    EXPECT_LT(hb::test::residentKiB() - memoryBefore, 32 * 1024);
+    if (hb::test::memoryFiguresMeaningful()) {
+        EXPECT_LT(hb::test::residentKiB() - memoryBefore, 32 * 1024);
+    }
 
     slow.clear();
     idle.clear();
