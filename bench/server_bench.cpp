@@ -29,6 +29,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     hb::server::ServerOptions options;
     options.port = argc > 1 ? quint16(std::atoi(argv[1])) : 0;
+    options.ioThreads = qEnvironmentVariableIntValue("HB_IO_THREADS"); // 0: the server's default
     options.handler = [](const hb::server::Request&, hb::server::Responder responder) {
         responder.json(QJsonObject{{QStringLiteral("ok"), true}});
     };
