@@ -52,22 +52,28 @@ void raiseDescriptorLimit() {
 }
 
 void printHelp() {
-    std::printf("Usage: harbly [--help | --version]\n"
+    std::printf("Usage: harbly [-h | --help | --version]\n"
                 "\n"
                 "Drive this desktop from a phone: launch applications, open addresses, run your\n"
                 "shortcuts, fire gestures, control media and volume, type text.\n"
                 "\n"
-                "Pair a phone with the PIN shown in the tray menu (or, without a display, in the\n"
-                "terminal), or scan the QR code in the Control Panel.\n"
+                "Harbly shows a tray icon whose menu opens the Control Panel (also at\n"
+                "http://127.0.0.1:8788/admin) and the pairing PIN. Without a display it runs\n"
+                "headless and prints the address, the PIN and a pairing QR code in the terminal.\n"
+                "Phones open http://<this computer's address>:8788/ on the same network.\n"
                 "\n"
                 "Environment:\n"
                 "  HB_PORT             port to listen on (default 8788)\n"
                 "  HB_SUPPORT          folder for state.json and config.json\n"
                 "                      (default $XDG_CONFIG_HOME/harbly)\n"
+                "  HB_RESOURCES        folder holding the pages (default ../share/harbly beside\n"
+                "                      the executable)\n"
                 "  HB_RELAY_URL        relay service base address\n"
                 "  HB_UPDATE_URL       update manifest address\n"
                 "  ANTHROPIC_API_KEY   enables planning a sentence into steps\n"
-                "  ANTHROPIC_BASE_URL  Messages API base (default https://api.anthropic.com)\n");
+                "  ANTHROPIC_BASE_URL  Messages API base (default https://api.anthropic.com)\n"
+                "\n"
+                "See harbly(1) for more.\n");
 }
 
 bool hasDisplay() {
