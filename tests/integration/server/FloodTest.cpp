@@ -128,7 +128,9 @@ TEST(Floods, SlowHeadersAndIdleConnectionsAreClosedWhileServiceContinues) {
     slow.clear();
     idle.clear();
     EXPECT_TRUE(hb::test::waitFor([&] { return server->openConnections() == 0; }, 5s));
-    EXPECT_LE(hb::test::openDescriptors(), descriptorsBefore + 1) << "descriptors back to baseline";
+    // A few descriptors that Qt opens lazily on first use (event notifiers of new threads) may
+    // appear; the thousand connections must not.
+    EXPECT_LE(hb::test::openDescriptors(), descriptorsBefore + 4) << "descriptors back to baseline";
 }
 
 TEST(Floods, HugeBodiesAndHeadersAreRefusedEarly) {
