@@ -10,5 +10,7 @@ cmake --build build-fuzz --target fuzz_request_reader -j "$(nproc)"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp tests/fuzz/corpus/* "$work/" 2>/dev/null || true
+# Findings (crashes, slow inputs) are kept for a look after the run.
+mkdir -p build-fuzz/findings
 build-fuzz/tests/fuzz/fuzz_request_reader -max_total_time="$seconds" -timeout=1 -rss_limit_mb=2048 \
-  -dict=tests/fuzz/http.dict -artifact_prefix="$work/" "$work"
+  -dict=tests/fuzz/http.dict -artifact_prefix=build-fuzz/findings/ "$work"
