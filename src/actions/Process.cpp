@@ -1,4 +1,5 @@
 #include "actions/Actions.h"
+#include "actions/ChildSpawn.h"
 
 #include <QStringDecoder>
 #include <QUrl>
@@ -36,30 +37,11 @@ struct Fd {
     }
 };
 
-/// The spawn setup: stdin from /dev/null, stdout and stderr both into `writeEnd`, signals at
-/// their defaults (the agent ignores SIGPIPE; its tools should not).
-struct SpawnSetup {
-    posix_spawn_file_actions_t actions{};
-    posix_spawnattr_t attributes{};
-
+/// The spawn setup: stdout and stderr both into `writeEnd`, the rest as for every child.
+struct SpawnSetup : ChildSpawn {
     explicit SpawnSetup(int writeEnd) {
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_adddup2(&actions, writeEnd, STDOUT_FILENO);
         posix_spawn_file_actions_adddup2(&actions, writeEnd, STDERR_FILENO);
-        posix_spawnattr_init(&attributes);
-        sigset_t none;
-        sigemptyset(&none);
-        sigset_t defaults;
-        sigemptyset(&defaults);
-        sigaddset(&defaults, SIGPIPE);
-        posix_spawnattr_setsigmask(&attributes, &none);
-        posix_spawnattr_setsigdefault(&attributes, &defaults);
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    }
-    ~SpawnSetup() {
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attributes);
     }
 };
 

@@ -2,6 +2,8 @@
 // thread reaps the child so that no zombie is left, whatever SIGCHLD disposition the agent has.
 #include "actions/platform/linux/Shortcuts.h"
 
+#include "actions/ChildSpawn.h"
+
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -29,25 +31,10 @@ bool spawnDetached(const QString& program) {
     QByteArray path = program.toUtf8();
     char* argv[] = {path.data(), nullptr};
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none;
-    sigemptyset(&none);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes,
-                             POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    const ChildSpawn spawn(POSIX_SPAWN_SETSID);
 
     pid_t pid = -1;
-    const int error = ::posix_spawn(&pid, path.constData(), &actions, &attributes, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
+    const int error = ::posix_spawn(&pid, path.constData(), &spawn.actions, &spawn.attributes, argv, environ);
     if (error != 0)
         return false;
     try {
