@@ -112,17 +112,19 @@ int main(int argc, char** argv) {
     quitOnSignals(*app);
 
     hb::app::Agent agent;
-    agent.start();
-
     std::unique_ptr<hb::app::HeadlessPresenter> presenter;
-    std::unique_ptr<hb::app::AppDelegate> delegate;
     if (headless) {
         presenter = std::make_unique<hb::app::HeadlessPresenter>(
             agent.store(), agent.platform().host, [&agent] { return agent.server().listeningPort(); });
+        // Connected before the server starts: a bind that succeeds at once must not be missed.
         QObject::connect(
             &agent.server(), &hb::server::Server::listening, presenter.get(),
             [&presenter] { presenter->start(); }, Qt::QueuedConnection);
-    } else {
+    }
+    agent.start();
+
+    std::unique_ptr<hb::app::AppDelegate> delegate;
+    if (!headless) {
         hb::app::ShellDeps deps;
         deps.port = [&agent] {
             const quint16 bound = agent.server().listeningPort();
