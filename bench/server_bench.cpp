@@ -1,6 +1,8 @@
-// Serves {"ok":true} on every path from the real server (its I/O threads, reader and worker
-// pool), on the port given as the first argument, until stdin closes. Prints its resident
-// memory on exit. Driven by bench/server.sh.
+// The real server (its I/O threads, reader and worker pool) on the port given as the first
+// argument, until stdin closes: paths under /api/ get {"ok":true} from the worker pool, as
+// the agent's actions do; other GETs are files of the folder given as the second argument,
+// answered on the I/O thread as the agent's pages are. Prints its resident memory whenever a
+// line arrives on stdin. Driven by bench/server.sh.
 #include "server/Server.h"
 
 #include <QCoreApplication>
@@ -30,9 +32,17 @@ int main(int argc, char** argv) {
     hb::server::ServerOptions options;
     options.port = argc > 1 ? quint16(std::atoi(argv[1])) : 0;
     options.ioThreads = qEnvironmentVariableIntValue("HB_IO_THREADS"); // 0: the server's default
-    options.handler = [](const hb::server::Request&, hb::server::Responder responder) {
-        responder.json(QJsonObject{{QStringLiteral("ok"), true}});
+    options.publicDir = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
+    const auto isApi = [](const hb::server::Request& request) {
+        return request.path.startsWith(QStringLiteral("/api/"));
     };
+    options.handler = [isApi](const hb::server::Request& request, hb::server::Responder responder) {
+        if (isApi(request))
+            responder.json(QJsonObject{{QStringLiteral("ok"), true}});
+        else
+            responder.serveStatic(request.path);
+    };
+    options.answersAtOnce = [isApi](const hb::server::Request& request) { return !isApi(request); };
     hb::server::Server server(options);
     server.start();
     if (!server.waitUntilListening(std::chrono::seconds(5))) {

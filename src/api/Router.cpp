@@ -148,6 +148,11 @@ void Router::route(const server::Request& request, const server::Responder& resp
     (*endpoint)(request, responder);
 }
 
+bool Router::answersAtOnce(const server::Request& request) const {
+    return request.method == QStringLiteral("OPTIONS") || request.path == QStringLiteral("/api/events") ||
+           !findRow(request.path);
+}
+
 QJsonObject bodyJSON(const server::Request& request) {
     return json::parseObject(request.body).value_or(QJsonObject());
 }

@@ -49,6 +49,11 @@ class Router {
 
     void route(const server::Request& request, const server::Responder& responder) const;
 
+    /// True for the requests `route` answers without blocking: OPTIONS, the event stream,
+    /// static files and unknown paths. Table routes may block (store saves, actions, the
+    /// peer lookup), so they are not.
+    bool answersAtOnce(const server::Request& request) const;
+
     /// A valid "x-hb-token".
     bool tokenAuth(const server::Request& request) const;
     /// A trusted local caller, or a valid token.

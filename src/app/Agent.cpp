@@ -29,6 +29,7 @@ Agent::Agent(QObject* parent)
     options.handler = [this](const server::Request& request, server::Responder responder) {
         router_->route(request, responder);
     };
+    options.answersAtOnce = [this](const server::Request& request) { return router_->answersAtOnce(request); };
     server_ = std::make_unique<server::Server>(options);
 
     context_->broadcastReload = [this] { server_->broadcastReload(); };

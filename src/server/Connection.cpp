@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QJsonDocument>
+#include <QThread>
 #include <sys/socket.h>
 
 namespace hb::server {
@@ -23,6 +24,13 @@ QByteArray plainAnswer(int status, QByteArrayView text) {
 } // namespace
 
 void ConnectionHandle::post(std::function<void(Connection*)> work) {
+    if (QThread::currentThread() == thread) {
+        // Answered on the connection's own thread: no hop. Shutdown closes the connections on
+        // this same thread, so `connection` is current here.
+        if (connection)
+            work(connection);
+        return;
+    }
     std::lock_guard lock(liveness->mutex);
     if (!liveness->alive)
         return;
@@ -42,6 +50,7 @@ Connection::Connection(IoWorker& worker, QTcpSocket* socket)
     socket_->setParent(this);
     handle_->liveness = worker.shared().liveness;
     handle_->worker = &worker;
+    handle_->thread = worker.thread();
     handle_->connection = this;
     timer_->setSingleShot(true);
 }
@@ -119,6 +128,10 @@ void Connection::dispatch() {
     ServerShared& shared = worker_.shared();
     auto state = std::make_shared<detail::ResponderState>(handle_, &shared);
     Responder responder(std::move(state));
+    if (shared.options.handler && shared.options.answersAtOnce && shared.options.answersAtOnce(request)) {
+        shared.options.handler(request, std::move(responder));
+        return;
+    }
     shared.pool.start([&shared, request = std::move(request), responder]() mutable {
         if (shared.options.handler)
             shared.options.handler(request, std::move(responder));
@@ -130,17 +143,23 @@ void Connection::dispatch() {
 void Connection::writeAndClose(const QByteArray& bytes) {
     if (phase_ == Phase::Closed || phase_ == Phase::Writing)
         return;
-    phase_ = Phase::Writing;
-    // Unread request bytes would make the close a reset that can destroy the answer in
+    // A request read to its exact end is closed as soon as the answer is out. Otherwise
+    // unread request bytes would make the close a reset that can destroy the answer in
     // flight: keep reading and discarding them until the peer has the answer and closes.
+    const bool closeAtOnce = phase_ == Phase::Routing && reader_.endedCleanly();
+    phase_ = Phase::Writing;
     disconnect(socket_, &QTcpSocket::readyRead, this, nullptr);
     socket_->setReadBufferSize(kReadChunk);
     connect(socket_, &QTcpSocket::readyRead, this, [this] { socket_->skip(socket_->bytesAvailable()); });
-    connect(socket_, &QTcpSocket::bytesWritten, this, [this] {
-        if (socket_->bytesToWrite() == 0) {
-            ::shutdown(int(socket_->socketDescriptor()), SHUT_WR);
-            timer_->start(kLinger);
+    connect(socket_, &QTcpSocket::bytesWritten, this, [this, closeAtOnce] {
+        if (socket_->bytesToWrite() != 0)
+            return;
+        if (closeAtOnce && socket_->bytesAvailable() == 0) {
+            finish(); // the kernel still delivers what it holds, then the FIN
+            return;
         }
+        ::shutdown(int(socket_->socketDescriptor()), SHUT_WR);
+        timer_->start(kLinger);
     });
     socket_->write(bytes);
     socket_->skip(socket_->bytesAvailable());

@@ -15,6 +15,7 @@ namespace hb::server {
 class IoWorker;
 class Connection;
 
+
 /// Lets other threads post work to the I/O thread of a connection for as long as the
 /// server runs. `connection` is read and written only on that I/O thread.
 struct Liveness;
@@ -22,6 +23,7 @@ struct Liveness;
 struct ConnectionHandle : std::enable_shared_from_this<ConnectionHandle> {
     std::shared_ptr<Liveness> liveness;
     IoWorker* worker = nullptr;
+    QThread* thread = nullptr; ///< the I/O thread; compared, never dereferenced
     Connection* connection = nullptr;
 
     /// Runs `work` on the connection's I/O thread; dropped once the server has stopped.

@@ -1,6 +1,7 @@
 #pragma once
 // Internal to the server: the owner of the connections of one I/O thread.
 #include "server/Server.h"
+#include "server/StaticFiles.h"
 
 #include <QList>
 #include <QObject>
@@ -22,8 +23,9 @@ struct Liveness {
 
 /// State shared by the I/O threads and the workers of one server.
 struct ServerShared {
-    explicit ServerShared(ServerOptions o) : options(std::move(o)) {}
+    explicit ServerShared(ServerOptions o) : options(std::move(o)), staticFiles(options.publicDir) {}
     ServerOptions options;
+    StaticFileCache staticFiles;
     QThreadPool pool;
     std::shared_ptr<Liveness> liveness = std::make_shared<Liveness>();
     std::atomic<int> connections{0};

@@ -123,6 +123,8 @@ RequestReader::State RequestReader::completeIfBodyArrived() {
     if (buffer_.size() - bodyStart < contentLength_)
         return State::Incomplete;
     request_.body = buffer_.mid(bodyStart, qsizetype(contentLength_));
+    endedCleanly_ = buffer_.size() - bodyStart == contentLength_ &&
+                    !request_.headers.contains(QStringLiteral("transfer-encoding"));
     buffer_.clear();
     buffer_.squeeze();
     return State::Complete;

@@ -27,6 +27,9 @@ class RequestReader {
     bool headerComplete() const { return headerEnd_ >= 0; }
     /// The request (without the socket fields), valid in the Complete state.
     const Request& request() const { return request_; }
+    /// Complete, and nothing beyond the request has arrived or can follow: no bytes past the
+    /// body and no Transfer-Encoding (whose body this reader does not take in).
+    bool endedCleanly() const { return state_ == State::Complete && endedCleanly_; }
     /// Bytes buffered so far.
     qsizetype buffered() const { return buffer_.size(); }
 
@@ -41,6 +44,7 @@ class RequestReader {
     qsizetype headerEnd_ = -1;
     std::int64_t contentLength_ = 0;
     State state_ = State::Incomplete;
+    bool endedCleanly_ = false;
     Request request_;
 };
 

@@ -31,7 +31,7 @@ void Responder::json(const QJsonObject& object, int status) const {
 }
 
 void Responder::serveStatic(const QString& path) const {
-    const StaticAnswer answer = readStatic(d->shared->options.publicDir, path);
+    const StaticAnswer answer = d->shared->staticFiles.answer(path);
     send(answer.status, answer.contentType, answer.body);
 }
 

@@ -6,6 +6,8 @@
 #include <QTcpServer>
 #include <QThread>
 #include <condition_variable>
+#include <fcntl.h>
+#include <unistd.h>
 #include <vector>
 
 namespace hb::server {
@@ -15,7 +17,8 @@ namespace {
 constexpr int kListenBacklog = 1024;
 constexpr int kMaxIoThreads = 2;
 
-/// Accepts connections and deals them out to the I/O threads.
+/// Accepts connections for the I/O thread it lives on. Every I/O thread listens on the same
+/// socket (a duplicate descriptor), so a connection is served where it is accepted.
 class Listener : public QTcpServer {
   public:
     explicit Listener(std::function<void(qintptr)> deal) : deal_(std::move(deal)) {}
@@ -51,11 +54,15 @@ class ServerCore {
     ~ServerCore() { stop(); }
 
     void start() {
-        for (auto& thread : threads_)
-            thread->start();
-        listener_ = new Listener([this](qintptr descriptor) { deal(descriptor); });
-        listener_->moveToThread(threads_.front().get());
-        QObject::connect(threads_.front().get(), &QThread::finished, listener_, &QObject::deleteLater);
+        for (size_t i = 0; i < threads_.size(); ++i) {
+            threads_[i]->start();
+            IoWorker* worker = workers_[i];
+            auto* listener = new Listener([worker](qintptr descriptor) { worker->adopt(descriptor); });
+            listener->moveToThread(threads_[i].get());
+            QObject::connect(threads_[i].get(), &QThread::finished, listener, &QObject::deleteLater);
+            listeners_.push_back(listener);
+        }
+        listener_ = listeners_.front();
         QMetaObject::invokeMethod(
             listener_, [this] { bindWithRetry(0); }, Qt::QueuedConnection);
     }
@@ -74,8 +81,8 @@ class ServerCore {
             QMetaObject::invokeMethod(
                 workers_[i],
                 [this, i] {
-                    if (i == 0 && listener_)
-                        listener_->close();
+                    if (i < listeners_.size())
+                        listeners_[i]->close();
                     workers_[i]->closeAll();
                 },
                 Qt::BlockingQueuedConnection);
@@ -90,6 +97,7 @@ class ServerCore {
     void bindWithRetry(int attempt) {
         listener_->setListenBacklogSize(kListenBacklog);
         if (listener_->listen(QHostAddress::Any, shared_.options.port)) {
+            shareListeningSocket();
             {
                 std::lock_guard lock(listenMutex_);
                 listeningPort_ = listener_->serverPort();
@@ -108,10 +116,21 @@ class ServerCore {
                            [this, attempt] { bindWithRetry(attempt + 1); });
     }
 
-    void deal(qintptr descriptor) {
-        IoWorker* worker = workers_[next_++ % workers_.size()];
-        QMetaObject::invokeMethod(
-            worker, [worker, descriptor] { worker->adopt(descriptor); }, Qt::QueuedConnection);
+    /// Lets the other I/O threads accept on the bound socket too.
+    void shareListeningSocket() {
+        for (size_t i = 1; i < listeners_.size(); ++i) {
+            const int descriptor = ::fcntl(int(listener_->socketDescriptor()), F_DUPFD_CLOEXEC, 0);
+            if (descriptor < 0)
+                continue; // the first thread still accepts for everyone
+            Listener* listener = listeners_[i];
+            QMetaObject::invokeMethod(
+                listener,
+                [listener, descriptor] {
+                    if (!listener->setSocketDescriptor(descriptor))
+                        ::close(descriptor);
+                },
+                Qt::QueuedConnection);
+        }
     }
 
     void broadcast(const QByteArray& message) {
@@ -141,8 +160,8 @@ class ServerCore {
     ServerShared shared_;
     std::vector<std::unique_ptr<QThread>> threads_;
     std::vector<IoWorker*> workers_;
-    Listener* listener_ = nullptr;
-    size_t next_ = 0;
+    std::vector<Listener*> listeners_; ///< one per I/O thread, living on it
+    Listener* listener_ = nullptr;      ///< the first, which binds
     bool stopped_ = false;
     std::mutex listenMutex_;
     std::condition_variable listenCv_;

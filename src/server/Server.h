@@ -11,7 +11,8 @@
 
 namespace hb::server {
 
-/// Called on a worker thread for every complete request; it must answer through the Responder.
+/// Called on a worker thread for every complete request (or on the I/O thread for those that
+/// `ServerOptions::answersAtOnce` picks); it must answer through the Responder.
 using Handler = std::function<void(const Request&, Responder)>;
 
 struct Limits {
@@ -29,6 +30,9 @@ struct ServerOptions {
     quint16 port = 8788;
     QString publicDir; ///< folder served for GET requests no route claims
     Handler handler;
+    /// Picks the requests the handler answers without blocking (static files, refusals):
+    /// those are answered on the I/O thread, sparing two thread hops. Empty: all go to the pool.
+    std::function<bool(const Request&)> answersAtOnce;
     Limits limits;
     int bindAttempts = 21;
     std::chrono::milliseconds bindInterval{500};

@@ -72,4 +72,38 @@ StaticAnswer readStatic(const QString& publicDir, const QString& path) {
     return answer;
 }
 
+namespace {
+constexpr qsizetype kMaxCachedFile = 1024 * 1024;
+constexpr qsizetype kMaxCachedBytes = 8 * 1024 * 1024;
+constexpr qsizetype kMaxCachedEntries = 256;
+} // namespace
+
+StaticFileCache::StaticFileCache(QString publicDir, std::chrono::milliseconds freshFor)
+    : publicDir_(std::move(publicDir)), freshFor_(freshFor) {}
+
+StaticAnswer StaticFileCache::answer(const QString& path) {
+    const auto now = std::chrono::steady_clock::now();
+    {
+        std::lock_guard lock(mutex_);
+        const auto found = entries_.constFind(path);
+        if (found != entries_.cend() && now - found->readAt < freshFor_)
+            return found->answer;
+    }
+    StaticAnswer answer = readStatic(publicDir_, path);
+    std::lock_guard lock(mutex_);
+    if (auto stale = entries_.find(path); stale != entries_.end()) {
+        bytes_ -= stale->answer.body.size();
+        entries_.erase(stale);
+    }
+    if (answer.status != 200 || answer.body.size() > kMaxCachedFile)
+        return answer; // misses are not kept: their names are the client's to choose
+    if (entries_.size() >= kMaxCachedEntries || bytes_ + answer.body.size() > kMaxCachedBytes) {
+        entries_.clear();
+        bytes_ = 0;
+    }
+    entries_.insert(path, Entry{answer, now});
+    bytes_ += answer.body.size();
+    return answer;
+}
+
 } // namespace hb::server

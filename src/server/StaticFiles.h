@@ -1,6 +1,9 @@
 #pragma once
 #include <QByteArray>
+#include <QHash>
 #include <QString>
+#include <chrono>
+#include <mutex>
 #include <optional>
 
 namespace hb::server {
@@ -21,5 +24,28 @@ struct StaticAnswer {
 
 /// Reads the file for `path` whole, or the 404 "not found" answer.
 StaticAnswer readStatic(const QString& publicDir, const QString& path);
+
+/// `readStatic` answers kept for a short while, so that a page load (a dozen files, often
+/// from several phones) does not resolve and read every file again. A change to a file shows
+/// once its entry is older than `freshFor`. Only found files are kept, within a bounded size.
+/// Safe to use from any thread.
+class StaticFileCache {
+  public:
+    explicit StaticFileCache(QString publicDir, std::chrono::milliseconds freshFor = std::chrono::seconds(1));
+
+    StaticAnswer answer(const QString& path);
+
+  private:
+    struct Entry {
+        StaticAnswer answer;
+        std::chrono::steady_clock::time_point readAt;
+    };
+
+    const QString publicDir_;
+    const std::chrono::milliseconds freshFor_;
+    std::mutex mutex_;
+    QHash<QString, Entry> entries_;
+    qsizetype bytes_ = 0;
+};
 
 } // namespace hb::server

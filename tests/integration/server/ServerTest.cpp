@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <future>
 #include <thread>
 #include <unistd.h>
 
@@ -186,6 +187,52 @@ TEST(Server, SlowRouteDoesNotDelayOtherConnections) {
     EXPECT_EQ(fast.status, 200);
     EXPECT_LT(timer.elapsed(), 1000);
     EXPECT_TRUE(slow.read(5s).startsWith("HTTP/1.1 200 OK"));
+}
+
+TEST(Server, QuickAnswersDoNotWaitForBusyWorkers) {
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<int> blocked{0};
+    ServerOptions options;
+    options.port = 0;
+    options.publicDir = QStringLiteral(HB_RESOURCES_DIR "/public");
+    options.workerThreads = 2;
+    options.handler = [&](const Request& request, Responder responder) {
+        if (request.path == QStringLiteral("/block")) {
+            blocked.fetch_add(1);
+            released.wait();
+            return responder.send(200, "text/plain", "done");
+        }
+        responder.serveStatic(QStringLiteral("/"));
+    };
+    options.answersAtOnce = [](const Request& request) { return request.path == QStringLiteral("/page"); };
+    Server server(options);
+    server.start();
+    ASSERT_TRUE(server.waitUntilListening(5s));
+
+    // Every worker is held by an action; the page still comes at once.
+    RawClient first(server.listeningPort());
+    RawClient second(server.listeningPort());
+    first.send("GET /block HTTP/1.1\r\n\r\n");
+    second.send("GET /block HTTP/1.1\r\n\r\n");
+    ASSERT_TRUE(hb::test::waitFor([&] { return blocked.load() == 2; }, 3s));
+    const auto page = rawRequest(server.listeningPort(), "GET /page HTTP/1.1\r\n\r\n", 2s);
+    EXPECT_EQ(page.status, 200);
+    EXPECT_EQ(page.headers.value(QStringLiteral("content-type")), QStringLiteral("text/html"));
+    release.set_value();
+    EXPECT_TRUE(first.read(3s).endsWith("done"));
+    EXPECT_TRUE(second.read(3s).endsWith("done"));
+    server.stop();
+}
+
+TEST(Server, ARequestReadToItsEndIsClosedWithoutWaitingForTheClient) {
+    EchoServer echo;
+    // Read to its exact end: the server closes without waiting for the client to.
+    RawClient clean(echo.port());
+    clean.send("POST /p HTTP/1.1\r\nContent-Length: 2\r\n\r\nhi");
+    EXPECT_TRUE(clean.waitClosed(3s));
+    // (A lingering close would hold the connection for 2 s.)
+    EXPECT_TRUE(hb::test::waitFor([&] { return echo.server->openConnections() == 0; }, 1s));
 }
 
 TEST(Server, EventStreamsReceiveBroadcastsAndDeadOnesAreDropped) {

@@ -29,6 +29,7 @@ ApiHarness::ApiHarness(Options options) : platform_(fake_.platform()) {
     serverOptions.handler = [this](const server::Request& request, server::Responder responder) {
         router_->route(request, responder);
     };
+    serverOptions.answersAtOnce = [this](const server::Request& request) { return router_->answersAtOnce(request); };
     server_ = std::make_unique<server::Server>(serverOptions);
     context_->broadcastReload = [this] {
         reloads_.fetch_add(1);

@@ -6,7 +6,9 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QThread>
 #include <gtest/gtest.h>
+#include <memory>
 
 using hb::server::RequestReader;
 using State = RequestReader::State;
@@ -169,4 +171,52 @@ TEST(StaticFiles, LookupsStayInsideThePublicFolder) {
         EXPECT_FALSE(resolvePublicFile(publicDir, QString::fromUtf8(hostile))) << hostile;
     EXPECT_FALSE(resolvePublicFile(publicDir, QStringLiteral("/index.html") + QChar(u'\0')));
     EXPECT_EQ(hb::server::readStatic(publicDir, QStringLiteral("/nope")).body, QByteArray("not found"));
+}
+
+TEST(StaticFiles, CachedAnswersFollowTheFolderOnceStale) {
+    using namespace std::chrono_literals;
+    QTemporaryDir root;
+    const auto write = [&](const char* name, const QByteArray& bytes) {
+        QFile file(root.path() + u'/' + QLatin1String(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    };
+    write("app.js", "one");
+    hb::server::StaticFileCache cache(root.path(), 200ms);
+    EXPECT_EQ(cache.answer(QStringLiteral("/app.js")).body, QByteArray("one"));
+
+    // Within the freshness period the kept answer stands; after it, the file as it is now.
+    write("app.js", "two");
+    EXPECT_EQ(cache.answer(QStringLiteral("/app.js")).body, QByteArray("one"));
+    QThread::msleep(250);
+    EXPECT_EQ(cache.answer(QStringLiteral("/app.js")).body, QByteArray("two"));
+
+    // A miss is never kept: a file that appears is served at once.
+    EXPECT_EQ(cache.answer(QStringLiteral("/late.css")).status, 404);
+    write("late.css", "body{}");
+    const auto late = cache.answer(QStringLiteral("/late.css"));
+    EXPECT_EQ(late.status, 200);
+    EXPECT_EQ(late.contentType, QByteArray("text/css"));
+
+    // A removed file is gone once its entry is stale.
+    QFile::remove(root.path() + QStringLiteral("/app.js"));
+    QThread::msleep(250);
+    EXPECT_EQ(cache.answer(QStringLiteral("/app.js")).status, 404);
+}
+
+TEST(RequestReader, EndsCleanlyOnlyWhenNothingCanFollowTheRequest) {
+    using hb::server::RequestReader;
+    const auto read = [](const char* bytes) {
+        auto reader = std::make_unique<RequestReader>(16 * 1024, 1024);
+        reader->feed(QByteArrayView(bytes));
+        return reader;
+    };
+    EXPECT_TRUE(read("GET / HTTP/1.1\r\n\r\n")->endedCleanly());
+    EXPECT_TRUE(read("POST / HTTP/1.1\r\nContent-Length: 2\r\n\r\nhi")->endedCleanly());
+    // Bytes past the body, or a body the reader does not take in, may still be arriving:
+    // closing at once would turn them into a reset that can destroy the answer in flight.
+    EXPECT_FALSE(read("POST / HTTP/1.1\r\nContent-Length: 1\r\n\r\nhi")->endedCleanly());
+    EXPECT_FALSE(read("GET / HTTP/1.1\r\n\r\nGET / HTTP/1.1\r\n")->endedCleanly());
+    EXPECT_FALSE(read("POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n")->endedCleanly());
+    EXPECT_FALSE(read("POST / HTTP/1.1\r\nContent-Length: 9\r\n\r\nhi")->endedCleanly());
 }
