@@ -19,6 +19,7 @@ measure() { # label, then env assignments for the agent
   local label=$1; shift
   local port; port=$(free_port)
   mkdir -p "$work/$label"
+  echo '{}' > "$work/$label/state.json"
   # A state file makes this a later run: no Control Panel window opens.
   env "$@" HB_SUPPORT="$work/$label" HB_PORT="$port" "$build/bin/harbly" >/dev/null 2>&1 &
   pid=$!

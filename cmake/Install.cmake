@@ -22,6 +22,10 @@ install(TARGETS harbly RUNTIME DESTINATION bin)
 if(TARGET harbly-relay)
   install(TARGETS harbly-relay RUNTIME DESTINATION bin)
 endif()
+# The Control Panel module, found by the agent at ../lib/harbly from its own folder.
+if(TARGET harbly-panel)
+  install(TARGETS harbly-panel LIBRARY DESTINATION lib/harbly)
+endif()
 
 # Resources the agent serves and reads
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/resources/public DESTINATION ${HB_DATA_DIR}

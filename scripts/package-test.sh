@@ -13,7 +13,7 @@ kWaitSteps=100 # polls of 0.1 s: how long a program may take to answer or to sto
 
 # ---- build the package ----------------------------------------------------------------------
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DHB_BUILD_TESTS=OFF >/dev/null || exit 1
-cmake --build "$build" --target harbly harbly-relay -j "$jobs" || exit 1
+cmake --build "$build" --target harbly harbly-relay harbly-panel -j "$jobs" || exit 1
 rm -f "$build"/harbly_*.deb
 (cd "$build" && cpack -G DEB >/dev/null) || { echo "cpack failed" >&2; exit 1; }
 deb=$(ls "$build"/harbly_*.deb)
@@ -62,7 +62,7 @@ check "control fields and shared-library dependencies" control_fields
 # ---- paths list -------------------------------------------------------------------------------
 listing=$(dpkg -c "$deb")
 expected_paths=(
-  ./usr/bin/harbly ./usr/bin/harbly-relay
+  ./usr/bin/harbly ./usr/bin/harbly-relay ./usr/lib/harbly/libharbly-panel.so
   ./usr/share/harbly/config.json ./usr/share/harbly/public/index.html ./usr/share/harbly/public/admin.html
   ./usr/share/harbly/icons/harbly.svg
   ./usr/share/applications/harbly.desktop ./usr/share/metainfo/io.github.harbly.Harbly.metainfo.xml
@@ -159,6 +159,15 @@ man_pages() {
   return $ok
 }
 check "every program has a man page" man_pages
+
+panel_module() {
+  local ok=0 module="$root/usr/lib/harbly/libharbly-panel.so"
+  ldd "$module" | grep -q "not found" && { say "unresolved libraries: $(ldd "$module" | grep "not found")"; ok=1; }
+  nm -D --defined-only "$module" | grep -qw hb_create_control_panel || { say "no entry point in the panel module"; ok=1; }
+  ldd "$root/usr/bin/harbly" | grep -q WebEngine && { say "harbly itself links the web engine"; ok=1; }
+  return $ok
+}
+check "the Control Panel module is complete and loaded only on demand" panel_module
 
 # ---- the installed programs -------------------------------------------------------------------
 harbly="$root/usr/bin/harbly"

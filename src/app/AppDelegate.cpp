@@ -1,6 +1,6 @@
 #include "app/AppDelegate.h"
 
-#include "app/ControlPanelWindow.h"
+#include "app/ControlPanel.h"
 #include "app/LoginItem.h"
 #include "app/TrayIcon.h"
 #include "core/Paths.h"
@@ -117,11 +117,15 @@ void AppDelegate::showPanel() {
         return;
     }
     if (!window) {
-        window = new ControlPanelWindow(address, [this](const QUrl& url) { return openExternally(url); });
+        window = createControlPanel(address, [this](const QUrl& url) { return openExternally(url); });
+        if (!window) {
+            openExternally(address);
+            return;
+        }
         window->setWindowIcon(
             QIcon::fromTheme(QStringLiteral("harbly"), statusItem ? statusItem->icon() : QIcon()));
     }
-    window->bringToFront();
+    QMetaObject::invokeMethod(window, "bringToFront");
 }
 
 QString AppDelegate::pinMessage(const QString& pin) {

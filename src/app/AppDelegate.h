@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QString>
 #include <QUrl>
+#include <QWidget>
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -15,7 +16,6 @@ class QTimer;
 
 namespace hb::app {
 
-class ControlPanelWindow;
 
 /// What the desktop shell needs from the rest of the agent.
 struct ShellDeps {
@@ -61,7 +61,7 @@ class AppDelegate : public QObject {
 
     // Fields: set by the operations above, read by tests.
     QSystemTrayIcon* statusItem = nullptr;
-    ControlPanelWindow* window = nullptr;
+    QWidget* window = nullptr; ///< the Control Panel, once opened
     QAction* updateItem = nullptr;
     QAction* updateSep = nullptr;
     std::optional<update::UpdateInfo> pendingUpdate;

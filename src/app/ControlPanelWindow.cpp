@@ -5,34 +5,12 @@
 #include <QScreen>
 #include <QWindow>
 
-#ifdef HB_HAVE_WEBENGINE
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
-#endif
 
 namespace hb::app {
 
-bool isPanelOrigin(const QUrl& url, const QUrl& panel) {
-    // The panel is plain http: an address without a port means 80.
-    constexpr int kHttpPort = 80;
-    return url.scheme() == panel.scheme() && url.host() == panel.host() &&
-           url.port(kHttpPort) == panel.port(kHttpPort) && url.userInfo().isEmpty();
-}
-
-bool embeddedPanelAvailable(bool runningAsRoot) {
-#ifdef HB_HAVE_WEBENGINE
-    if (!runningAsRoot)
-        return true;
-    return !qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX") ||
-           qEnvironmentVariable("QTWEBENGINE_CHROMIUM_FLAGS").split(u' ').contains(u"--no-sandbox");
-#else
-    Q_UNUSED(runningAsRoot);
-    return false;
-#endif
-}
-
-#ifdef HB_HAVE_WEBENGINE
 namespace {
 
 bool isWebAddress(const QUrl& url) {
@@ -85,7 +63,6 @@ class PanelPage : public QWebEnginePage {
 };
 
 } // namespace
-#endif
 
 TitleDragView::TitleDragView(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_NoSystemBackground);
@@ -121,14 +98,11 @@ ControlPanelWindow::ControlPanelWindow(const QUrl& address, std::function<bool(c
     resize(kPanelWidth, kPanelHeight);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
-#ifdef HB_HAVE_WEBENGINE
     view_ = new QWebEngineView(this);
     view_->setPage(new PanelPage(address, std::move(openExternally), view_));
     view_->setGeometry(rect());
     view_->load(address);
-#else
-    Q_UNUSED(openExternally);
-#endif
+
     dragStrip_ = new TitleDragView(this);
     dragStrip_->setGeometry(0, 0, width(), kDragStripHeight);
     dragStrip_->raise();
@@ -143,10 +117,14 @@ void ControlPanelWindow::bringToFront() {
 
 void ControlPanelWindow::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-#ifdef HB_HAVE_WEBENGINE
     view_->setGeometry(rect());
-#endif
     dragStrip_->setGeometry(0, 0, width(), kDragStripHeight);
 }
 
 } // namespace hb::app
+
+/// The module's entry point, looked up by name when the Control Panel first opens.
+extern "C" Q_DECL_EXPORT QWidget* hb_create_control_panel(const QUrl& address,
+                                                          std::function<bool(const QUrl&)> openExternally) {
+    return new hb::app::ControlPanelWindow(address, std::move(openExternally));
+}

@@ -1,4 +1,7 @@
 #pragma once
+// The panel module's window (built into libharbly-panel.so with Qt WebEngine).
+#include "app/ControlPanel.h"
+
 #include <QPoint>
 #include <QUrl>
 #include <QWidget>
@@ -41,7 +44,7 @@ class ControlPanelWindow : public QWidget {
                        QWidget* parent = nullptr);
 
     /// Shows the window, de-minimised and raised, and asks for the focus.
-    void bringToFront();
+    Q_INVOKABLE void bringToFront();
 
     QUrl address() const { return address_; }
     QWebEngineView* view() const { return view_; }
@@ -55,12 +58,5 @@ class ControlPanelWindow : public QWidget {
     QWebEngineView* view_ = nullptr;
     TitleDragView* dragStrip_ = nullptr;
 };
-
-/// True when `url` lies on the origin of `panel` (same scheme, host and port).
-bool isPanelOrigin(const QUrl& url, const QUrl& panel);
-
-/// True when the Control Panel can be shown in our own window: Qt WebEngine is built in and,
-/// for root, its sandbox is switched off (the engine would otherwise end the whole process).
-bool embeddedPanelAvailable(bool runningAsRoot);
 
 } // namespace hb::app

@@ -104,10 +104,13 @@ class ControlPanel : public ::testing::Test {
         agent_.stop();
     }
 
+    /// The window the shell opened, from the panel module.
+    ControlPanelWindow* panelWindow() const { return qobject_cast<ControlPanelWindow*>(shell_->window); }
+
     /// Runs `script` in the page and waits until the page has handled it.
     void runInPage(const QString& script, QString* result = nullptr) {
         bool done = false;
-        shell_->window->view()->page()->runJavaScript(script, [&done, result](const QVariant& value) {
+        panelWindow()->view()->page()->runJavaScript(script, [&done, result](const QVariant& value) {
             if (result)
                 *result = value.toString();
             done = true;
@@ -125,7 +128,8 @@ TEST_F(ControlPanel, OpenedTwiceIsOneCentredWindowShowingTheAdminPage) {
     shell_->setupMenuBar();
     ASSERT_TRUE(hb::test::trayClick(QStringLiteral("Open Control Panel")));
     ASSERT_TRUE(hb::test::waitFor([&] { return shell_->window && shell_->window->isVisible(); }, 20s));
-    ControlPanelWindow* first = shell_->window;
+    ControlPanelWindow* first = panelWindow();
+    ASSERT_TRUE(first);
     EXPECT_EQ(first->address(), QUrl(QStringLiteral("http://127.0.0.1:%1/admin").arg(port)));
     EXPECT_EQ(first->windowTitle(), QStringLiteral("Harbly"));
     EXPECT_EQ(first->size(), QSize(980, 740));
@@ -169,7 +173,8 @@ TEST_F(ControlPanel, OpenedTwiceIsOneCentredWindowShowingTheAdminPage) {
 
 TEST_F(ControlPanel, OnlyOurOwnOriginLoadsInsideOtherLinksGoToTheBrowser) {
     shell_->showPanel();
-    ControlPanelWindow* panel = shell_->window;
+    ControlPanelWindow* panel = panelWindow();
+    ASSERT_TRUE(panel);
     ASSERT_TRUE(hb::test::waitFor([&] { return panel->view()->title() == u"Harbly Control Panel"; }, 30s));
     const QUrl admin = panel->address();
 
@@ -192,7 +197,8 @@ TEST_F(ControlPanel, OnlyOurOwnOriginLoadsInsideOtherLinksGoToTheBrowser) {
 
 TEST_F(ControlPanel, TopStripCoversThePageAndDragsTheWindow) {
     shell_->showPanel();
-    ControlPanelWindow* panel = shell_->window;
+    ControlPanelWindow* panel = panelWindow();
+    ASSERT_TRUE(panel);
     ASSERT_TRUE(hb::test::waitFor([&] { return panel->isVisible(); }));
     EXPECT_EQ(panel->childAt(QPoint(490, 5)), panel->dragStrip());
     EXPECT_EQ(panel->childAt(QPoint(979, kDragStripHeight - 1)), panel->dragStrip());

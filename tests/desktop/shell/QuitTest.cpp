@@ -1,6 +1,7 @@
 #include "ShellTestSupport.h"
 #include "support/TestSupport.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <gtest/gtest.h>
@@ -17,6 +18,12 @@ bool panelOnScreen(qint64 pid) {
                            QStringLiteral("--pid"), QString::number(pid), QStringLiteral("--name"),
                            QStringLiteral("^Harbly$")});
     return found.exitCode == 0 && !found.out.trimmed().isEmpty();
+}
+
+/// True when process `pid` has a file whose path contains `part` mapped.
+bool mapsFile(qint64 pid, const char* part) {
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(pid));
+    return maps.open(QIODevice::ReadOnly) && maps.readAll().contains(part);
 }
 
 /// The real agent in its own process, with its own support and configuration folders.
@@ -76,7 +83,15 @@ TEST(RealAgent, FirstRunShowsPanelAndQuitFromTrayEndsIt) {
     {
         RealAgent agent(support.path(), config.path());
         ASSERT_FALSE(agent.trayWhenReady().isEmpty());
-        EXPECT_FALSE(panelOnScreen(agent.process().processId())) << "the Control Panel opened on a later run";
+        const qint64 pid = agent.process().processId();
+        EXPECT_FALSE(panelOnScreen(pid)) << "the Control Panel opened on a later run";
+        // The web engine comes with the panel's module, loaded when the panel first opens.
+        EXPECT_FALSE(mapsFile(pid, "libQt6WebEngineCore")) << "the web engine is loaded with no panel open";
+#ifdef HB_HAVE_WEBENGINE
+        ASSERT_TRUE(hb::test::trayClick(QStringLiteral("Open Control Panel"), pid));
+        EXPECT_TRUE(hb::test::waitFor([pid] { return panelOnScreen(pid); }, 20s)) << "no Control Panel";
+        EXPECT_TRUE(mapsFile(pid, "/lib/harbly/libharbly-panel.so"));
+#endif
         EXPECT_TRUE(agent.quitFromTray());
     }
 }
