@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     hb::server::ServerOptions options;
     options.port = argc > 1 ? quint16(std::atoi(argv[1])) : 0;
-    options.ioThreads = qEnvironmentVariableIntValue("HB_IO_THREADS"); // 0: the server's default
+    options.ioThreads = qEnvironmentVariableIntValue("HB_IO_THREADS"); // 0: the default (one)
     options.publicDir = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
     const auto isApi = [](const hb::server::Request& request) {
         return request.path.startsWith(QStringLiteral("/api/"));

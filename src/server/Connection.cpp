@@ -146,24 +146,37 @@ void Connection::writeAndClose(const QByteArray& bytes) {
     // A request read to its exact end is closed as soon as the answer is out. Otherwise
     // unread request bytes would make the close a reset that can destroy the answer in
     // flight: keep reading and discarding them until the peer has the answer and closes.
-    const bool closeAtOnce = phase_ == Phase::Routing && reader_.endedCleanly();
+    closeAtOnce_ = phase_ == Phase::Routing && reader_.endedCleanly();
     phase_ = Phase::Writing;
     disconnect(socket_, &QTcpSocket::readyRead, this, nullptr);
     socket_->setReadBufferSize(kReadChunk);
     connect(socket_, &QTcpSocket::readyRead, this, [this] { socket_->skip(socket_->bytesAvailable()); });
-    connect(socket_, &QTcpSocket::bytesWritten, this, [this, closeAtOnce] {
-        if (socket_->bytesToWrite() != 0)
-            return;
-        if (closeAtOnce && socket_->bytesAvailable() == 0) {
-            finish(); // the kernel still delivers what it holds, then the FIN
-            return;
-        }
-        ::shutdown(int(socket_->socketDescriptor()), SHUT_WR);
-        timer_->start(kLinger);
-    });
     socket_->write(bytes);
+    // Most answers fit the send buffer: written now rather than on the loop's next turn.
+    socket_->flush();
+    if (phase_ != Phase::Writing)
+        return; // the peer was gone
     socket_->skip(socket_->bytesAvailable());
+    if (socket_->bytesToWrite() == 0) {
+        answerWritten();
+        return;
+    }
+    connect(socket_, &QTcpSocket::bytesWritten, this, [this] {
+        if (socket_->bytesToWrite() == 0)
+            answerWritten();
+    });
     timer_->start(worker_.shared().options.limits.writeTimeout);
+}
+
+void Connection::answerWritten() {
+    if (phase_ != Phase::Writing)
+        return;
+    if (closeAtOnce_ && socket_->bytesAvailable() == 0) {
+        finish(); // the kernel still delivers what it holds, then the FIN
+        return;
+    }
+    ::shutdown(int(socket_->socketDescriptor()), SHUT_WR);
+    timer_->start(kLinger);
 }
 
 void Connection::becomeStream() {

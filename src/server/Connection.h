@@ -57,6 +57,7 @@ class Connection : public QObject {
     void onTimeout();
     void handleReaderState(RequestReader::State state, bool progressed);
     void dispatch();
+    void answerWritten();
     void finish();
 
     IoWorker& worker_;
@@ -64,6 +65,7 @@ class Connection : public QObject {
     QTimer* timer_;
     RequestReader reader_;
     Phase phase_ = Phase::Reading;
+    bool closeAtOnce_ = false;
     qint64 lastActivity_ = 0;
     std::shared_ptr<ConnectionHandle> handle_;
 };

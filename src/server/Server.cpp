@@ -15,7 +15,6 @@ namespace hb::server {
 namespace {
 
 constexpr int kListenBacklog = 1024;
-constexpr int kMaxIoThreads = 2;
 
 /// Accepts connections for the I/O thread it lives on. Every I/O thread listens on the same
 /// socket (a duplicate descriptor), so a connection is served where it is accepted.
@@ -35,9 +34,7 @@ class Listener : public QTcpServer {
 class ServerCore {
   public:
     ServerCore(Server& server, ServerOptions options) : server_(server), shared_(std::move(options)) {
-        int threads = shared_.options.ioThreads;
-        if (threads <= 0)
-            threads = std::clamp(QThread::idealThreadCount(), 1, kMaxIoThreads);
+        const int threads = std::max(1, shared_.options.ioThreads);
         shared_.pool.setMaxThreadCount(std::max(1, shared_.options.workerThreads));
         const int capacity = std::max(1, shared_.options.limits.maxConnections / threads);
         for (int i = 0; i < threads; ++i) {

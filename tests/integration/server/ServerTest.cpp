@@ -235,6 +235,28 @@ TEST(Server, ARequestReadToItsEndIsClosedWithoutWaitingForTheClient) {
     EXPECT_TRUE(hb::test::waitFor([&] { return echo.server->openConnections() == 0; }, 1s));
 }
 
+TEST(Server, SeveralIoThreadsShareTheListeningSocket) {
+    const int before = hb::test::openDescriptors();
+    {
+        EchoServer echo([](ServerOptions& options) { options.ioThreads = 3; });
+        std::atomic<int> answered{0};
+        std::vector<std::thread> clients;
+        for (int c = 0; c < 6; ++c) {
+            clients.emplace_back([&] {
+                for (int i = 0; i < 40; ++i)
+                    answered += rawRequest(echo.port(), "GET /file HTTP/1.1\r\n\r\n", 5s).status == 200;
+            });
+        }
+        for (auto& client : clients)
+            client.join();
+        EXPECT_EQ(answered.load(), 240);
+        EXPECT_TRUE(hb::test::waitFor([&] { return echo.server->openConnections() == 0; }, 3s));
+    }
+    // The listening socket's duplicates (and the threads' own descriptors) go with the server.
+    EXPECT_TRUE(hb::test::waitFor([&] { return hb::test::openDescriptors() <= before; }, 3s))
+        << hb::test::openDescriptors() << " descriptors open, " << before << " before";
+}
+
 TEST(Server, EventStreamsReceiveBroadcastsAndDeadOnesAreDropped) {
     EchoServer echo([](ServerOptions& options) { options.limits.maxEventStreams = 2; });
     const QByteArray expectedOpen =
