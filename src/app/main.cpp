@@ -103,9 +103,6 @@ int main(int argc, char** argv) {
     if (headless) {
         app = std::make_unique<QCoreApplication>(argc, argv);
     } else {
-        // The Control Panel's web engine, loaded later as a module, shares OpenGL contexts;
-        // that must be set before the application object exists.
-        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
         auto gui = std::make_unique<QApplication>(argc, argv);
         gui->setQuitOnLastWindowClosed(false); // a tray agent has no main window
         app = std::move(gui);

@@ -87,6 +87,7 @@ TEST(RealAgent, FirstRunShowsPanelAndQuitFromTrayEndsIt) {
         EXPECT_FALSE(panelOnScreen(pid)) << "the Control Panel opened on a later run";
         // The web engine comes with the panel's module, loaded when the panel first opens.
         EXPECT_FALSE(mapsFile(pid, "libQt6WebEngineCore")) << "the web engine is loaded with no panel open";
+        EXPECT_FALSE(mapsFile(pid, "_dri.so")) << "an OpenGL driver is loaded with no panel open";
 #ifdef HB_HAVE_WEBENGINE
         ASSERT_TRUE(hb::test::trayClick(QStringLiteral("Open Control Panel"), pid));
         EXPECT_TRUE(hb::test::waitFor([pid] { return panelOnScreen(pid); }, 20s)) << "no Control Panel";
