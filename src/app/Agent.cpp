@@ -2,6 +2,7 @@
 
 #include "actions/platform/linux/LinuxPlatform.h"
 #include "api/Endpoints.h"
+#include "core/HandOff.h"
 #include "api/Router.h"
 #include "core/Env.h"
 #include "core/Paths.h"
@@ -43,13 +44,10 @@ Agent::Agent(QObject* parent)
     };
     context_->relayBase = [] { return relay::relayBase(); };
     context_->openAdmin = [this] {
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                if (openAdmin_)
-                    openAdmin_();
-            },
-            Qt::QueuedConnection);
+        postTo(this, [this] {
+            if (openAdmin_)
+                openAdmin_();
+        });
     };
 }
 

@@ -1,5 +1,6 @@
 #include "relay/RelayClient.h"
 
+#include "core/HandOff.h"
 #include "relay/RelayMessages.h"
 #include "relay/RelayUrls.h"
 
@@ -91,8 +92,7 @@ void RelayClient::setEnabled(bool on) {
         applyEnabled(on);
         return;
     }
-    QMetaObject::invokeMethod(
-        this, [this, on] { applyEnabled(on); }, Qt::QueuedConnection);
+    postTo(this, [this, on] { applyEnabled(on); });
 }
 
 void RelayClient::applyEnabled(bool on) {

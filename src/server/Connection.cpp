@@ -1,5 +1,6 @@
 #include "server/Connection.h"
 
+#include "core/HandOff.h"
 #include "server/IoWorker.h"
 #include "server/ResponderState.h"
 #include "server/Response.h"
@@ -34,13 +35,10 @@ void ConnectionHandle::post(std::function<void(Connection*)> work) {
     std::lock_guard lock(liveness->mutex);
     if (!liveness->alive)
         return;
-    QMetaObject::invokeMethod(
-        worker,
-        [self = shared_from_this(), work = std::move(work)] {
-            if (self->connection)
-                work(self->connection);
-        },
-        Qt::QueuedConnection);
+    postTo(worker, [self = shared_from_this(), work = std::move(work)] {
+        if (self->connection)
+            work(self->connection);
+    });
 }
 
 Connection::Connection(IoWorker& worker, QTcpSocket* socket)
@@ -132,7 +130,7 @@ void Connection::dispatch() {
         shared.options.handler(request, std::move(responder));
         return;
     }
-    shared.pool.start([&shared, request = std::move(request), responder]() mutable {
+    runInPool(shared.pool, [&shared, request = std::move(request), responder]() mutable {
         if (shared.options.handler)
             shared.options.handler(request, std::move(responder));
         else

@@ -1,5 +1,6 @@
 #include "server/Server.h"
 
+#include "core/HandOff.h"
 #include "core/Log.h"
 #include "server/IoWorker.h"
 
@@ -60,8 +61,7 @@ class ServerCore {
             listeners_.push_back(listener);
         }
         listener_ = listeners_.front();
-        QMetaObject::invokeMethod(
-            listener_, [this] { bindWithRetry(0); }, Qt::QueuedConnection);
+        postTo(listener_, [this] { bindWithRetry(0); });
     }
 
     void stop() {
@@ -75,14 +75,11 @@ class ServerCore {
         for (size_t i = 0; i < workers_.size(); ++i) {
             if (!threads_[i]->isRunning())
                 continue;
-            QMetaObject::invokeMethod(
-                workers_[i],
-                [this, i] {
-                    if (i < listeners_.size())
-                        listeners_[i]->close();
-                    workers_[i]->closeAll();
-                },
-                Qt::BlockingQueuedConnection);
+            callOn(workers_[i], [this, i] {
+                if (i < listeners_.size())
+                    listeners_[i]->close();
+                workers_[i]->closeAll();
+            });
         }
         for (auto& thread : threads_) {
             thread->quit();
@@ -120,13 +117,10 @@ class ServerCore {
             if (descriptor < 0)
                 continue; // the first thread still accepts for everyone
             Listener* listener = listeners_[i];
-            QMetaObject::invokeMethod(
-                listener,
-                [listener, descriptor] {
-                    if (!listener->setSocketDescriptor(descriptor))
-                        ::close(descriptor);
-                },
-                Qt::QueuedConnection);
+            postTo(listener, [listener, descriptor] {
+                if (!listener->setSocketDescriptor(descriptor))
+                    ::close(descriptor);
+            });
         }
     }
 
@@ -136,8 +130,7 @@ class ServerCore {
         if (!shared_.liveness->alive)
             return;
         for (IoWorker* worker : workers_)
-            QMetaObject::invokeMethod(
-                worker, [worker, chunk] { worker->broadcast(chunk); }, Qt::QueuedConnection);
+            postTo(worker, [worker, chunk] { worker->broadcast(chunk); });
     }
 
     quint16 listeningPort() {

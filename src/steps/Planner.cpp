@@ -1,6 +1,7 @@
 #include "steps/Planner.h"
 
 #include "BuildConfig.h"
+#include "core/HandOff.h"
 #include "actions/Actions.h"
 #include "actions/Gestures.h"
 #include "core/Env.h"
@@ -183,8 +184,7 @@ void Planner::planWithClaude(const QString& intent, Completion completion) {
     job->timeout = options_.timeout;
     job->completion = std::move(completion);
     PlannerWorker* worker = worker_;
-    QMetaObject::invokeMethod(
-        worker, [worker, job] { worker->start(job); }, Qt::QueuedConnection);
+    postTo(worker, [worker, job] { worker->start(job); });
 }
 
 QString systemPrompt(const QStringList& sortedApps, const QStringList& shortcuts,

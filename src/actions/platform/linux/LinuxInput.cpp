@@ -1,6 +1,7 @@
 #include "LinuxInput.h"
 
 #include "GestureMap.h"
+#include "core/HandOff.h"
 #include "InputUinput.h"
 #include "Logind.h"
 #include "Notification.h"
@@ -9,8 +10,10 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
-#include <QSemaphore>
 #include <QThread>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
 
 namespace hb::actions {
 
@@ -47,18 +50,22 @@ bool writeClipboardOnGuiThread(QCoreApplication* app, const QString& text) {
     if (QThread::currentThread() == app->thread())
         return writeClipboard(text);
     struct Outcome {
-        QSemaphore done;
-        bool ok = false;
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::optional<bool> ok;
     };
+    // Shared: the GUI thread may still run the write after the wait has given up.
     auto outcome = std::make_shared<Outcome>();
-    QMetaObject::invokeMethod(
-        app,
-        [outcome, text] {
-            outcome->ok = writeClipboard(text);
-            outcome->done.release();
-        },
-        Qt::QueuedConnection);
-    return outcome->done.tryAcquire(1, kClipboardWaitMs) && outcome->ok;
+    postTo(app, [outcome, text] {
+        const bool ok = writeClipboard(text);
+        std::lock_guard lock(outcome->mutex);
+        outcome->ok = ok;
+        outcome->changed.notify_one();
+    });
+    std::unique_lock lock(outcome->mutex);
+    return outcome->changed.wait_for(lock, std::chrono::milliseconds(kClipboardWaitMs),
+                                     [&] { return outcome->ok.has_value(); }) &&
+           *outcome->ok;
 }
 
 bool hasWindowingClipboard() {
