@@ -56,7 +56,8 @@ QWidget* createControlPanel(const QUrl& address, std::function<bool(const QUrl&)
         shareOpenGLContexts();
         const auto entry = reinterpret_cast<CreatePanel>(module.resolve("hb_create_control_panel"));
         if (!entry)
-            qCWarning(lcHarbly, "the Control Panel opens in the browser: %s", qPrintable(module.errorString()));
+            qCWarning(lcHarbly, "the Control Panel opens in the browser: %s",
+                      qPrintable(module.errorString()));
         return entry;
     }();
     return create ? create(address, std::move(openExternally)) : nullptr;

@@ -36,8 +36,7 @@ inline std::mutex& handOffLock(const void* receiver) {
 } // namespace detail
 
 /// Runs `work` on `target`'s thread, from its event loop; returns at once.
-template <class Work>
-void postTo(QObject* target, Work work) {
+template <class Work> void postTo(QObject* target, Work work) {
 #ifdef HB_THREAD_SANITIZER
     std::mutex& lock = detail::handOffLock(target->thread());
     std::lock_guard sending(lock);
@@ -54,8 +53,7 @@ void postTo(QObject* target, Work work) {
 }
 
 /// Runs `work` on `target`'s thread and waits until it has run. Never call it on that thread.
-template <class Work>
-void callOn(QObject* target, Work work) {
+template <class Work> void callOn(QObject* target, Work work) {
     std::mutex mutex;
     std::condition_variable changed;
     bool done = false;
@@ -70,8 +68,7 @@ void callOn(QObject* target, Work work) {
 }
 
 /// Starts `work` on one of `pool`'s threads.
-template <class Work>
-void runInPool(QThreadPool& pool, Work work) {
+template <class Work> void runInPool(QThreadPool& pool, Work work) {
 #ifdef HB_THREAD_SANITIZER
     std::mutex& lock = detail::handOffLock(&pool);
     std::lock_guard sending(lock);

@@ -1,0 +1,90 @@
+// Routes whatever the request reader makes of arbitrary bytes through the agent's router, with
+// a real store in a private folder (on tmpfs when there is one) and the recording fake
+// desktop. The first byte picks the caller: local or not, with a valid token or not.
+#include "actions/platform/fake/FakePlatform.h"
+#include "api/Router.h"
+#include "server/IoWorker.h"
+#include "server/RequestReader.h"
+#include "server/ResponderState.h"
+#include "store/Store.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QThread>
+#include <cstdint>
+#include <memory>
+
+using namespace hb;
+
+namespace {
+
+QString scratchRoot() {
+    return QDir(QStringLiteral("/dev/shm")).exists()
+               ? QStringLiteral("/dev/shm/harbly-fuzz-XXXXXX")
+               : QDir::tempPath() + QStringLiteral("/harbly-fuzz-XXXXXX");
+}
+
+struct World {
+    World() {
+        server::ServerOptions options;
+        options.publicDir = QStringLiteral(HB_RESOURCES_DIR "/public");
+        shared = std::make_unique<server::ServerShared>(options);
+        // No connection behind the answers: they are built, then dropped on this thread.
+        handle = std::make_shared<server::ConnectionHandle>();
+        handle->liveness = shared->liveness;
+        handle->thread = QThread::currentThread();
+        freshStore();
+    }
+
+    /// A store over the same folder: lockouts end and the token is minted again.
+    void freshStore() {
+        router.reset();
+        context.reset();
+        store = std::make_unique<store::Store>(
+            store::Store::Options{folder.path(), QStringLiteral(HB_RESOURCES_DIR), {}});
+        token = store->pair(store->pinValue()).token;
+        context = std::make_unique<api::Context>(*store, platform, nullptr);
+        router = std::make_unique<api::Router>(*context);
+        api::registerEndpoints(*router);
+    }
+
+    QTemporaryDir folder{scratchRoot()};
+    actions::FakePlatform fake;
+    actions::Platform platform = fake.platform();
+    std::unique_ptr<server::ServerShared> shared;
+    std::shared_ptr<server::ConnectionHandle> handle;
+    std::unique_ptr<store::Store> store;
+    std::unique_ptr<api::Context> context;
+    std::unique_ptr<api::Router> router;
+    QString token;
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static World world;
+    if (size < 1)
+        return 0;
+    server::RequestReader reader(16 * 1024, 64 * 1024);
+    if (reader.feed(QByteArrayView(reinterpret_cast<const char*>(data) + 1, qsizetype(size - 1))) !=
+        server::RequestReader::State::Complete)
+        return 0;
+    server::Request request = reader.request();
+    // Each step runs a pause of its own: plans are left to the tests.
+    if (request.path == QStringLiteral("/api/run-plan"))
+        return 0;
+    request.isLocal = data[0] & 1;
+    request.peerAddress =
+        request.isLocal ? QHostAddress(QHostAddress::LocalHost) : QHostAddress(QStringLiteral("192.0.2.7"));
+    if (data[0] & 2)
+        request.headers.insert(QStringLiteral("x-hb-token"), world.token);
+    if (!world.store->tokenValid(world.token) || world.store->isLocked())
+        world.freshStore(); // unpaired or locked out by an earlier input
+    {
+        server::Responder responder(
+            std::make_shared<server::detail::ResponderState>(world.handle, world.shared.get()));
+        world.router->route(request, responder);
+    }
+    world.fake.clearCalls();
+    return 0;
+}
