@@ -10,6 +10,7 @@
 // plain Qt calls.
 #include <QMetaObject>
 #include <QObject>
+#include <QThread>
 #include <QThreadPool>
 #include <condition_variable>
 #include <functional>
@@ -38,12 +39,13 @@ inline std::mutex& handOffLock(const void* receiver) {
 /// Runs `work` on `target`'s thread, from its event loop; returns at once.
 template <class Work> void postTo(QObject* target, Work work) {
 #ifdef HB_THREAD_SANITIZER
-    std::mutex& lock = detail::handOffLock(target->thread());
-    std::lock_guard sending(lock);
+    std::lock_guard sending(detail::handOffLock(target->thread()));
     QMetaObject::invokeMethod(
         target,
-        [&lock, work = std::move(work)]() mutable {
-            { std::lock_guard received(lock); }
+        [work = std::move(work)]() mutable {
+            // Found from the running thread, not from the work: nothing the sender wrote is
+            // read before the lock is taken.
+            { std::lock_guard received(detail::handOffLock(QThread::currentThread())); }
             work();
         },
         Qt::QueuedConnection);
@@ -67,18 +69,34 @@ template <class Work> void callOn(QObject* target, Work work) {
     changed.wait(waiting, [&] { return done; });
 }
 
+namespace detail {
+// Pool threads cannot tell which pool they serve without reading what the sender wrote, so
+// one lock stands for every pool's queue, and one for every pool's "all done".
+inline const char anyPool = 0;
+inline const char anyPoolDone = 0;
+} // namespace detail
+
 /// Starts `work` on one of `pool`'s threads.
 template <class Work> void runInPool(QThreadPool& pool, Work work) {
 #ifdef HB_THREAD_SANITIZER
-    std::mutex& lock = detail::handOffLock(&pool);
-    std::lock_guard sending(lock);
-    pool.start([&lock, work = std::move(work)]() mutable {
-        { std::lock_guard received(lock); }
+    std::lock_guard sending(detail::handOffLock(&detail::anyPool));
+    pool.start([work = std::move(work)]() mutable {
+        { std::lock_guard received(detail::handOffLock(&detail::anyPool)); }
         work();
+        { std::lock_guard finished(detail::handOffLock(&detail::anyPoolDone)); }
     });
 #else
     pool.start(std::move(work));
 #endif
+}
+
+/// Waits up to `milliseconds` for every task started with `runInPool` on `pool` to end.
+inline bool waitForPool(QThreadPool& pool, int milliseconds) {
+    const bool done = pool.waitForDone(milliseconds);
+#ifdef HB_THREAD_SANITIZER
+    { std::lock_guard seen(detail::handOffLock(&detail::anyPoolDone)); }
+#endif
+    return done;
 }
 
 } // namespace hb

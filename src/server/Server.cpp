@@ -85,7 +85,7 @@ class ServerCore {
             thread->quit();
             thread->wait();
         }
-        shared_.pool.waitForDone(5000);
+        waitForPool(shared_.pool, 5000);
     }
 
     void bindWithRetry(int attempt) {

@@ -9,6 +9,7 @@
 #include "store/Store.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
 #include <cstdint>
@@ -36,10 +37,14 @@ struct World {
         freshStore();
     }
 
-    /// A store over the same folder: lockouts end and the token is minted again.
+    /// A store from scratch: lockouts end and a token is minted again. The folder is emptied so
+    /// that the tokens of earlier pairings do not pile up across millions of inputs.
     void freshStore() {
         router.reset();
         context.reset();
+        store.reset();
+        for (const QString& name : QDir(folder.path()).entryList(QDir::Files | QDir::Hidden))
+            QFile::remove(folder.filePath(name));
         store = std::make_unique<store::Store>(
             store::Store::Options{folder.path(), QStringLiteral(HB_RESOURCES_DIR), {}});
         token = store->pair(store->pinValue()).token;

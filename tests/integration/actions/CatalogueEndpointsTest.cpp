@@ -22,8 +22,8 @@ bool isEmpty404(const RawResponse& response) {
 
 TEST(IconEndpoint, AnswersThePngOrAnEmpty404) {
     ApiHarness harness;
-    harness.fake().icons.insert(QStringLiteral("Calculator"), kPngBytes);
-    harness.fake().icons.insert(QStringLiteral("Text Editor"), kPngBytes + "2");
+    harness.fake().setIcon(QStringLiteral("Calculator"), kPngBytes);
+    harness.fake().setIcon(QStringLiteral("Text Editor"), kPngBytes + "2");
     const QString token = harness.pairToken();
 
     for (const char* target : {"/api/icon", "/api/icon?", "/api/icon?app=", "/api/icon?app=Nope",
@@ -61,7 +61,7 @@ TEST(ShortcutsEndpoint, ListsForTheMachineItselfOrATokenHolder) {
     EXPECT_EQ(refused.status, 401);
     EXPECT_EQ(refused.body, QByteArray(R"({"ok":false})"));
 
-    harness.fake().shortcuts.clear();
+    harness.fake().setShortcuts({});
     const RawResponse empty = harness.request("POST", "/api/shortcuts");
     EXPECT_EQ(empty.body, QByteArray(R"({"ok":true,"shortcuts":[]})"));
 }

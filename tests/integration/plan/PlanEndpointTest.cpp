@@ -66,16 +66,19 @@ TEST(PlanEndpoint, PlannerFailuresAnswer200WithTheirCode) {
     });
     ApiHarness::Options options;
     options.plannerBaseUrl = api.baseUrl();
-    ApiHarness harness(options);
-    const QString token = harness.pairToken();
+    // The key is set before each agent starts: changing the environment under running
+    // threads is a race of its own (reading it at every call is the planner's unit test).
     {
         ApiKey none("");
-        const RawResponse response = harness.request("POST", "/api/plan", R"({"intent":"lock"})", token);
+        ApiHarness harness(options);
+        const RawResponse response =
+            harness.request("POST", "/api/plan", R"({"intent":"lock"})", harness.pairToken());
         EXPECT_EQ(response.status, 200);
         EXPECT_EQ(response.json(), parsedObject(R"({"ok":false,"error":"no_key"})"));
     }
     ApiKey key("sk-x");
-    const RawResponse response = harness.request("POST", "/api/plan", "no body to speak of", token);
+    ApiHarness harness(options);
+    const RawResponse response = harness.request("POST", "/api/plan", "no body to speak of", harness.pairToken());
     EXPECT_EQ(response.status, 200);
     EXPECT_EQ(response.json(), parsedObject(R"({"ok":false,"error":"plan_failed"})"));
     EXPECT_EQ(api.requests().value(0).json().value(u"messages")[0][QStringLiteral("content")],

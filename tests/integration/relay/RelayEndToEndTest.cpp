@@ -88,7 +88,7 @@ TEST_F(RelayEndToEnd, PhoneAppIsServedUnderThePhonePath) {
 }
 
 TEST_F(RelayEndToEnd, IconsArriveAsTheirBytes) {
-    agent.fake().icons.insert(QStringLiteral("Calculator"), kPng);
+    agent.fake().setIcon(QStringLiteral("Calculator"), kPng);
     const auto icon = phone.request("GET", phoneUrl(QStringLiteral("/api/icon?app=Calculator")));
     EXPECT_EQ(icon.status, 200);
     EXPECT_EQ(icon.contentType, "image/png");

@@ -1,5 +1,6 @@
 #pragma once
 // The relay service on a thread of its own, a phone (a real HTTP client) and a scripted agent.
+#include "core/HandOff.h"
 #include "relay/service/RelayService.h"
 
 #include <QByteArray>
@@ -32,8 +33,7 @@ class ServiceThread {
   private:
     template <typename F> auto call(F f) {
         decltype(f()) result{};
-        QMetaObject::invokeMethod(
-            &anchor_, [&] { result = f(); }, Qt::BlockingQueuedConnection);
+        hb::callOn(&anchor_, [&] { result = f(); });
         return result;
     }
     QThread thread_;

@@ -3,6 +3,8 @@
 // of its own (so that tests may block in their own socket calls), that records every request
 // and answers each through a function of the test. Header-only so that the planner's unit
 // and integration tests share it.
+#include "core/HandOff.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QJsonArray>
@@ -46,16 +48,14 @@ class FakeMessagesApi {
         thread_.start();
         home_ = new QObject;
         home_->moveToThread(&thread_);
-        QMetaObject::invokeMethod(
-            home_, [this] { listen(); }, Qt::BlockingQueuedConnection);
+        hb::callOn(home_, [this] { listen(); });
     }
 
     ~FakeMessagesApi() {
-        QMetaObject::invokeMethod(
-            home_, [this] { delete server_; }, Qt::BlockingQueuedConnection);
-        QObject::connect(&thread_, &QThread::finished, home_, &QObject::deleteLater);
+        hb::callOn(home_, [this] { delete server_; });
         thread_.quit();
         thread_.wait();
+        delete home_; // its thread has ended
     }
 
     quint16 port() const { return port_; }

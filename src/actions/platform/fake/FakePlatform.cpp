@@ -26,6 +26,7 @@ void FakePlatform::clearCalls() {
 
 QStringList FakePlatform::listApps() {
     record(QStringLiteral("listApps"));
+    QMutexLocker lock(&mutex_);
     QStringList sorted = apps;
     std::sort(sorted.begin(), sorted.end());
     return sorted;
@@ -33,11 +34,13 @@ QStringList FakePlatform::listApps() {
 
 bool FakePlatform::launchApp(const QString& name) {
     record(QStringLiteral("launchApp:") + name);
+    QMutexLocker lock(&mutex_);
     return apps.contains(name);
 }
 
 std::optional<QByteArray> FakePlatform::iconPNG(const QString& name) {
     record(QStringLiteral("iconPNG:") + name);
+    QMutexLocker lock(&mutex_);
     if (!icons.contains(name))
         return std::nullopt;
     return icons.value(name);
@@ -50,6 +53,7 @@ bool FakePlatform::openURL(const QString& address) {
 
 QStringList FakePlatform::listShortcuts() {
     record(QStringLiteral("listShortcuts"));
+    QMutexLocker lock(&mutex_);
     return shortcuts;
 }
 
@@ -151,6 +155,16 @@ QString FakePlatform::computerName() {
 
 QString FakePlatform::hostName() {
     return host;
+}
+
+void FakePlatform::setIcon(const QString& name, const QByteArray& png) {
+    QMutexLocker lock(&mutex_);
+    icons.insert(name, png);
+}
+
+void FakePlatform::setShortcuts(const QStringList& names) {
+    QMutexLocker lock(&mutex_);
+    shortcuts = names;
 }
 
 } // namespace hb::actions

@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QMutex>
 #include <QStringList>
+#include <atomic>
 #include <optional>
 
 namespace hb::actions {
@@ -46,18 +47,24 @@ class FakePlatform final : public Applications,
     QString computerName() override;
     QString hostName() override;
 
+    /// Change answers while requests may run.
+    void setIcon(const QString& name, const QByteArray& png);
+    void setShortcuts(const QStringList& names);
+
     /// Every call so far, in order.
     QStringList calls() const;
     void clearCalls();
 
-    // What the fake answers. Guarded by the same mutex as `calls`; set them before use.
+    // What the fake answers. Guarded by the same mutex as `calls`: set them before the fake is
+    // in use, or through the setters above.
     QStringList apps{QStringLiteral("Calculator"), QStringLiteral("Files"), QStringLiteral("Text Editor")};
     QHash<QString, QByteArray> icons; ///< name -> PNG bytes
     QStringList shortcuts{QStringLiteral("Backup"), QStringLiteral("Focus")};
-    bool trusted = true;
-    bool actionsSucceed = true; ///< result of gestures, typing, media, system
-    int volume = 40;
-    bool muted = false;
+    // Scalars may also change while requests run (atomics).
+    std::atomic<bool> trusted = true;
+    std::atomic<bool> actionsSucceed = true; ///< result of gestures, typing, media, system
+    std::atomic<int> volume = 40;
+    std::atomic<bool> muted = false;
     QString lan = QStringLiteral("192.168.1.20");
     QString computer = QStringLiteral("Test Desk");
     QString host = QStringLiteral("testdesk");
