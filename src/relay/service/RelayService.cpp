@@ -145,6 +145,8 @@ void RelayService::onAgentSocket(QWebSocket* socket) {
         socket->deleteLater();
         return;
     }
+    // Ours from now on: a link still open when the service ends goes with it.
+    socket->setParent(this);
     socket->setMaxAllowedIncomingMessageSize(quint64(options_.maxMessageBytes));
     socket->setMaxAllowedIncomingFrameSize(quint64(options_.maxMessageBytes));
     Agent& agent = agents_[relayId];
