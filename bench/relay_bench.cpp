@@ -2,6 +2,7 @@
 // The agent core (real server, router, store; fake desktop) and harbly-relay each run on their own
 // threads, the agent's relay client on a third; the main thread is the phone. Prints p50/p99 and
 // the throughput sustained at several numbers of requests in flight.
+#include "BenchSupport.h"
 #include "relay/RelayClient.h"
 #include "relay/service/RelayService.h"
 #include "support/TestSupport.h"
@@ -23,40 +24,7 @@ constexpr int kRounds = 2000;
 constexpr auto kLoadSpan = std::chrono::seconds(3);
 const QString kRelayId = QStringLiteral("bench-agent");
 
-/// Runs `make` on a fresh thread with its own event loop; the object is deleted there at the end.
-template <typename T> class OnThread {
-  public:
-    template <typename F> explicit OnThread(F make) {
-        anchor_.moveToThread(&thread_);
-        thread_.start();
-        QMetaObject::invokeMethod(
-            &anchor_, [&] { object_ = make(); }, Qt::BlockingQueuedConnection);
-    }
-    ~OnThread() {
-        QMetaObject::invokeMethod(
-            &anchor_, [this] { delete object_; }, Qt::BlockingQueuedConnection);
-        thread_.quit();
-        thread_.wait();
-    }
-    template <typename F> auto call(F f) {
-        decltype(f(*object_)) result{};
-        QMetaObject::invokeMethod(
-            &anchor_, [&] { result = f(*object_); }, Qt::BlockingQueuedConnection);
-        return result;
-    }
-
-  private:
-    QThread thread_;
-    QObject anchor_;
-    T* object_ = nullptr;
-};
-
-double percentile(std::vector<double> values, double p) {
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    return values[std::min(values.size() - 1, size_t(p * double(values.size())))];
-}
+using hb::bench::percentile;
 
 std::vector<double> timeCalls(quint16 port, const QByteArray& target, const QByteArray& token, int rounds,
                               int* failures) {
@@ -109,25 +77,9 @@ int main(int argc, char** argv) {
     hb::test::ApiHarness agent;
     const QByteArray token = agent.pairToken().toUtf8();
 
-    OnThread<hb::relay::service::RelayService> relay([] {
-        hb::relay::service::ServiceOptions options;
-        options.port = 0;
-        auto* service = new hb::relay::service::RelayService(options);
-        service->start();
-        return service;
-    });
-    const quint16 relayPort = relay.call([](auto& s) { return s.port(); });
-    const QString base = QStringLiteral("ws://127.0.0.1:") + QString::number(relayPort);
     const quint16 agentPort = agent.port();
-    OnThread<hb::relay::RelayClient> client([&] {
-        auto* c = new hb::relay::RelayClient(kRelayId, base, [agentPort] { return agentPort; });
-        c->setEnabled(true);
-        return c;
-    });
-    QElapsedTimer wait;
-    wait.start();
-    while (!relay.call([](auto& s) { return s.hasAgent(kRelayId); }) && wait.elapsed() < 5000)
-        QThread::msleep(10);
+    hb::bench::RelayLink link(kRelayId, agentPort);
+    const quint16 relayPort = link.port();
 
     const QByteArray direct = "/api/config";
     const QByteArray relayed = "/phone/" + kRelayId.toUtf8() + direct;

@@ -8,7 +8,8 @@ namespace hb::test {
 
 ApiHarness::ApiHarness() : ApiHarness(Options{}) {}
 
-ApiHarness::ApiHarness(Options options) : platform_(fake_.platform()) {
+ApiHarness::ApiHarness(Options options)
+    : platform_(options.platform ? *options.platform : fake_.platform()) {
     store_ = std::make_unique<store::Store>(
         store::Store::Options{supportDir_.path(), options.resourceDir, options.now});
 

@@ -25,6 +25,8 @@ class ApiHarness {
         std::function<QDateTime()> now;
         /// Called before the server starts, to adjust hooks (relay switch, open-admin, ...).
         std::function<void(api::Context&)> customize;
+        /// The desktop the endpoints drive (a benchmark's real one); the recording fake when null.
+        const actions::Platform* platform = nullptr;
     };
 
     ApiHarness();

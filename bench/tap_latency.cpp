@@ -1,0 +1,73 @@
+// Tap to action: a token-gated gesture request, from its first byte to the answer, against the
+// real server, router and store driving the real desktop actions (XTest on the private test
+// desktop), directly and through harbly-relay. The gesture endpoint answers only after the key
+// events were posted and the X server has processed them (XSync), so each figure bounds the
+// time from the first byte to the key events. Run it inside the private test desktop only:
+//   tests/desktop.sh build/bench/tap_latency
+#include "BenchSupport.h"
+#include "actions/platform/linux/LinuxPlatform.h"
+#include "support/TestSupport.h"
+#include "support/api/ApiHarness.h"
+
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QTemporaryDir>
+#include <cstdio>
+
+namespace {
+
+constexpr int kWarmup = 50;
+constexpr int kRounds = 1000;
+const QString kRelayId = QStringLiteral("tap-bench");
+
+std::vector<double> taps(quint16 port, const QByteArray& prefix, const QByteArray& token, int rounds,
+                         int* failures) {
+    std::vector<double> millis;
+    millis.reserve(size_t(rounds));
+    for (int i = 0; i < rounds; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        const auto response = hb::test::httpRequest(port, "POST", prefix + "/api/gesture",
+                                                    R"({"value":"minimize"})", {{"x-hb-token", token}});
+        millis.push_back(double(timer.nsecsElapsed()) / 1e6);
+        if (response.status != 200 || !response.body.contains("\"ok\":true"))
+            ++*failures;
+    }
+    return millis;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // The application's own X connection keeps Xvfb from resetting between gestures.
+    QGuiApplication app(argc, argv);
+    // Key chords go to whatever has the focus: never press them on someone's real desktop.
+    if (qEnvironmentVariableIsEmpty("HB_TEST_DESKTOP")) {
+        std::fprintf(stderr, "run inside tests/desktop.sh\n");
+        return 2;
+    }
+    QTemporaryDir support;
+    hb::actions::LinuxPlatform desktop(support.path());
+    hb::test::ApiHarness::Options options;
+    options.platform = &desktop.platform();
+    hb::test::ApiHarness agent(options);
+    const QByteArray token = agent.pairToken().toUtf8();
+    hb::bench::RelayLink relay(kRelayId, agent.port());
+    const QByteArray viaRelay = "/phone/" + kRelayId.toUtf8();
+
+    int failures = 0;
+    taps(agent.port(), {}, token, kWarmup, &failures);
+    taps(relay.port(), viaRelay, token, kWarmup, &failures);
+    const auto direct = taps(agent.port(), {}, token, kRounds, &failures);
+    const auto relayed = taps(relay.port(), viaRelay, token, kRounds, &failures);
+
+    std::printf("POST /api/gesture {\"value\":\"minimize\"} with a token, %d sequential taps each, new "
+                "connection per tap\n",
+                kRounds);
+    std::printf("%-22s %10s %10s %10s\n", "path", "p50 (ms)", "p99 (ms)", "max (ms)");
+    for (const auto& [name, times] : {std::pair{"direct", &direct}, std::pair{"through harbly-relay", &relayed}})
+        std::printf("%-22s %10.3f %10.3f %10.3f\n", name, hb::bench::percentile(*times, 0.5),
+                    hb::bench::percentile(*times, 0.99), hb::bench::percentile(*times, 1.0));
+    std::printf("failed taps: %d\n", failures);
+    return failures ? 1 : 0;
+}
