@@ -65,7 +65,8 @@ int main(int argc, char** argv) {
                 "connection per tap\n",
                 kRounds);
     std::printf("%-22s %10s %10s %10s\n", "path", "p50 (ms)", "p99 (ms)", "max (ms)");
-    for (const auto& [name, times] : {std::pair{"direct", &direct}, std::pair{"through harbly-relay", &relayed}})
+    for (const auto& [name, times] :
+         {std::pair{"direct", &direct}, std::pair{"through harbly-relay", &relayed}})
         std::printf("%-22s %10.3f %10.3f %10.3f\n", name, hb::bench::percentile(*times, 0.5),
                     hb::bench::percentile(*times, 0.99), hb::bench::percentile(*times, 1.0));
     std::printf("failed taps: %d\n", failures);

@@ -4,6 +4,7 @@
 #include "actions/platform/linux/Applications.h"
 #include "actions/platform/linux/IconRenderer.h"
 
+#include <QDir>
 #include <QFile>
 #include <QIcon>
 #include <gtest/gtest.h>
@@ -50,6 +51,25 @@ TEST(LinuxApplications, EveryListedNameResolves) {
                                 name == QStringLiteral("Zeta");
         EXPECT_EQ(hasIcon, expectIcon) << name.toStdString();
     }
+}
+
+TEST(LinuxApplications, InstalledAndRemovedEntriesShowAtOnce) {
+    // The catalogue is kept between calls; an entry added or removed must still show at once.
+    const QString late = environment().root + QStringLiteral("/data-home/applications/hb-late.desktop");
+    const QString name = QStringLiteral("Late Arrival");
+    ASSERT_FALSE(applications().listApps().contains(name));
+    QDir().mkpath(late.section(u'/', 0, -2));
+    {
+        QFile file(late);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("[Desktop Entry]\nType=Application\nName=Late Arrival\nExec=/bin/true\nIcon=" +
+                   environment().svgIcon.toUtf8() + "\n");
+    }
+    EXPECT_TRUE(applications().listApps().contains(name));
+    EXPECT_TRUE(applications().iconPNG(name).has_value());
+    ASSERT_TRUE(QFile::remove(late));
+    EXPECT_FALSE(applications().listApps().contains(name));
+    EXPECT_FALSE(applications().iconPNG(name).has_value());
 }
 
 TEST(LinuxApplications, LaunchRunsTheEntry) {

@@ -11,8 +11,8 @@
 #include <QThread>
 #include <algorithm>
 #include <arpa/inet.h>
-#include <cstdio>
 #include <atomic>
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>

@@ -1,8 +1,12 @@
 #include "actions/platform/linux/AppCatalog.h"
 
+#include <QDateTime>
 #include <QDir>
-#include <QSet>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QHash>
 #include <algorithm>
+#include <chrono>
 #include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
 #include <vector>
@@ -116,19 +120,70 @@ std::mutex& gioMutex() {
     return mutex;
 }
 
-QStringList catalogueNames() {
-    const std::lock_guard lock(gioMutex());
-    const ShownEntries shown;
-    QSet<QString> seen;
-    QStringList names;
-    for (const Entry& entry : shown.entries()) {
-        if (!entry.name.isEmpty() && !seen.contains(entry.name)) {
-            seen.insert(entry.name);
-            names.append(entry.name);
+namespace {
+
+/// What the shown entries say about names and icons. Kept while the application folders stay
+/// as they were (adding, removing or replacing an entry changes its folder's modification time)
+/// and for a few seconds at most (an entry edited in place changes no folder). Guarded by
+/// gioMutex().
+struct Snapshot {
+    QStringList names;                               ///< sorted by code point
+    QHash<QString, std::optional<IconSource>> icons; ///< the owning entry's icon, by name
+    QStringList stamps;
+    std::chrono::steady_clock::time_point takenAt;
+};
+
+constexpr auto kSnapshotLifetime = std::chrono::seconds(5);
+
+/// The application folders with their modification times, subfolders included.
+QStringList folderStamps() {
+    QStringList stamps;
+    for (const QString& dataDir : xdgDataDirs()) {
+        const QString folder = dataDir + QStringLiteral("/applications");
+        const QFileInfo info(folder);
+        stamps.append(folder + u' ' +
+                      QString::number(info.exists() ? info.lastModified().toMSecsSinceEpoch() : -1));
+        if (!info.isDir())
+            continue;
+        QDirIterator subfolders(folder, QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+        while (subfolders.hasNext()) {
+            subfolders.next();
+            stamps.append(subfolders.filePath() + u' ' +
+                          QString::number(subfolders.fileInfo().lastModified().toMSecsSinceEpoch()));
         }
     }
-    std::sort(names.begin(), names.end(), codePointLess);
-    return names;
+    return stamps;
+}
+
+const Snapshot& currentSnapshot() {
+    static Snapshot snapshot;
+    static bool taken = false;
+    const auto now = std::chrono::steady_clock::now();
+    QStringList stamps = folderStamps();
+    if (taken && now - snapshot.takenAt < kSnapshotLifetime && stamps == snapshot.stamps)
+        return snapshot;
+    const ShownEntries shown;
+    Snapshot fresh;
+    for (const Entry& entry : shown.entries()) {
+        if (entry.name.isEmpty() || fresh.icons.contains(entry.name))
+            continue;
+        fresh.names.append(entry.name);
+        GIcon* icon = g_app_info_get_icon(entry.info);
+        fresh.icons.insert(entry.name, icon != nullptr ? describeIcon(icon) : std::nullopt);
+    }
+    std::sort(fresh.names.begin(), fresh.names.end(), codePointLess);
+    fresh.stamps = std::move(stamps);
+    fresh.takenAt = now;
+    snapshot = std::move(fresh);
+    taken = true;
+    return snapshot;
+}
+
+} // namespace
+
+QStringList catalogueNames() {
+    const std::lock_guard lock(gioMutex());
+    return currentSnapshot().names;
 }
 
 bool launchByName(const QString& name) {
@@ -145,12 +200,7 @@ bool launchByName(const QString& name) {
 
 std::optional<IconSource> iconSourceFor(const QString& name) {
     const std::lock_guard lock(gioMutex());
-    const ShownEntries shown;
-    GAppInfo* info = shown.find(name);
-    GIcon* icon = info != nullptr ? g_app_info_get_icon(info) : nullptr;
-    if (icon == nullptr)
-        return std::nullopt;
-    return describeIcon(icon);
+    return currentSnapshot().icons.value(name, std::nullopt);
 }
 
 } // namespace hb::actions::apps

@@ -20,7 +20,8 @@ struct IconSource {
 /// BMP before U+E000..U+FFFF).
 bool codePointLess(const QString& a, const QString& b);
 
-/// Distinct names of the entries that should be shown, sorted by code point.
+/// Distinct names of the entries that should be shown, sorted by code point. Names and icons
+/// are kept between calls while the application folders are unchanged, for 5 s at most.
 QStringList catalogueNames();
 
 /// Launches the entry that owns `name`; false when no entry does or the launch fails.
