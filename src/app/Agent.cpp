@@ -2,9 +2,9 @@
 
 #include "actions/platform/linux/LinuxPlatform.h"
 #include "api/Endpoints.h"
-#include "core/HandOff.h"
 #include "api/Router.h"
 #include "core/Env.h"
+#include "core/HandOff.h"
 #include "core/Paths.h"
 #include "relay/RelayClient.h"
 #include "relay/RelayUrls.h"
@@ -30,7 +30,9 @@ Agent::Agent(QObject* parent)
     options.handler = [this](const server::Request& request, server::Responder responder) {
         router_->route(request, responder);
     };
-    options.answersAtOnce = [this](const server::Request& request) { return router_->answersAtOnce(request); };
+    options.answersAtOnce = [this](const server::Request& request) {
+        return router_->answersAtOnce(request);
+    };
     server_ = std::make_unique<server::Server>(options);
 
     context_->broadcastReload = [this] { server_->broadcastReload(); };

@@ -16,7 +16,6 @@ class QTimer;
 
 namespace hb::app {
 
-
 /// What the desktop shell needs from the rest of the agent.
 struct ShellDeps {
     std::function<quint16()> port;     ///< the port the server listens on

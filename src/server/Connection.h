@@ -15,11 +15,10 @@ namespace hb::server {
 class IoWorker;
 class Connection;
 
+struct Liveness;
 
 /// Lets other threads post work to the I/O thread of a connection for as long as the
 /// server runs. `connection` is read and written only on that I/O thread.
-struct Liveness;
-
 struct ConnectionHandle : std::enable_shared_from_this<ConnectionHandle> {
     std::shared_ptr<Liveness> liveness;
     IoWorker* worker = nullptr;

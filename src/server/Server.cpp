@@ -151,7 +151,7 @@ class ServerCore {
     std::vector<std::unique_ptr<QThread>> threads_;
     std::vector<IoWorker*> workers_;
     std::vector<Listener*> listeners_; ///< one per I/O thread, living on it
-    Listener* listener_ = nullptr;      ///< the first, which binds
+    Listener* listener_ = nullptr;     ///< the first, which binds
     bool stopped_ = false;
     std::mutex listenMutex_;
     std::condition_variable listenCv_;

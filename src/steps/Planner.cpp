@@ -1,10 +1,10 @@
 #include "steps/Planner.h"
 
 #include "BuildConfig.h"
-#include "core/HandOff.h"
 #include "actions/Actions.h"
 #include "actions/Gestures.h"
 #include "core/Env.h"
+#include "core/HandOff.h"
 #include "core/Json.h"
 
 #include <QJsonArray>

@@ -78,7 +78,8 @@ TEST(PlanEndpoint, PlannerFailuresAnswer200WithTheirCode) {
     }
     ApiKey key("sk-x");
     ApiHarness harness(options);
-    const RawResponse response = harness.request("POST", "/api/plan", "no body to speak of", harness.pairToken());
+    const RawResponse response =
+        harness.request("POST", "/api/plan", "no body to speak of", harness.pairToken());
     EXPECT_EQ(response.status, 200);
     EXPECT_EQ(response.json(), parsedObject(R"({"ok":false,"error":"plan_failed"})"));
     EXPECT_EQ(api.requests().value(0).json().value(u"messages")[0][QStringLiteral("content")],

@@ -5,10 +5,10 @@
 #include <QJsonObject>
 #include <QThread>
 #include <arpa/inet.h>
+#include <future>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <future>
 #include <thread>
 #include <unistd.h>
 

@@ -8,8 +8,7 @@ namespace hb::test {
 
 ApiHarness::ApiHarness() : ApiHarness(Options{}) {}
 
-ApiHarness::ApiHarness(Options options)
-    : platform_(options.platform ? *options.platform : fake_.platform()) {
+ApiHarness::ApiHarness(Options options) : platform_(options.platform ? *options.platform : fake_.platform()) {
     store_ = std::make_unique<store::Store>(
         store::Store::Options{supportDir_.path(), options.resourceDir, options.now});
 
@@ -30,7 +29,9 @@ ApiHarness::ApiHarness(Options options)
     serverOptions.handler = [this](const server::Request& request, server::Responder responder) {
         router_->route(request, responder);
     };
-    serverOptions.answersAtOnce = [this](const server::Request& request) { return router_->answersAtOnce(request); };
+    serverOptions.answersAtOnce = [this](const server::Request& request) {
+        return router_->answersAtOnce(request);
+    };
     server_ = std::make_unique<server::Server>(serverOptions);
     context_->broadcastReload = [this] {
         reloads_.fetch_add(1);

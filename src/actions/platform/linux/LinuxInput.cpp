@@ -1,12 +1,12 @@
 #include "LinuxInput.h"
 
 #include "GestureMap.h"
-#include "core/HandOff.h"
 #include "InputUinput.h"
 #include "Logind.h"
 #include "Notification.h"
 #include "XTestInjector.h"
 #include "actions/Gestures.h"
+#include "core/HandOff.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -63,9 +63,9 @@ bool writeClipboardOnGuiThread(QCoreApplication* app, const QString& text) {
         outcome->changed.notify_one();
     });
     std::unique_lock lock(outcome->mutex);
-    return outcome->changed.wait_for(lock, std::chrono::milliseconds(kClipboardWaitMs),
-                                     [&] { return outcome->ok.has_value(); }) &&
-           *outcome->ok;
+    return outcome->changed.wait_for(lock, std::chrono::milliseconds(kClipboardWaitMs), [&] {
+        return outcome->ok.has_value();
+    }) && *outcome->ok;
 }
 
 bool hasWindowingClipboard() {
