@@ -5,9 +5,10 @@
 // Qt orders these with locks of its own (the receiving thread's event queue, the pool's
 // queue). When Qt is not built with ThreadSanitizer those locks are invisible to it and each
 // hand-off reads as a race between the sender building the work and the receiver running it.
-// Under ThreadSanitizer the helpers also take a lock it can see, one per receiving thread or
-// pool as in Qt, so that it learns the same ordering and nothing more. Elsewhere they are the
-// plain Qt calls.
+// Under ThreadSanitizer the helpers also take a lock it can see, per receiving thread as in Qt
+// (hashed into 61 locks) and one for all pools, so that it learns that ordering; the sharing
+// can only add a little ordering that Qt does not give, never remove any. Elsewhere they are
+// the plain Qt calls.
 #include <QMetaObject>
 #include <QObject>
 #include <QThread>
