@@ -1,13 +1,11 @@
 #pragma once
 // Small pieces shared by the benchmarks.
 #include "core/HandOff.h"
-#include "relay/RelayClient.h"
-#include "relay/service/RelayService.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QThread>
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 namespace hb::bench {
@@ -45,37 +43,13 @@ inline double percentile(std::vector<double> values, double p) {
     return values[std::min(values.size() - 1, size_t(p * double(values.size())))];
 }
 
-/// harbly-relay's service on a thread of its own and an agent's relay client on another,
-/// linked for the agent listening on `agentPort`. Phones reach it at /phone/<relayId>/...
-class RelayLink {
-  public:
-    RelayLink(const QString& relayId, quint16 agentPort)
-        : service_([] {
-              relay::service::ServiceOptions options;
-              options.port = 0;
-              auto* service = new relay::service::RelayService(options);
-              service->start();
-              return service;
-          }),
-          port_(service_.call([](auto& s) { return s.port(); })), client_([&] {
-              const QString base = QStringLiteral("ws://127.0.0.1:") + QString::number(port_);
-              auto* client = new relay::RelayClient(relayId, base, [agentPort] { return agentPort; });
-              client->setEnabled(true);
-              return client;
-          }) {
-        QElapsedTimer wait;
-        wait.start();
-        while (!service_.call([&](auto& s) { return s.hasAgent(relayId); }) && wait.elapsed() < 5000)
-            QThread::msleep(10);
-    }
-
-    quint16 port() const { return port_; }
-    OnThread<relay::service::RelayService>& service() { return service_; }
-
-  private:
-    OnThread<relay::service::RelayService> service_;
-    quint16 port_;
-    OnThread<relay::RelayClient> client_;
-};
+/// Key chords go to whatever has the focus: true only inside the private test desktop
+/// (tests/desktop.sh); elsewhere says so on stderr.
+inline bool onTestDesktop() {
+    if (!qEnvironmentVariableIsEmpty("HB_TEST_DESKTOP"))
+        return true;
+    std::fprintf(stderr, "run inside tests/desktop.sh\n");
+    return false;
+}
 
 } // namespace hb::bench

@@ -1,6 +1,7 @@
 // Time from a runGesture call until its key events have been processed by the X server
 // (XSync returned), over many gestures. Run it inside the private test desktop only:
 //   tests/desktop.sh build/bench/gesture_latency
+#include "BenchSupport.h"
 #include "actions/platform/linux/LinuxInput.h"
 
 #include <QGuiApplication>
@@ -14,22 +15,14 @@ namespace {
 constexpr int kRounds = 1000;
 constexpr const char* kGestures[] = {"minimize", "mission_control", "launchpad"};
 
-double percentile(std::vector<double> sorted, double p) {
-    const auto index = static_cast<std::size_t>(p * static_cast<double>(sorted.size() - 1));
-    return sorted[index];
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
     // The application's own X connection keeps the server from resetting when each gesture's
     // connection closes (Xvfb resets whenever its last client leaves).
     QGuiApplication app(argc, argv);
-    // Key chords go to whatever has the focus: never press them on someone's real desktop.
-    if (qEnvironmentVariableIsEmpty("HB_TEST_DESKTOP")) {
-        std::fprintf(stderr, "run inside tests/desktop.sh\n");
+    if (!hb::bench::onTestDesktop())
         return 2;
-    }
     hb::actions::LinuxInput input;
     std::printf("%-16s %6s %10s %10s %10s\n", "gesture", "n", "p50 (ms)", "p99 (ms)", "max (ms)");
     for (const char* name : kGestures) {
@@ -44,8 +37,8 @@ int main(int argc, char** argv) {
                 std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
         }
         std::sort(times.begin(), times.end());
-        std::printf("%-16s %6d %10.3f %10.3f %10.3f%s\n", name, kRounds, percentile(times, 0.50),
-                    percentile(times, 0.99), times.back(), failures ? "  (failures!)" : "");
+        std::printf("%-16s %6d %10.3f %10.3f %10.3f%s\n", name, kRounds, hb::bench::percentile(times, 0.50),
+                    hb::bench::percentile(times, 0.99), times.back(), failures ? "  (failures!)" : "");
     }
     return 0;
 }

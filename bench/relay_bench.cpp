@@ -2,7 +2,7 @@
 // The agent core (real server, router, store; fake desktop) and harbly-relay each run on their own
 // threads, the agent's relay client on a third; the main thread is the phone. Prints p50/p99 and
 // the throughput sustained at several numbers of requests in flight.
-#include "BenchSupport.h"
+#include "RelayLink.h"
 #include "relay/RelayClient.h"
 #include "relay/service/RelayService.h"
 #include "support/TestSupport.h"

@@ -4,7 +4,7 @@
 // events were posted and the X server has processed them (XSync), so each figure bounds the
 // time from the first byte to the key events. Run it inside the private test desktop only:
 //   tests/desktop.sh build/bench/tap_latency
-#include "BenchSupport.h"
+#include "RelayLink.h"
 #include "actions/platform/linux/LinuxPlatform.h"
 #include "support/TestSupport.h"
 #include "support/api/ApiHarness.h"
@@ -41,11 +41,8 @@ std::vector<double> taps(quint16 port, const QByteArray& prefix, const QByteArra
 int main(int argc, char** argv) {
     // The application's own X connection keeps Xvfb from resetting between gestures.
     QGuiApplication app(argc, argv);
-    // Key chords go to whatever has the focus: never press them on someone's real desktop.
-    if (qEnvironmentVariableIsEmpty("HB_TEST_DESKTOP")) {
-        std::fprintf(stderr, "run inside tests/desktop.sh\n");
+    if (!hb::bench::onTestDesktop())
         return 2;
-    }
     QTemporaryDir support;
     hb::actions::LinuxPlatform desktop(support.path());
     hb::test::ApiHarness::Options options;
