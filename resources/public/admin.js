@@ -2,6 +2,7 @@
 // the page and tile editor, and flows. Everything is saved with "POST api/config".
 import { get, post } from './api.js';
 import { $, confirmDialog, h, str, toast } from './dom.js';
+import { createDevices } from './devices.js';
 import { createEditor } from './editor.js';
 import { watchEvents } from './events.js';
 import { createFlows } from './flows.js';
@@ -34,6 +35,7 @@ function changed() {
 
 const editor = createEditor({ work, catalogue, changed, confirm: confirmDialog });
 const flows = createFlows({ work, catalogue, dirty, notify });
+const devices = createDevices({ notify, confirm: confirmDialog });
 
 async function load() {
   const answer = await get('admin', { auth: false });
@@ -51,6 +53,7 @@ async function load() {
   renderSettings();
   editor.render();
   changed();
+  devices.refresh();
 }
 
 async function newLink() {

@@ -19,7 +19,7 @@ QJsonObject failure(const QString& message) {
 
 void pair(Context& context, const server::Request& request, const server::Responder& responder) {
     const store::PairResult result =
-        context.store.pair(json::textField(bodyJSON(request), QStringLiteral("pin")));
+        context.store.pair(json::textField(bodyJSON(request), QStringLiteral("pin")), newDevice(request));
     switch (result.outcome) {
     case store::PairOutcome::Ok:
         responder.json(withToken(result.token));
@@ -37,8 +37,8 @@ void pair(Context& context, const server::Request& request, const server::Respon
 }
 
 void pairCode(Context& context, const server::Request& request, const server::Responder& responder) {
-    const std::optional<QString> token =
-        context.store.consumeCode(json::textField(bodyJSON(request), QStringLiteral("code")));
+    const std::optional<QString> token = context.store.consumeCode(
+        json::textField(bodyJSON(request), QStringLiteral("code")), newDevice(request));
     if (token)
         responder.json(withToken(*token));
     else

@@ -42,6 +42,7 @@ const QList<TableRow>& routingTable() {
         {QStringLiteral("/api/plan"), Gate::Token, {}, 401},
         {QStringLiteral("/api/flows"), Gate::LocalOrToken, {}, 401},
         {QStringLiteral("/api/open-admin"), Gate::LocalOrToken, {}, 401},
+        {QStringLiteral("/api/devices"), Gate::LocalOrToken, {}, 401},
     };
     return table;
 }
@@ -89,11 +90,16 @@ void Router::handle(const QString& path, Endpoint endpoint) {
 
 bool Router::tokenAuth(const server::Request& request) const {
     const auto token = request.headers.constFind(QStringLiteral("x-hb-token"));
-    return token != request.headers.cend() && context_.store.tokenValid(*token);
+    return token != request.headers.cend() &&
+           context_.store.useToken(*token, isRelayed(request) ? store::Via::Relay : store::Via::Lan);
+}
+
+bool isRelayed(const server::Request& request) {
+    return request.hasHeader(QStringLiteral("x-hb-relay"));
 }
 
 bool Router::isTrustedLocal(const server::Request& request) const {
-    if (!request.isLocal || request.hasHeader(QStringLiteral("x-hb-relay")))
+    if (!request.isLocal || isRelayed(request))
         return false;
     // A page on another site (or another port of this machine) must not borrow local trust.
     if (request.hasHeader(QStringLiteral("origin")) &&

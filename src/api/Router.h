@@ -71,6 +71,9 @@ class Router {
 /// Reads the body as a JSON object; the empty object when it is not one.
 QJsonObject bodyJSON(const server::Request& request);
 
+/// Replayed by the relay client, which marks every request it replays.
+bool isRelayed(const server::Request& request);
+
 /// {"ok": false}
 QJsonObject notOk();
 
