@@ -1,5 +1,5 @@
-// "/api/admin", "/api/config" and "/api/open-admin": the agent's configuration and identity
-// for the web apps, and replacing the configuration.
+// The agent's configuration and identity for the web apps, replacing the configuration, and
+// opening the Control Panel.
 #include "actions/Actions.h"
 #include "actions/Gestures.h"
 #include "api/Endpoints.h"
@@ -76,16 +76,11 @@ void openAdmin(Context& context, const server::Request&, const server::Responder
 } // namespace
 
 void registerAdminEndpoints(Router& router) {
-    Context& context = router.context();
-    const auto bind = [&router, &context](const QString& path, auto endpoint) {
-        router.handle(
-            path, [&context, endpoint](const server::Request& request, const server::Responder& responder) {
-                endpoint(context, request, responder);
-            });
-    };
-    bind(QStringLiteral("/api/admin"), admin);
-    bind(QStringLiteral("/api/config"), config);
-    bind(QStringLiteral("/api/open-admin"), openAdmin);
+    // A refused summary answers 200 {"ok": false}: the pages read it as "not this computer".
+    router.add({QStringLiteral("/api/admin"), Gate::LocalOrToken, admin, 200});
+    // Reading the configuration needs a token; saving it is the Control Panel's, so local.
+    router.add({QStringLiteral("/api/config"), Gate::Token, config, 401, Gate::LocalOrToken});
+    router.add({QStringLiteral("/api/open-admin"), Gate::LocalOrToken, openAdmin});
 }
 
 } // namespace hb::api

@@ -1,5 +1,5 @@
-// "/api/devices": the paired phones, listed, renamed and revoked; and the name a pairing
-// request gives its phone.
+// The paired phones, listed, renamed and revoked; and the name a pairing request gives its
+// phone.
 #include "api/Endpoints.h"
 #include "api/Router.h"
 #include "core/Json.h"
@@ -116,11 +116,7 @@ store::NewDevice newDevice(const server::Request& request) {
 }
 
 void registerDevicesEndpoints(Router& router) {
-    Context& context = router.context();
-    router.handle(QStringLiteral("/api/devices"),
-                  [&context](const server::Request& request, const server::Responder& responder) {
-                      devices(context, request, responder);
-                  });
+    router.add({QStringLiteral("/api/devices"), Gate::LocalOrToken, devices});
 }
 
 } // namespace hb::api
