@@ -6,7 +6,6 @@ import { createDevices } from './devices.js';
 import { createEditor } from './editor.js';
 import { watchEvents } from './events.js';
 import { createFlows } from './flows.js';
-import { drawQR } from './qr.js';
 import { SETTING_LIMITS, displaySettings } from './tiles.js';
 
 const state = { admin: null, saved: '', work: null };
@@ -61,12 +60,15 @@ async function newLink() {
   const qr = $('#qr');
   if (!answer.ok) { $('#link').textContent = 'Couldn’t make a pairing link.'; return; }
   $('#link').textContent = str(answer.url);
-  // The agent's own image when it made one, else drawn here.
-  const image = str(answer.qr).startsWith('data:image/') ? answer.qr : '';
-  qr.hidden = !image;
-  $('#qr-drawn').hidden = !!image;
-  if (image) qr.src = image;
-  else drawQR($('#qr-drawn'), str(answer.url));
+  showQR(qr, answer.qr);
+}
+
+/** Shows the agent's QR image; without one the address beside it is still there to type. */
+function showQR(img, image) {
+  const ok = str(image).startsWith('data:image/png');
+  img.hidden = !ok;
+  if (ok) img.src = image;
+  img.closest('.qr-box').hidden = !ok;
 }
 
 // Settings live in the configuration document and are saved with it.
@@ -94,7 +96,7 @@ function renderRelay() {
   $('#relay-info').hidden = !on || !url;
   if (on && url) {
     $('#relay-url').textContent = url;
-    drawQR($('#relay-qr'), url);
+    showQR($('#relay-qr'), state.admin.relayQr);
   }
 }
 

@@ -29,7 +29,9 @@ QString relayPhoneUrl(Context& context) {
 
 void admin(Context& context, const server::Request&, const server::Responder& responder) {
     actions::Platform& platform = context.platform;
-    // Beside the summary, the relay phone address, so the Control Panel can show its QR code.
+    // Beside the summary, the relay phone address and its QR code for the Control Panel; the
+    // code carries the trailing slash the phone app's relative addresses need.
+    const QString relayUrl = relayPhoneUrl(context);
     responder.json(QJsonObject{
         {QStringLiteral("ok"), true},
         {QStringLiteral("host"), platform.host.hostName()},
@@ -39,7 +41,8 @@ void admin(Context& context, const server::Request&, const server::Responder& re
         {QStringLiteral("apps"), QJsonArray::fromStringList(platform.apps.listApps())},
         {QStringLiteral("gestures"), gestureCatalogue()},
         {QStringLiteral("shortcuts"), QJsonArray::fromStringList(platform.shortcuts.listShortcuts())},
-        {QStringLiteral("relayUrl"), relayPhoneUrl(context)}});
+        {QStringLiteral("relayUrl"), relayUrl},
+        {QStringLiteral("relayQr"), actions::qrDataURL(relayUrl + u'/').value_or(QString())}});
 }
 
 void saveConfig(Context& context, const server::Request& request, const server::Responder& responder) {
