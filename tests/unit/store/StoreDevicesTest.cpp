@@ -102,24 +102,6 @@ TEST_F(StoreDevices, LastSeenIsSavedAtMostOnceAMinute) {
     EXPECT_FALSE(store->useToken(QString(48, u'b'), Via::Lan));
 }
 
-// Fault: revoking or renaming the wrong phone, or an unknown id reported as done.
-TEST_F(StoreDevices, RevokeAndRenameByIdOnly) {
-    Store& s = restart();
-    const QString kept = s.pair(s.pinValue(), {QStringLiteral("Kept")}).token;
-    const QString gone = s.pair(s.pinValue(), {QStringLiteral("Gone")}).token;
-    EXPECT_FALSE(s.revokeDevice(gone));
-    EXPECT_FALSE(s.renameDevice(QStringLiteral("000000000000"), QStringLiteral("x")));
-    EXPECT_TRUE(s.revokeDevice(Store::deviceId(gone)));
-    EXPECT_TRUE(s.renameDevice(Store::deviceId(kept), QStringLiteral("Renamed")));
-    EXPECT_FALSE(s.tokenValid(gone));
-    const QList<Device> devices = restart().devices({});
-    ASSERT_EQ(devices.size(), 1);
-    EXPECT_EQ(devices[0].name, QStringLiteral("Renamed"));
-    store->revokeAllDevices();
-    EXPECT_FALSE(store->tokenValid(kept));
-    EXPECT_TRUE(restart().devices({}).isEmpty());
-}
-
 TEST(StoreDeviceName, IsTrimmedAndCapped) {
     const QString emoji = QStringLiteral("\U0001F4F1");
     const struct {
