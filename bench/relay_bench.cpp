@@ -4,7 +4,7 @@
 // the throughput sustained at several numbers of requests in flight.
 #include "RelayLink.h"
 #include "relay/RelayClient.h"
-#include "relay/service/RelayService.h"
+#include "relay-service/RelayService.h"
 #include "support/TestSupport.h"
 #include "support/api/ApiHarness.h"
 

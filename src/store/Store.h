@@ -58,6 +58,8 @@ class Store {
     QString mintCode();
     std::optional<QString> consumeCode(const QString& code);
     QString relayId();
+    /// The secret that proves to the relay that this agent owns its identifier.
+    QString relayKey();
 
     // Configuration document
     QJsonObject snapshotConfig();
@@ -89,6 +91,7 @@ class Store {
     QHash<QString, QDateTime> codes_;
     QJsonObject config_;
     QString storedRelayId_;
+    QString relayKey_;
     bool isFirstRun_ = false;
 };
 

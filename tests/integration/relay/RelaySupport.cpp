@@ -69,16 +69,23 @@ PhoneResponse Phone::wait(QNetworkReply* reply, std::chrono::milliseconds timeou
 }
 
 PhoneResponse Phone::request(const QByteArray& method, const QString& url, const QByteArray& body,
-                             const QHash<QByteArray, QByteArray>& headers) {
-    return wait(start(method, url, body, headers));
+                             const QHash<QByteArray, QByteArray>& headers,
+                             std::chrono::milliseconds timeout) {
+    return wait(start(method, url, body, headers), timeout);
 }
 
-TestAgent::TestAgent(const QString& wsBase, const QString& relayId) {
+TestAgent::TestAgent(const QString& wsBase, const QString& relayId, const QByteArray& key) {
     connect(&socket, &QWebSocket::textMessageReceived, this, [this](const QString& text) {
         requests.append(QJsonDocument::fromJson(text.toUtf8()).object());
     });
-    connect(&socket, &QWebSocket::disconnected, this, [this] { closed = true; });
-    socket.open(QUrl(wsBase + QStringLiteral("/mac/ws?id=") + relayId));
+    connect(&socket, &QWebSocket::disconnected, this, [this] {
+        closed = true;
+        closeCode = socket.closeCode();
+    });
+    QNetworkRequest request(QUrl(wsBase + QStringLiteral("/mac/ws?id=") + relayId));
+    if (!key.isEmpty())
+        request.setRawHeader("x-hb-relay-key", key);
+    socket.open(request);
 }
 
 bool TestAgent::waitOpen() {

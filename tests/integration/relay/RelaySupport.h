@@ -1,7 +1,7 @@
 #pragma once
 // The relay service on a thread of its own, a phone (a real HTTP client) and a scripted agent.
 #include "core/HandOff.h"
-#include "relay/service/RelayService.h"
+#include "relay-service/RelayService.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -16,7 +16,7 @@
 namespace hb::test {
 
 /// A RelayService on 127.0.0.1 (kernel-chosen port) running its own event loop, so that blocking
-/// clients in the test thread can talk to it.
+/// clients in the test thread can talk to it. Without a state folder, bindings stay in memory.
 class ServiceThread {
   public:
     explicit ServiceThread(relay::service::ServiceOptions options = {});
@@ -59,7 +59,8 @@ class Phone {
     static PhoneResponse wait(QNetworkReply* reply,
                               std::chrono::milliseconds timeout = std::chrono::seconds(10));
     PhoneResponse request(const QByteArray& method, const QString& url, const QByteArray& body = {},
-                          const QHash<QByteArray, QByteArray>& headers = {});
+                          const QHash<QByteArray, QByteArray>& headers = {},
+                          std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
   private:
     QNetworkAccessManager network_;
@@ -69,11 +70,12 @@ class Phone {
 class TestAgent : public QObject {
     Q_OBJECT
   public:
-    TestAgent(const QString& wsBase, const QString& relayId);
+    TestAgent(const QString& wsBase, const QString& relayId, const QByteArray& key = {});
     bool waitOpen();
     QWebSocket socket;
     QList<QJsonObject> requests;
     bool closed = false;
+    int closeCode = 0;
     /// Sends a reply message for `reqId`.
     void reply(const QJsonObject& message);
 };
