@@ -73,7 +73,10 @@ void IncomingConnection::readHead() {
         isWebSocketUpgrade(reader_.request())) {
         finish();
         Q_EMIT upgradeRequested(socket_, reader_.request());
-        deleteLater();
+        // Gone at once: a link lives for days, and this object and its parsed head with it.
+        // (A deferred delete of a child of an adopted socket was never carried out.)
+        setParent(nullptr);
+        QTimer::singleShot(0, this, [this] { delete this; });
         return;
     }
     socket_->skip(end + kHeadEnd.size());
