@@ -287,6 +287,8 @@ int linkAgents(Load& load, quint16 port, int count) {
             load.connectAgent(port, i);
         const int target = std::min(count, started + kBatch);
         load.run([&] { return load.openAgents + load.refusedAgents >= target; }, std::chrono::seconds(30));
+        if (load.openAgents + load.refusedAgents < target)
+            break; // the relay stopped keeping up: report what there is
     }
     return load.openAgents;
 }
@@ -346,6 +348,7 @@ http {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     rlimit limit{};
     ::getrlimit(RLIMIT_NOFILE, &limit);
     limit.rlim_cur = limit.rlim_max;
