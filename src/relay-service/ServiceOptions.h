@@ -27,6 +27,7 @@ struct ServiceOptions {
     qint64 maxBodyBytes = 4 * 1024 * 1024;
     qint64 maxMessageBytes = 8 * 1024 * 1024; ///< WebSocket messages, either way
     int maxInFlightPerAgent = 64;
+    // The program derives these two from its descriptor limit and memory (deriveCaps).
     int maxAgents = 1000;
     int maxConnections = 4096; ///< open TCP connections, agents' included
     /// Per client address: new agent links and phone requests per second, with bursts of twice

@@ -189,8 +189,11 @@ void RelayClient::listen(QWebSocket* socket) {
         awaitingPong_ = false;
     });
     connect(socket, &QWebSocket::disconnected, this, [this, socket] {
-        if (socket->closeCode() == kCloseNotOwner)
+        // Said once per refusal streak, not at every retry.
+        const bool refused = socket->closeCode() == kCloseNotOwner;
+        if (refused && !refusedByRelay_)
             qCWarning(lcHarbly) << "the relay refuses this agent: its identifier belongs to another key";
+        refusedByRelay_ = refused;
         onSocketFailed(socket);
     });
     // A failed opening handshake or TCP connect ends in UnconnectedState without `disconnected`.

@@ -76,7 +76,8 @@ class RelayClient : public QObject {
     QPointer<QWebSocket> task_; ///< the current socket
     QTimer reconnectWork_;
     QTimer heartbeat_;
-    bool awaitingPong_ = false; ///< the current socket has not opened or answered since the last beat
+    bool awaitingPong_ = false;   ///< the current socket has not opened or answered since the last beat
+    bool refusedByRelay_ = false; ///< the last link was closed with 4403 (not this identifier's owner)
     QList<QNetworkAccessManager*> networks_; ///< several, each allowing only 6 connections at once
     qsizetype nextNetwork_ = 0;
     int inFlight_ = 0;
