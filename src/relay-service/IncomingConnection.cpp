@@ -73,9 +73,10 @@ void IncomingConnection::readHead() {
         isWebSocketUpgrade(reader_.request())) {
         finish();
         Q_EMIT upgradeRequested(socket_, reader_.request());
-        // Gone at once: a link lives for days, and this object and its parsed head with it.
-        // (A deferred delete of a child of an adopted socket was never carried out.)
-        setParent(nullptr);
+        // Gone at once: a link lives for days, and this object and its parsed head with it. (A
+        // deferred delete of a child of the adopted socket was never carried out.) Until then it
+        // hangs on whatever holds the socket now, so that it cannot outlive the service.
+        setParent(socket_->parent());
         QTimer::singleShot(0, this, [this] { delete this; });
         return;
     }
