@@ -73,6 +73,32 @@ void openAdmin(Context& context, const server::Request&, const server::Responder
     responder.json(QJsonObject{{QStringLiteral("ok"), true}});
 }
 
+// "Start at login": GET reads the switch, POST {"enabled": bool} sets it.
+void loginItem(Context& context, const server::Request& request, const server::Responder& responder) {
+    if (!context.loginItemEnabled || !context.setLoginItem) {
+        responder.json(
+            QJsonObject{{QStringLiteral("ok"), false},
+                        {QStringLiteral("error"), QStringLiteral("Start at login needs a desktop session")}});
+        return;
+    }
+    if (request.method == QStringLiteral("POST")) {
+        const QJsonValue enabled = bodyJSON(request).value(QStringLiteral("enabled"));
+        if (!enabled.isBool()) {
+            responder.json(
+                QJsonObject{{QStringLiteral("ok"), false},
+                            {QStringLiteral("error"), QStringLiteral("\"enabled\" must be true or false")}},
+                400);
+            return;
+        }
+        if (const std::optional<QString> error = context.setLoginItem(enabled.toBool())) {
+            responder.json(QJsonObject{{QStringLiteral("ok"), false}, {QStringLiteral("error"), *error}});
+            return;
+        }
+    }
+    responder.json(
+        QJsonObject{{QStringLiteral("ok"), true}, {QStringLiteral("enabled"), context.loginItemEnabled()}});
+}
+
 } // namespace
 
 void registerAdminEndpoints(Router& router) {
@@ -86,6 +112,7 @@ void registerAdminEndpoints(Router& router) {
     bind(QStringLiteral("/api/admin"), admin);
     bind(QStringLiteral("/api/config"), config);
     bind(QStringLiteral("/api/open-admin"), openAdmin);
+    bind(QStringLiteral("/api/login-item"), loginItem);
 }
 
 } // namespace hb::api

@@ -42,6 +42,7 @@ const QList<TableRow>& routingTable() {
         {QStringLiteral("/api/plan"), Gate::Token, {}, 401},
         {QStringLiteral("/api/flows"), Gate::LocalOrToken, {}, 401},
         {QStringLiteral("/api/open-admin"), Gate::LocalOrToken, {}, 401},
+        {QStringLiteral("/api/login-item"), Gate::LocalOrToken, {}, 401},
     };
     return table;
 }
