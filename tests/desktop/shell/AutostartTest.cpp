@@ -53,7 +53,6 @@ TEST(Autostart, SwitchWritesOrRemovesTheEntry) {
         {"on", {}, false, true, false, true},
         {"on over an entry switched off", "[Desktop Entry]\nHidden=true\n", false, true, false, true},
         {"off", "[Desktop Entry]\nExec=x\n", false, false, false, false},
-        {"off without an entry", {}, false, false, false, false},
         {"on beside a systemd unit", {}, true, true, true, false},
     };
     for (const Row& row : rows) {

@@ -12,42 +12,20 @@
 using hb::app::AppDelegate;
 using namespace std::chrono_literals;
 
-namespace {
-
-/// The fake notification service on this test's session bus; its calls go to `record`.
-class Notifications {
-  public:
-    explicit Notifications(const QString& record) : record_(record) {
-        process_.start(QStringLiteral("/usr/bin/python3"),
-                       {QStringLiteral(HB_TEST_FAKES_DIR "/fake_notifications.py"), record});
-        ready_ = hb::test::waitFor([this] { return process_.canReadLine(); }, 10s) &&
-                 process_.readLine().trimmed() == "READY";
-    }
-    ~Notifications() {
-        process_.kill();
-        process_.waitForFinished(2000);
-    }
-    bool ready() const { return ready_; }
-    int shown() const {
-        QFile file(record_);
-        return file.open(QIODevice::ReadOnly) ? int(file.readAll().count("\"Notify\"")) : 0;
-    }
-
-  private:
-    QString record_;
-    QProcess process_;
-    bool ready_ = false;
-};
-
-} // namespace
-
 // Catches: on a desktop without a tray host the agent shows nothing at all (a start from the
 // menu must open the Control Panel and, the first time, say how to get the icon), and an item
 // made before a host exists that stays invisible once one appears.
 TEST(TrayHost, WithoutOneStartsOpenThePanelAndTheIconComesWithTheHost) {
     QTemporaryDir dir;
-    Notifications notifications(dir.filePath(QStringLiteral("calls.jsonl")));
-    ASSERT_TRUE(notifications.ready());
+    const QString calls = dir.filePath(QStringLiteral("calls.jsonl"));
+    QProcess notifications; // the fake notification service on this test's session bus
+    notifications.start(QStringLiteral("/usr/bin/python3"),
+                        {QStringLiteral(HB_TEST_FAKES_DIR "/fake_notifications.py"), calls});
+    ASSERT_TRUE(hb::test::waitFor([&] { return notifications.canReadLine(); }, 10s));
+    const auto shown = [&calls] {
+        QFile file(calls);
+        return file.open(QIODevice::ReadOnly) ? int(file.readAll().count("\"Notify\"")) : 0;
+    };
     struct Row {
         const char* name;
         bool atLogin;
@@ -78,8 +56,8 @@ TEST(TrayHost, WithoutOneStartsOpenThePanelAndTheIconComesWithTheHost) {
         shell.applicationDidFinishLaunching();
         EXPECT_EQ(shell.statusItem(), nullptr) << row.name;
         EXPECT_EQ(opened.contains(AppDelegate::panelUrl(9000)), row.panel) << row.name;
-        EXPECT_TRUE(hb::test::waitFor([&] { return notifications.shown() == row.notices; }, 5s))
-            << row.name << ": " << notifications.shown() << " notices";
+        EXPECT_TRUE(hb::test::waitFor([&] { return shown() == row.notices; }, 5s))
+            << row.name << ": " << shown();
     }
     qunsetenv("DESKTOP_AUTOSTART_ID");
 
@@ -91,4 +69,6 @@ TEST(TrayHost, WithoutOneStartsOpenThePanelAndTheIconComesWithTheHost) {
     EXPECT_TRUE(hb::test::waitFor(
         [] { return !hb::test::trayDump(QCoreApplication::applicationPid()).isEmpty(); }, 10s))
         << "the item is not on the tray";
+    notifications.kill();
+    notifications.waitForFinished();
 }
