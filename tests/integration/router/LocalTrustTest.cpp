@@ -32,9 +32,10 @@ bool nobodyGetsThePin(const sockaddr_in6& to, const sockaddr_in6& from) {
     const pid_t child = ::fork();
     if (child == 0) {
         ::alarm(10);
-        const int fd = ::socket(AF_INET6, SOCK_STREAM, 0);
-        if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0 ||
-            (from.sin6_family == AF_INET6 &&
+        if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
+            ::_exit(2);
+        const int fd = ::socket(AF_INET6, SOCK_STREAM, 0); // after setuid: the socket is nobody's
+        if ((from.sin6_family == AF_INET6 &&
              ::bind(fd, reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0) ||
             ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0 ||
             ::write(fd, kAdminRequest, sizeof kAdminRequest - 1) < 0)
