@@ -1,6 +1,5 @@
-// The login entry: written on the first run only, then the user's; switched from the panel.
+// The "Start at login" switch of the Control Panel.
 #include "ShellTestSupport.h"
-#include "app/AppDelegate.h"
 #include "app/LoginItem.h"
 
 #include <QDir>
@@ -20,23 +19,6 @@ void writeFile(const QString& path, const QByteArray& bytes) {
 }
 
 } // namespace
-
-// Catches: the entry written again at every start, overruling GNOME Tweaks and KDE, which
-// switch autostart off by deleting it.
-TEST(Autostart, WrittenOnTheFirstRunOnly) {
-    qunsetenv("QTWEBENGINE_DISABLE_SANDBOX");               // the first run's panel goes to openURL
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu"); // as root, no sandbox: no embedded panel
-    for (const bool firstRun : {true, false}) {
-        hb::test::ScopedConfigHome home;
-        ShellDeps deps;
-        deps.isFirstRun = [firstRun] { return firstRun; };
-        deps.executablePath = QStringLiteral("/usr/bin/harbly");
-        deps.openURL = [](const QUrl&) { return true; };
-        AppDelegate shell(deps);
-        shell.applicationDidFinishLaunching();
-        EXPECT_EQ(QFileInfo::exists(autostartEntryPath()), firstRun) << "first run: " << firstRun;
-    }
-}
 
 // Catches: a "Start at login" switch that does not write or remove the entry, cannot turn on
 // an entry the desktop switched off, or fights a systemd user unit.

@@ -102,19 +102,20 @@ TEST(LoginItem, UnwritableFolderIsIgnored) {
 TEST(LoginItem, LaunchRegistersUnlessMarkerAndShipsValidEntries) {
     qunsetenv("QTWEBENGINE_DISABLE_SANDBOX");               // the first run's panel goes to openURL
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu"); // as root, no sandbox: no embedded panel
-    for (const bool marker : {false, true}) {
+    // Written on the first run only: a desktop switches autostart off by deleting the entry.
+    for (const auto& [marker, firstRun] : {std::pair{false, true}, {true, true}, {false, false}}) {
         hb::test::ScopedConfigHome home;
         if (marker)
             writeFile(systemdUserUnitPath(), "[Service]\n");
         ShellDeps deps;
         deps.port = [] { return quint16(9); };
-        deps.isFirstRun = [] { return true; };
+        deps.isFirstRun = [firstRun = firstRun] { return firstRun; };
         deps.executablePath = QStringLiteral("/usr/bin/harbly");
         deps.openURL = [](const QUrl&) { return true; };
         AppDelegate shell(deps);
         shell.applicationDidFinishLaunching();
         EXPECT_NE(shell.statusItem(), nullptr);
-        EXPECT_EQ(QFileInfo::exists(autostartEntryPath()), !marker);
+        EXPECT_EQ(QFileInfo::exists(autostartEntryPath()), !marker && firstRun) << marker << firstRun;
     }
     const QString shipped = QStringLiteral(HB_RESOURCES_DIR "/linux/harbly.desktop");
     EXPECT_EQ(validate(shipped).exitCode, 0) << validate(shipped).out.constData();

@@ -23,8 +23,7 @@ TEST_F(StoreLimitsTest, NewFolderIsPrivateAnExistingOneKeepsItsMode) {
         int existingMode; ///< -1: the folder does not exist yet
         unsigned expected;
     };
-    const Row rows[] = {
-        {"new", -1, 0700}, {"existing, shared", 0755, 0755}, {"existing, private", 0711, 0711}};
+    const Row rows[] = {{"new", -1, 0700}, {"existing, shared", 0755, 0755}};
     for (const Row& row : rows) {
         QDir(support()).removeRecursively();
         if (row.existingMode >= 0) {
