@@ -10,6 +10,7 @@
 
 using namespace std::chrono_literals;
 
+#ifdef HB_HAVE_WEBENGINE
 namespace {
 
 bool panelOnScreen(qint64 pid) {
@@ -22,6 +23,7 @@ bool panelOnScreen(qint64 pid) {
 }
 
 } // namespace
+#endif
 
 // Catches: a second start (the menu entry while the login entry's agent runs) that stays
 // running without a server, and with the relay on knocks the first one's link off.
@@ -73,9 +75,11 @@ TEST(SingleInstance, SecondStartHandsOverAndEnds) {
         if (row.headless) {
             EXPECT_TRUE(said.contains(QByteArray::number(port))) << said.constData();
         }
+#ifdef HB_HAVE_WEBENGINE // without it the panel opens in the default browser
         if (!row.headless && row.sessionBus) {
             EXPECT_TRUE(hb::test::waitFor([&] { return panelOnScreen(first.processId()); }, 30s)) << row.name;
         }
+#endif
         EXPECT_EQ(first.state(), QProcess::Running) << row.name;
         first.kill();
         first.waitForFinished(5000);
