@@ -134,6 +134,19 @@ $('#pin-form').addEventListener('submit', async (e) => {
 
 $('#new-link').addEventListener('click', newLink);
 
+/** "Start at login" applies at once (it is this computer's setting, not the phones' layout). */
+function renderLoginItem(answer) {
+  $('#login-card').hidden = !answer.ok && !answer.error;
+  if (answer.ok) $('#login-item').checked = answer.enabled === true;
+  $('#login-item').disabled = !answer.ok;
+  $('#login-msg').textContent = answer.ok ? '' : str(answer.error);
+}
+$('#login-item').addEventListener('change', async (e) => {
+  renderLoginItem(await post('login-item', { enabled: e.target.checked }, { auth: false }));
+  if (!$('#login-msg').textContent) $('#login-msg').textContent = e.target.checked ? 'Harbly starts when you log in.' : 'Harbly no longer starts at login.';
+});
+get('login-item', { auth: false }).then(renderLoginItem);
+
 $('#save').addEventListener('click', async () => {
   $('#save').disabled = true;
   const text = JSON.stringify(state.work);

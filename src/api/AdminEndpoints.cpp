@@ -76,6 +76,32 @@ void openAdmin(Context& context, const server::Request&, const server::Responder
     responder.json(QJsonObject{{QStringLiteral("ok"), true}});
 }
 
+// "Start at login": GET reads the switch, POST {"enabled": bool} sets it.
+void loginItem(Context& context, const server::Request& request, const server::Responder& responder) {
+    if (!context.loginItemEnabled || !context.setLoginItem) {
+        responder.json(
+            QJsonObject{{QStringLiteral("ok"), false},
+                        {QStringLiteral("error"), QStringLiteral("Start at login needs a desktop session")}});
+        return;
+    }
+    if (request.method == QStringLiteral("POST")) {
+        const QJsonValue enabled = bodyJSON(request).value(QStringLiteral("enabled"));
+        if (!enabled.isBool()) {
+            responder.json(
+                QJsonObject{{QStringLiteral("ok"), false},
+                            {QStringLiteral("error"), QStringLiteral("\"enabled\" must be true or false")}},
+                400);
+            return;
+        }
+        if (const std::optional<QString> error = context.setLoginItem(enabled.toBool())) {
+            responder.json(QJsonObject{{QStringLiteral("ok"), false}, {QStringLiteral("error"), *error}});
+            return;
+        }
+    }
+    responder.json(
+        QJsonObject{{QStringLiteral("ok"), true}, {QStringLiteral("enabled"), context.loginItemEnabled()}});
+}
+
 } // namespace
 
 void registerAdminEndpoints(Router& router) {
@@ -84,6 +110,7 @@ void registerAdminEndpoints(Router& router) {
     // Reading the configuration needs a token; saving it is the Control Panel's, so local.
     router.add({QStringLiteral("/api/config"), Gate::Token, config, 401, Gate::LocalOrToken});
     router.add({QStringLiteral("/api/open-admin"), Gate::LocalOrToken, openAdmin});
+    router.add({QStringLiteral("/api/login-item"), Gate::LocalOrToken, loginItem});
 }
 
 } // namespace hb::api

@@ -73,8 +73,20 @@ void flows(Context& context, const server::Request& request, const server::Respo
         responder.json(failure(QStringLiteral("Invalid flow")), 400);
         return;
     }
-    context.store.addFlow(json::textField(body, QStringLiteral("label"), kDefaultFlowLabel),
-                          json::textField(body, QStringLiteral("emoji"), kDefaultFlowEmoji), list);
+    const auto added =
+        context.store.addFlow(json::textField(body, QStringLiteral("label"), kDefaultFlowLabel),
+                              json::textField(body, QStringLiteral("emoji"), kDefaultFlowEmoji), list);
+    if (added == store::Store::FlowAdded::TooMany) {
+        responder.json(
+            failure(QStringLiteral("Too many flows: remove one first (at most %1)").arg(store::kMaxFlows)),
+            400);
+        return;
+    }
+    if (added == store::Store::FlowAdded::TooLarge) {
+        responder.json(
+            failure(QStringLiteral("Flow too large (at most %1 KiB)").arg(store::kMaxFlowBytes / 1024)), 400);
+        return;
+    }
     context.broadcastReload();
     responder.json(success());
 }

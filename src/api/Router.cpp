@@ -30,6 +30,9 @@ bool isOwnOrigin(const QString& origin, quint16 port) {
     for (const char* host : {"http://127.0.0.1", "http://localhost", "http://[::1]"}) {
         if (origin.compare(QLatin1String(host) + suffix, Qt::CaseInsensitive) == 0)
             return true;
+        // Browsers leave out the scheme's default port.
+        if (port == 80 && origin.compare(QLatin1String(host), Qt::CaseInsensitive) == 0)
+            return true;
     }
     return false;
 }

@@ -34,6 +34,10 @@ struct Context {
     std::function<void(bool)> setRelayEnabled; ///< empty when the agent has no relay client
     std::function<void()> openAdmin;           ///< posts showPanel to the UI thread; may be empty
     std::function<QString()> relayBase;        ///< relay service base (HB_RELAY_URL or default)
+    /// "Start at login": whether the login entry is on, and switching it (nothing on success,
+    /// else why not). Empty when the agent runs headless.
+    std::function<bool()> loginItemEnabled;
+    std::function<std::optional<QString>(bool)> setLoginItem;
 };
 
 enum class Gate { Open, Token, LocalOrToken };

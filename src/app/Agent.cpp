@@ -84,4 +84,10 @@ void Agent::setOpenAdmin(std::function<void()> openAdmin) {
     openAdmin_ = std::move(openAdmin);
 }
 
+void Agent::setLoginItemHooks(std::function<bool()> enabled,
+                              std::function<std::optional<QString>(bool)> set) {
+    context_->loginItemEnabled = std::move(enabled);
+    context_->setLoginItem = std::move(set);
+}
+
 } // namespace hb::app

@@ -1,8 +1,10 @@
 #pragma once
 #include <QObject>
+#include <QString>
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace hb::server {
 class Server;
@@ -42,6 +44,8 @@ class Agent : public QObject {
 
     /// Where "/api/open-admin" sends its request (posted to this object's thread).
     void setOpenAdmin(std::function<void()> openAdmin);
+    /// How "/api/login-item" reads and switches the login entry (desktop sessions only).
+    void setLoginItemHooks(std::function<bool()> enabled, std::function<std::optional<QString>(bool)> set);
 
     server::Server& server() { return *server_; }
     store::Store& store() { return store_; }

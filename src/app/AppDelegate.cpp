@@ -1,131 +1,91 @@
 #include "app/AppDelegate.h"
 
-#include "app/ControlPanel.h"
+#include "actions/platform/linux/Notification.h"
+#include "actions/platform/linux/TrayHost.h"
 #include "app/LoginItem.h"
-#include "app/TrayIcon.h"
-#include "core/Paths.h"
+#include "app/PanelLauncher.h"
+#include "app/TrayMenu.h"
+#include "app/UpdateNotice.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QDesktopServices>
+#include <QFile>
 #include <QFileInfo>
-#include <QKeySequence>
-#include <QMenu>
 #include <QMessageBox>
-#include <QSystemTrayIcon>
-#include <QTimer>
-#include <unistd.h>
 
 namespace hb::app {
 
-AppDelegate::AppDelegate(ShellDeps deps, QObject* parent)
-    : QObject(parent), deps_(std::move(deps)), checker_(new update::UpdateChecker(this)) {
-    // A tray agent lives on after its last window (Control Panel, PIN dialog) closes.
-    QApplication::setQuitOnLastWindowClosed(false);
+bool startedBySession() {
+    // Set by the session manager for its autostart entries, and by systemd for its services.
+    return qEnvironmentVariableIsSet("DESKTOP_AUTOSTART_ID") || qEnvironmentVariableIsSet("INVOCATION_ID");
 }
 
-AppDelegate::~AppDelegate() {
-    delete window;
-    delete statusItem;
-    delete menu_;
+AppDelegate::AppDelegate(ShellDeps deps, QObject* parent) : QObject(parent), deps_(std::move(deps)) {
+    // A tray agent lives on after its last window (Control Panel, PIN dialog) closes.
+    QApplication::setQuitOnLastWindowClosed(false);
+    const auto open = [this](const QUrl& url) { return openExternally(url); };
+    tray_ = new TrayMenu({[this] { showPanel(); }, [this] { showPIN(); }, [this] { openUpdate(); }},
+                         deps_.trayHostPresent ? deps_.trayHostPresent : actions::trayHostPresent, this);
+    updates_ = new UpdateNotice(open, this);
+    panel_ = new PanelLauncher(deps_.port, open, this);
+    connect(updates_, &UpdateNotice::updateFound, tray_, &TrayMenu::showUpdate);
+    connect(updates_, &UpdateNotice::checkFinished, this, &AppDelegate::updateCheckFinished);
 }
+
+AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::applicationDidFinishLaunching() {
     setupMenuBar();
-    if (!QFileInfo::exists(launchAgentMarkerPath()))
+    const bool firstRun = deps_.isFirstRun && deps_.isFirstRun();
+    // Written once: a user who removes the entry later (their desktop's autostart settings, or
+    // the Control Panel) is not overruled at the next start.
+    if (firstRun && !QFileInfo::exists(systemdUserUnitPath()))
         registerLoginItem(deps_.executablePath);
-    if (deps_.isFirstRun && deps_.isFirstRun())
+    const bool noTray = !statusItem();
+    if (noTray)
+        noteMissingTray();
+    // Without a tray, a start from the applications menu is the only way to the panel.
+    if (firstRun || (noTray && !startedBySession()))
         showPanel();
     scheduleUpdateChecks();
 }
 
+void AppDelegate::noteMissingTray() {
+    if (deps_.noTrayNoticeMarker.isEmpty() || QFileInfo::exists(deps_.noTrayNoticeMarker))
+        return;
+    const bool shown = actions::showNotification(
+        QStringLiteral("Harbly runs without a tray icon"),
+        QStringLiteral("This desktop shows no tray icons. On GNOME, install and switch on the extension "
+                       "\"AppIndicator and KStatusNotifierItem Support\" (package "
+                       "gnome-shell-extension-appindicator); Harbly's icon then appears by itself. Until "
+                       "then, start Harbly from the applications menu to open its Control Panel."));
+    QFile marker(deps_.noTrayNoticeMarker);
+    if (shown && marker.open(QIODevice::WriteOnly))
+        marker.close();
+}
+
 void AppDelegate::scheduleUpdateChecks() {
-    runUpdateCheck();
-    updateTimer_ = new QTimer(this);
-    updateTimer_->setInterval(kUpdateCheckInterval);
-    connect(updateTimer_, &QTimer::timeout, this, &AppDelegate::runUpdateCheck);
-    updateTimer_->start();
+    updates_->schedule();
 }
 
 void AppDelegate::runUpdateCheck() {
-    // The checker is our child: the completion never runs after this object is gone.
-    checker_->checkForUpdate([this](std::optional<update::UpdateInfo> info) {
-        if (info)
-            showUpdate(*info);
-        Q_EMIT updateCheckFinished(info.has_value());
-    });
-}
-
-void AppDelegate::showUpdate(const update::UpdateInfo& info) {
-    pendingUpdate = info;
-    if (!updateItem)
-        return;
-    // "&" would turn into a mnemonic marker in a menu title.
-    QString version = info.version;
-    version.replace(u'&', QStringLiteral("&&"));
-    updateItem->setText(QStringLiteral("Update available \u2014 ") + version + QStringLiteral(" \u2192"));
-    updateItem->setToolTip(info.notes);
-    updateItem->setVisible(true);
-    updateSep->setVisible(true);
-    if (statusItem)
-        statusItem->setToolTip(QStringLiteral("Harbly ") + info.version + QStringLiteral(" is available"));
+    updates_->check();
 }
 
 void AppDelegate::openUpdate() {
-    if (pendingUpdate)
-        openExternally(pendingUpdate->url);
+    updates_->open();
 }
 
 void AppDelegate::setupMenuBar() {
-    if (statusItem)
-        return;
-    statusItem = new QSystemTrayIcon(chooseTrayIcon(paths::resourceDir()).icon, this);
-    menu_ = new QMenu();
-
-    updateItem = menu_->addAction(QStringLiteral("Update available\u2026"), this, &AppDelegate::openUpdate);
-    updateItem->setVisible(false);
-    updateSep = menu_->addSeparator();
-    updateSep->setVisible(false);
-    QAction* open = menu_->addAction(QStringLiteral("Open Control Panel"), this, &AppDelegate::showPanel);
-    open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
-    // Queued: the modal dialog must not run inside the menu's (or the D-Bus menu call's) handler.
-    QAction* pin = menu_->addAction(QStringLiteral("Show Pairing PIN\u2026"));
-    connect(pin, &QAction::triggered, this, &AppDelegate::showPIN, Qt::QueuedConnection);
-    menu_->addSeparator();
-    QAction* quit = menu_->addAction(QStringLiteral("Quit Harbly"), qApp, &QCoreApplication::quit);
-    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-    for (QAction* action : menu_->actions())
-        action->setShortcutVisibleInContextMenu(true);
-
-    statusItem->setContextMenu(menu_);
-    // A left click on the tray icon opens the same menu where the desktop does not do so itself.
-    connect(statusItem, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger)
-            menu_->popup(QCursor::pos());
-    });
-    statusItem->show();
+    tray_->setup();
 }
 
 QUrl AppDelegate::panelUrl(quint16 port) {
-    return QUrl(QStringLiteral("http://127.0.0.1:%1/admin").arg(port));
+    return PanelLauncher::panelUrl(port);
 }
 
 void AppDelegate::showPanel() {
-    const QUrl address = panelUrl(deps_.port ? deps_.port() : 0);
-    if (!window && !embeddedPanelAvailable(::geteuid() == 0)) {
-        openExternally(address);
-        return;
-    }
-    if (!window) {
-        window = createControlPanel(address, [this](const QUrl& url) { return openExternally(url); });
-        if (!window) {
-            openExternally(address);
-            return;
-        }
-        window->setWindowIcon(
-            QIcon::fromTheme(QStringLiteral("harbly"), statusItem ? statusItem->icon() : QIcon()));
-    }
-    QMetaObject::invokeMethod(window, "bringToFront");
+    panel_->show(tray_->icon());
 }
 
 QString AppDelegate::pinMessage(const QString& pin) {
@@ -140,6 +100,18 @@ void AppDelegate::showPIN() {
     box.setInformativeText(pinMessage(deps_.pinValue ? deps_.pinValue() : QString()));
     box.setWindowFlag(Qt::WindowStaysOnTopHint);
     box.exec();
+}
+
+QSystemTrayIcon* AppDelegate::statusItem() const {
+    return tray_->statusItem();
+}
+
+QWidget* AppDelegate::window() const {
+    return panel_->window();
+}
+
+const std::optional<update::UpdateInfo>& AppDelegate::pendingUpdate() const {
+    return updates_->pendingUpdate();
 }
 
 bool AppDelegate::openExternally(const QUrl& url) const {

@@ -4,17 +4,17 @@
 #include <QObject>
 #include <QString>
 #include <QUrl>
-#include <QWidget>
-#include <chrono>
 #include <functional>
 #include <optional>
 
-class QAction;
-class QMenu;
 class QSystemTrayIcon;
-class QTimer;
+class QWidget;
 
 namespace hb::app {
+
+class PanelLauncher;
+class TrayMenu;
+class UpdateNotice;
 
 /// What the desktop shell needs from the rest of the agent.
 struct ShellDeps {
@@ -24,13 +24,14 @@ struct ShellDeps {
     QString executablePath;            ///< written into the login item's Exec line
     /// Opens an address in the default browser; QDesktopServices when empty.
     std::function<bool(const QUrl&)> openURL;
+    /// Whether the desktop shows tray icons; the desktop's own answer when empty.
+    std::function<bool()> trayHostPresent;
+    /// Where the note that this desktop has no tray host was shown once (a marker file).
+    QString noTrayNoticeMarker;
 };
 
-/// Interval between update checks after the first one at launch.
-inline constexpr std::chrono::hours kUpdateCheckInterval{24};
-
-/// The tray agent's shell: tray item and menu, Control Panel window, PIN dialog, login item
-/// and update notice. Lives on the main thread for the life of the process.
+/// The tray agent's shell on the main thread: start-up order and the menu's choices. The tray
+/// and its menu, the update notice and the Control Panel launcher do the work.
 class AppDelegate : public QObject {
     Q_OBJECT
   public:
@@ -38,15 +39,16 @@ class AppDelegate : public QObject {
     ~AppDelegate() override;
 
     /// The shell's part of start-up, after the server and relay are running: menu, login item
-    /// (unless the user runs us as a systemd service), Control Panel on the first run, update checks.
+    /// (on the first run, unless the user runs us as a systemd service), the Control Panel on
+    /// the first run or when there is no tray to reach it from, update checks.
     void applicationDidFinishLaunching();
     /// One check at once, then one every 24 hours.
     void scheduleUpdateChecks();
-    /// One manifest check; a newer version shows the update entry and tray tool tip.
+    /// One manifest check; a newer version shows the update entry, its notes and tool tip.
     void runUpdateCheck();
     /// Opens the pending update's download address in the browser.
     void openUpdate();
-    /// Creates the tray item and its menu.
+    /// Creates the menu, and the tray item once the desktop has a tray host.
     void setupMenuBar();
     /// Shows the Control Panel (created once, then only brought to the front).
     void showPanel();
@@ -58,29 +60,28 @@ class AppDelegate : public QObject {
     /// The Control Panel's address for `port`.
     static QUrl panelUrl(quint16 port);
 
-    // Fields: set by the operations above, read by tests.
-    QSystemTrayIcon* statusItem = nullptr;
-    QWidget* window = nullptr; ///< the Control Panel, once opened
-    QAction* updateItem = nullptr;
-    QAction* updateSep = nullptr;
-    std::optional<update::UpdateInfo> pendingUpdate;
-
-    QMenu* menu() const { return menu_; }
-
-    update::UpdateChecker* updateChecker() const { return checker_; }
+    /// The tray item; null until the desktop has a tray host.
+    QSystemTrayIcon* statusItem() const;
+    /// The Control Panel window, once opened in our own window.
+    QWidget* window() const;
+    /// The last update reported.
+    const std::optional<update::UpdateInfo>& pendingUpdate() const;
 
   Q_SIGNALS:
     /// After each update check has been handled; `found` when it reported an update.
     void updateCheckFinished(bool found);
 
   private:
-    void showUpdate(const update::UpdateInfo& info);
     bool openExternally(const QUrl& url) const;
+    void noteMissingTray();
 
     ShellDeps deps_;
-    QMenu* menu_ = nullptr;
-    update::UpdateChecker* checker_;
-    QTimer* updateTimer_ = nullptr;
+    TrayMenu* tray_;
+    UpdateNotice* updates_;
+    PanelLauncher* panel_;
 };
+
+/// True when the session or the service manager started us (login, systemd), not the user.
+bool startedBySession();
 
 } // namespace hb::app

@@ -35,9 +35,19 @@ bool userDisabled(const QByteArray& entry) {
     return false;
 }
 
+bool writeEntry(const QByteArray& entry) {
+    const QString path = autostartEntryPath();
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(entry);
+    return file.commit();
+}
+
 } // namespace
 
-QString launchAgentMarkerPath() {
+QString systemdUserUnitPath() {
     return paths::configHome() + QStringLiteral("/systemd/user/harbly.service");
 }
 
@@ -62,24 +72,35 @@ std::optional<QByteArray> autostartEntry(const QString& executablePath) {
 }
 
 bool registerLoginItem(const QString& executablePath) {
-    if (QFileInfo::exists(launchAgentMarkerPath()))
+    if (QFileInfo::exists(systemdUserUnitPath()))
         return false;
     const std::optional<QByteArray> entry = autostartEntry(executablePath);
     if (!entry)
         return false;
-    const QString path = autostartEntryPath();
-    QFile existing(path);
+    QFile existing(autostartEntryPath());
     if (existing.open(QIODevice::ReadOnly)) {
         const QByteArray current = existing.readAll();
         if (current == *entry || userDisabled(current))
             return false;
     }
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(*entry);
-    return file.commit();
+    return writeEntry(*entry);
+}
+
+bool loginItemEnabled() {
+    QFile entry(autostartEntryPath());
+    return entry.open(QIODevice::ReadOnly) && !userDisabled(entry.readAll());
+}
+
+std::optional<QString> switchLoginItem(bool enabled, const QString& executablePath) {
+    if (QFileInfo::exists(systemdUserUnitPath()))
+        return QStringLiteral("Harbly starts as a systemd user service here: switch it with "
+                              "\"systemctl --user enable harbly\" or \"disable harbly\"");
+    const QString path = autostartEntryPath();
+    const std::optional<QByteArray> entry = autostartEntry(executablePath);
+    const bool done = enabled ? entry && writeEntry(*entry) : !QFileInfo::exists(path) || QFile::remove(path);
+    if (!done)
+        return QStringLiteral("Could not change %1").arg(path);
+    return std::nullopt;
 }
 
 } // namespace hb::app

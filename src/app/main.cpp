@@ -3,6 +3,9 @@
 #include "app/Agent.h"
 #include "app/AppDelegate.h"
 #include "app/Headless.h"
+#include "app/LoginItem.h"
+#include "app/SingleInstance.h"
+#include "core/Env.h"
 #include "core/Paths.h"
 #include "core/Version.h"
 #include "server/Server.h"
@@ -111,7 +114,13 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationVersion(hb::currentVersion());
     quitOnSignals(*app);
 
+    // One agent per session: a second start hands over to the running one and ends.
+    hb::app::SingleInstance instance(hb::paths::supportDir(), hb::env::portFromEnvironment());
+    if (!instance.claim(headless))
+        return 0;
+
     hb::app::Agent agent;
+    instance.setListeningPort([&agent] { return agent.server().listeningPort(); });
     std::unique_ptr<hb::app::HeadlessPresenter> presenter;
     if (headless) {
         presenter = std::make_unique<hb::app::HeadlessPresenter>(
@@ -134,8 +143,13 @@ int main(int argc, char** argv) {
         deps.isFirstRun = [&agent] { return agent.store().isFirstRun(); };
         deps.executablePath = QCoreApplication::applicationFilePath();
         deps.openURL = [&agent](const QUrl& url) { return agent.platform().apps.openURL(url.toString()); };
+        deps.noTrayNoticeMarker = hb::paths::supportDir() + QStringLiteral("/no-tray-noticed");
         delegate = std::make_unique<hb::app::AppDelegate>(deps);
         agent.setOpenAdmin([&delegate] { delegate->showPanel(); });
+        instance.setActivate([&delegate] { delegate->showPanel(); });
+        agent.setLoginItemHooks(hb::app::loginItemEnabled, [exe = deps.executablePath](bool enabled) {
+            return hb::app::switchLoginItem(enabled, exe);
+        });
         delegate->applicationDidFinishLaunching();
     }
 

@@ -1,6 +1,7 @@
 #include "core/Paths.h"
 
 #include "core/Env.h"
+#include "core/Log.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -43,13 +44,18 @@ QString supportDir() {
 }
 
 bool makePrivateDir(const QString& path, unsigned mode) {
-    QDir().mkpath(path);
     const QByteArray native = QFile::encodeName(path);
     struct stat info {};
-    if (::stat(native.constData(), &info) != 0 || !S_ISDIR(info.st_mode))
+    if (::stat(native.constData(), &info) == 0) {
+        // The user's own folder (HB_SUPPORT=$HOME, a shared project): its mode is theirs.
+        if (S_ISDIR(info.st_mode) && (info.st_mode & 0044) != 0)
+            qCWarning(lcHarbly, "%s can be read by other users", native.constData());
+        return S_ISDIR(info.st_mode);
+    }
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    if (::mkdir(native.constData(), mode) != 0)
         return false;
-    if ((info.st_mode & 07777) != mode)
-        ::chmod(native.constData(), mode);
+    ::chmod(native.constData(), mode); // whatever the umask
     return true;
 }
 

@@ -14,7 +14,8 @@ QString supportDir();
 /// $XDG_CONFIG_HOME, else ~/.config.
 QString configHome();
 
-/// Creates `path` and missing parents; the last component gets `mode`.
+/// Creates `path` with `mode` (missing parents with the usual one). An existing folder keeps
+/// its mode; a warning says when others can read it. False when `path` is no folder.
 bool makePrivateDir(const QString& path, unsigned mode = 0700);
 
 } // namespace hb::paths

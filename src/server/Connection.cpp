@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QThread>
+#include <algorithm>
 #include <sys/socket.h>
 
 namespace hb::server {
@@ -159,11 +160,22 @@ void Connection::writeAndClose(const QByteArray& bytes) {
         answerWritten();
         return;
     }
+    // A reader that keeps taking bytes keeps its time; one that stalls, or takes too long in
+    // all, loses the connection.
+    writeClock_.start();
     connect(socket_, &QTcpSocket::bytesWritten, this, [this] {
         if (socket_->bytesToWrite() == 0)
             answerWritten();
+        else
+            armWriteDeadline();
     });
-    timer_->start(worker_.shared().options.limits.writeTimeout);
+    armWriteDeadline();
+}
+
+void Connection::armWriteDeadline() {
+    const Limits& limits = worker_.shared().options.limits;
+    const auto left = limits.writeCeiling - std::chrono::milliseconds(writeClock_.elapsed());
+    timer_->start(std::clamp(left, std::chrono::milliseconds::zero(), limits.writeTimeout));
 }
 
 void Connection::answerWritten() {

@@ -3,6 +3,7 @@
 #include "server/RequestReader.h"
 #include "server/Server.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QTcpSocket>
@@ -56,6 +57,7 @@ class Connection : public QObject {
     void onTimeout();
     void handleReaderState(RequestReader::State state, bool progressed);
     void dispatch();
+    void armWriteDeadline();
     void answerWritten();
     void finish();
 
@@ -66,6 +68,7 @@ class Connection : public QObject {
     Phase phase_ = Phase::Reading;
     bool closeAtOnce_ = false;
     qint64 lastActivity_ = 0;
+    QElapsedTimer writeClock_; ///< runs from the first byte of the answer
     std::shared_ptr<ConnectionHandle> handle_;
 };
 

@@ -4,10 +4,16 @@
 #include "core/Log.h"
 #include "server/IoWorker.h"
 
+#include <QElapsedTimer>
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QThread>
+#include <QTimer>
+#include <cerrno>
 #include <condition_variable>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
 
@@ -16,18 +22,72 @@ namespace hb::server {
 namespace {
 
 constexpr int kListenBacklog = 1024;
+/// Pauses after a failed accept (out of descriptors, say): the first, and the longest it grows to.
+constexpr std::chrono::milliseconds kFirstAcceptPause{50};
+constexpr std::chrono::milliseconds kLongestAcceptPause{1000};
+constexpr std::chrono::minutes kQuietBetweenWarnings{1};
 
 /// Accepts connections for the I/O thread it lives on. Every I/O thread listens on the same
 /// socket (a duplicate descriptor), so a connection is served where it is accepted.
+///
+/// QTcpServer binds, but we accept ourselves: once its engine has seen "no more connections"
+/// (EAGAIN), it reports every later error as that same temporary one, so running out of
+/// descriptors made it retry in a busy loop (or, when that came first, stop for good).
 class Listener : public QTcpServer {
   public:
     explicit Listener(std::function<void(qintptr)> deal) : deal_(std::move(deal)) {}
 
-  protected:
-    void incomingConnection(qintptr descriptor) override { deal_(descriptor); }
+    /// Takes accepting over once the socket listens (on this object's thread).
+    void startAccepting() {
+        pauseAccepting();
+        notifier_ = new QSocketNotifier(socketDescriptor(), QSocketNotifier::Read, this);
+        connect(notifier_, &QSocketNotifier::activated, this, &Listener::acceptPending);
+    }
+
+    /// Stops accepting and closes the socket.
+    void stop() {
+        delete notifier_;
+        notifier_ = nullptr;
+        close();
+    }
 
   private:
+    void acceptPending() {
+        for (;;) {
+            const int descriptor = ::accept4(int(socketDescriptor()), nullptr, nullptr, SOCK_CLOEXEC);
+            if (descriptor >= 0) {
+                pause_ = std::chrono::milliseconds::zero();
+                deal_(descriptor);
+            } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                return;
+            } else if (errno != EINTR && errno != ECONNABORTED && errno != EPROTO) {
+                pauseAfterError(errno);
+                return;
+            }
+        }
+    }
+
+    /// Out of descriptors or memory: nothing to gain from retrying at once.
+    void pauseAfterError(int error) {
+        notifier_->setEnabled(false);
+        pause_ = pause_ == std::chrono::milliseconds::zero() ? kFirstAcceptPause
+                                                             : std::min(pause_ * 2, kLongestAcceptPause);
+        // One line for a spell of failures, however often accepting resumes and fails again.
+        if (!lastWarning_.isValid() ||
+            lastWarning_.hasExpired(std::chrono::milliseconds(kQuietBetweenWarnings).count())) {
+            qCWarning(lcHarbly, "cannot accept connections (%s); retrying", std::strerror(error));
+            lastWarning_.start();
+        }
+        QTimer::singleShot(pause_, this, [this] {
+            if (notifier_)
+                notifier_->setEnabled(true);
+        });
+    }
+
     std::function<void(qintptr)> deal_;
+    QSocketNotifier* notifier_ = nullptr;
+    std::chrono::milliseconds pause_{0}; ///< zero while accepting works
+    QElapsedTimer lastWarning_;
 };
 
 } // namespace
@@ -77,7 +137,7 @@ class ServerCore {
                 continue;
             callOn(workers_[i], [this, i] {
                 if (i < listeners_.size())
-                    listeners_[i]->close();
+                    listeners_[i]->stop();
                 workers_[i]->closeAll();
             });
         }
@@ -91,6 +151,7 @@ class ServerCore {
     void bindWithRetry(int attempt) {
         listener_->setListenBacklogSize(kListenBacklog);
         if (listener_->listen(QHostAddress::Any, shared_.options.port)) {
+            listener_->startAccepting();
             shareListeningSocket();
             {
                 std::lock_guard lock(listenMutex_);
@@ -118,7 +179,9 @@ class ServerCore {
                 continue; // the first thread still accepts for everyone
             Listener* listener = listeners_[i];
             postTo(listener, [listener, descriptor] {
-                if (!listener->setSocketDescriptor(descriptor))
+                if (listener->setSocketDescriptor(descriptor))
+                    listener->startAccepting();
+                else
                     ::close(descriptor);
             });
         }

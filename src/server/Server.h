@@ -20,7 +20,8 @@ struct Limits {
     qsizetype maxBodyBytes = 4 * 1024 * 1024;
     std::chrono::milliseconds headerTimeout{10'000};
     std::chrono::milliseconds bodyIdleTimeout{10'000};
-    std::chrono::milliseconds writeTimeout{10'000};
+    std::chrono::milliseconds writeTimeout{10'000};  ///< without progress while an answer is written
+    std::chrono::milliseconds writeCeiling{300'000}; ///< for writing one answer, however it progresses
     int maxConnections = 4096;
     int maxEventStreams = 64;
     qsizetype maxStreamBacklog = 4 * 1024; ///< unsent bytes after which a stream counts as stuck

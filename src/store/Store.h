@@ -12,6 +12,10 @@
 
 namespace hb::store {
 
+/// Flows a paired phone may store, and the size of one flow tile as compact JSON.
+inline constexpr int kMaxFlows = 100;
+inline constexpr qsizetype kMaxFlowBytes = 32 * 1024;
+
 enum class PairOutcome { Ok, Wrong, Locked };
 
 /// Outcome of one PIN pairing attempt; `token` is set only for Ok.
@@ -105,7 +109,9 @@ class Store {
     bool relayEnabled();
 
     // Flows
-    void addFlow(const QString& label, const QString& emoji, const QJsonArray& steps);
+    enum class FlowAdded { Added, TooMany, TooLarge };
+    /// Appends a flow tile unless there are `kMaxFlows` already or the tile exceeds `kMaxFlowBytes`.
+    FlowAdded addFlow(const QString& label, const QString& emoji, const QJsonArray& steps);
     void removeFlow(const QString& label);
 
     /// "pages" made an array and "settings" an object when they are not; nothing else changes.

@@ -30,9 +30,27 @@ QJsonArray withoutLabel(const QJsonArray& tiles, const QString& label) {
     return kept;
 }
 
+/// Flow tiles on every Flows page.
+int flowCount(const QJsonArray& pages) {
+    int count = 0;
+    for (const QJsonValue& page : pages) {
+        if (!isFlowsPage(page.toObject()))
+            continue;
+        for (const QJsonValue& tile : tilesOf(page.toObject()))
+            count += tile.toObject().value(QStringLiteral("type")) == QStringLiteral("flow");
+    }
+    return count;
+}
+
 } // namespace
 
-void Store::addFlow(const QString& label, const QString& emoji, const QJsonArray& steps) {
+Store::FlowAdded Store::addFlow(const QString& label, const QString& emoji, const QJsonArray& steps) {
+    const QJsonObject flow{{QStringLiteral("type"), QStringLiteral("flow")},
+                           {QStringLiteral("label"), label},
+                           {QStringLiteral("emoji"), emoji},
+                           {QStringLiteral("steps"), steps}};
+    if (json::compact(flow).size() > kMaxFlowBytes)
+        return FlowAdded::TooLarge;
     std::lock_guard lock(mutex_);
     const QJsonValue current = config_.value(QStringLiteral("pages"));
     QJsonArray pages = json::isArrayOfObjects(current) ? current.toArray() : QJsonArray();
@@ -41,16 +59,16 @@ void Store::addFlow(const QString& label, const QString& emoji, const QJsonArray
         ++index;
     if (index == pages.size())
         pages.append(newFlowsPage());
+    if (flowCount(pages) >= kMaxFlows)
+        return FlowAdded::TooMany;
     QJsonObject page = pages.at(index).toObject();
     QJsonArray tiles = tilesOf(page);
-    tiles.append(QJsonObject{{QStringLiteral("type"), QStringLiteral("flow")},
-                             {QStringLiteral("label"), label},
-                             {QStringLiteral("emoji"), emoji},
-                             {QStringLiteral("steps"), steps}});
+    tiles.append(flow);
     page.insert(QStringLiteral("tiles"), tiles);
     pages.replace(index, page);
     config_.insert(QStringLiteral("pages"), pages);
     saveConfigLocked();
+    return FlowAdded::Added;
 }
 
 void Store::removeFlow(const QString& label) {

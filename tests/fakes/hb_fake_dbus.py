@@ -37,6 +37,7 @@ class FakeService:
             invocation.return_value(result)
 
     def _on_bus(self, conn, _name):
+        self.conn = conn
         for path, xml, handlers, properties in self.objects:
             for info in Gio.DBusNodeInfo.new_for_xml(xml).interfaces:
                 props = properties.get(info.name, {})

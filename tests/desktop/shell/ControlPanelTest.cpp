@@ -50,7 +50,7 @@ TEST(ControlPanelFallback, OpensTheBrowserWhereTheEngineCannotRun) {
         };
         AppDelegate shell(deps);
         shell.showPanel();
-        EXPECT_EQ(shell.window, nullptr);
+        EXPECT_EQ(shell.window(), nullptr);
         EXPECT_EQ(opened, QList<QUrl>{QUrl(QStringLiteral("http://127.0.0.1:9000/admin"))});
     }
     qputenv("QTWEBENGINE_DISABLE_SANDBOX", sandbox);
@@ -105,7 +105,7 @@ class ControlPanel : public ::testing::Test {
     }
 
     /// The window the shell opened, from the panel module.
-    ControlPanelWindow* panelWindow() const { return qobject_cast<ControlPanelWindow*>(shell_->window); }
+    ControlPanelWindow* panelWindow() const { return qobject_cast<ControlPanelWindow*>(shell_->window()); }
 
     /// Runs `script` in the page and waits until the page has handled it.
     void runInPage(const QString& script, QString* result = nullptr) {
@@ -127,7 +127,7 @@ TEST_F(ControlPanel, OpenedTwiceIsOneCentredWindowShowingTheAdminPage) {
     const quint16 port = agent_.server().listeningPort();
     shell_->setupMenuBar();
     ASSERT_TRUE(hb::test::trayClick(QStringLiteral("Open Control Panel")));
-    ASSERT_TRUE(hb::test::waitFor([&] { return shell_->window && shell_->window->isVisible(); }, 20s));
+    ASSERT_TRUE(hb::test::waitFor([&] { return shell_->window() && shell_->window()->isVisible(); }, 20s));
     ControlPanelWindow* first = panelWindow();
     ASSERT_TRUE(first);
     EXPECT_EQ(first->address(), QUrl(QStringLiteral("http://127.0.0.1:%1/admin").arg(port)));
@@ -144,7 +144,7 @@ TEST_F(ControlPanel, OpenedTwiceIsOneCentredWindowShowingTheAdminPage) {
     EXPECT_EQ(hb::test::httpRequest(port, "POST", "/api/open-admin").status, 200);
     ASSERT_TRUE(hb::test::waitFor([&] { return first->isVisible(); }, 10s));
     shell_->showPanel();
-    EXPECT_EQ(shell_->window, first);
+    EXPECT_EQ(shell_->window(), first);
     EXPECT_EQ(panels(), QList<ControlPanelWindow*>{first});
     EXPECT_EQ(first->view()->url(), first->address()) << "an existing panel is not reloaded elsewhere";
 

@@ -67,7 +67,7 @@ TEST(RealAgent, FirstRunShowsPanelAndQuitFromTrayEndsIt) {
         RealAgent agent(support.path(), config.path());
         const QJsonObject dump = agent.trayWhenReady();
         ASSERT_FALSE(dump.isEmpty()) << "the agent's tray item never registered";
-        EXPECT_EQ(hb::test::menuEntries(dump).value(2).label, QStringLiteral("Open Control Panel"));
+        EXPECT_EQ(hb::test::menuEntries(dump).value(3).label, QStringLiteral("Open Control Panel"));
         EXPECT_TRUE(QFileInfo::exists(config.path() + QStringLiteral("/autostart/harbly.desktop")));
         const qint64 pid = agent.process().processId();
 #ifdef HB_HAVE_WEBENGINE

@@ -65,11 +65,11 @@ TEST(TrayMenu, EntriesOverDBusAndTheUpdateNoticeAfterChecks) {
     int checks = 0;
     QObject::connect(&shell, &AppDelegate::updateCheckFinished, [&checks] { ++checks; });
     shell.setupMenuBar();
-    ASSERT_NE(shell.statusItem, nullptr);
-    EXPECT_TRUE(shell.statusItem->isVisible());
+    ASSERT_NE(shell.statusItem(), nullptr);
+    EXPECT_TRUE(shell.statusItem()->isVisible());
 
     const QString initial =
-        QStringLiteral("Update available\u2026 (hidden) | - (hidden) | Open Control Panel "
+        QStringLiteral("Update available\u2026 (hidden) |  (hidden) | - (hidden) | Open Control Panel "
                        "[Control+O] | Show Pairing PIN\u2026 | - | Quit Harbly [Control+Q]");
     QJsonObject dump =
         dumpWhen([&](const QJsonObject& d) { return describe(hb::test::menuEntries(d)) == initial; });
@@ -80,34 +80,33 @@ TEST(TrayMenu, EntriesOverDBusAndTheUpdateNoticeAfterChecks) {
     // Not newer: nothing changes, and the entry has nothing to open.
     shell.runUpdateCheck();
     ASSERT_TRUE(hb::test::waitFor([&] { return checks == 1; }));
-    EXPECT_FALSE(shell.pendingUpdate.has_value());
+    EXPECT_FALSE(shell.pendingUpdate().has_value());
     shell.openUpdate();
     EXPECT_TRUE(opened.urls.isEmpty());
 
     manifest.serve(R"({"version":"2.0","url":"https://e.example/2.0","notes":"Faster pairing"})");
     shell.runUpdateCheck();
-    ASSERT_TRUE(hb::test::waitFor([&] { return shell.pendingUpdate.has_value(); }));
+    ASSERT_TRUE(hb::test::waitFor([&] { return shell.pendingUpdate().has_value(); }));
     const QString announced =
-        QStringLiteral("Update available \u2014 2.0 \u2192 | - | Open Control Panel "
+        QStringLiteral("Update available \u2014 2.0 \u2192 | Faster pairing | - | Open Control Panel "
                        "[Control+O] | Show Pairing PIN\u2026 | - | Quit Harbly [Control+Q]");
     dump = dumpWhen([&](const QJsonObject& d) { return describe(hb::test::menuEntries(d)) == announced; });
     EXPECT_EQ(describe(hb::test::menuEntries(dump)), announced);
     EXPECT_EQ(toolTip(dump), QStringLiteral("Harbly 2.0 is available"));
-    EXPECT_EQ(shell.updateItem->toolTip(), QStringLiteral("Faster pairing"));
 
     // A later failed or empty check leaves the notice; a newer one replaces texts and address.
     manifest.serve("not json");
     shell.runUpdateCheck();
     ASSERT_TRUE(hb::test::waitFor([&] { return checks == 3; }));
-    EXPECT_EQ(shell.pendingUpdate->version, QStringLiteral("2.0"));
+    EXPECT_EQ(shell.pendingUpdate()->version, QStringLiteral("2.0"));
     manifest.serve(R"({"version":"2.1","url":"https://e.example/2.1"})");
     shell.runUpdateCheck();
-    ASSERT_TRUE(hb::test::waitFor([&] { return shell.pendingUpdate->version == u"2.1"; }));
+    ASSERT_TRUE(hb::test::waitFor([&] { return shell.pendingUpdate()->version == u"2.1"; }));
     dump = dumpWhen([](const QJsonObject& d) { return toolTip(d) == u"Harbly 2.1 is available"; });
     EXPECT_EQ(toolTip(dump), QStringLiteral("Harbly 2.1 is available"));
     EXPECT_EQ(hb::test::menuEntries(dump).value(0).label,
               QStringLiteral("Update available \u2014 2.1 \u2192"));
-    EXPECT_NE(shell.updateItem->toolTip(), QStringLiteral("Faster pairing")) << "notes of 2.0 left behind";
+    EXPECT_FALSE(hb::test::menuEntries(dump).value(1).visible) << "notes of 2.0 left behind";
 
     // Choosing the entry (through the tray's own menu protocol) opens the download address.
     ASSERT_TRUE(hb::test::trayClick(QStringLiteral("Update available \u2014 2.1 \u2192")));
@@ -131,7 +130,7 @@ TEST(TrayMenu, UpdateChecksRunAtOnceAndThenDaily) {
     qunsetenv("HB_UPDATE_URL");
     shell.setupMenuBar();
     shell.scheduleUpdateChecks();
-    ASSERT_TRUE(hb::test::waitFor([&] { return shell.pendingUpdate.has_value(); }));
+    ASSERT_TRUE(hb::test::waitFor([&] { return shell.pendingUpdate().has_value(); }));
     const auto timers = shell.findChildren<QTimer*>();
     const bool daily = std::any_of(timers.begin(), timers.end(), [](const QTimer* t) {
         return t->isActive() && !t->isSingleShot() && t->intervalAsDuration() == std::chrono::hours(24);

@@ -23,7 +23,7 @@ ApiHarness::ApiHarness(Options options) : platform_(options.platform ? *options.
     api::registerEndpoints(*router_);
 
     server::ServerOptions serverOptions;
-    serverOptions.port = 0;
+    serverOptions.port = options.port;
     serverOptions.publicDir = options.resourceDir + QStringLiteral("/public");
     serverOptions.bindAttempts = 1;
     serverOptions.handler = [this](const server::Request& request, server::Responder responder) {

@@ -27,6 +27,7 @@ class ApiHarness {
         std::function<void(api::Context&)> customize;
         /// The desktop the endpoints drive (a benchmark's real one); the recording fake when null.
         const actions::Platform* platform = nullptr;
+        quint16 port = 0; ///< 0: chosen by the kernel
     };
 
     ApiHarness();

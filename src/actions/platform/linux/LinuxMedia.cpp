@@ -41,7 +41,9 @@ bool activateScreenSaver() {
 
 } // namespace
 
-LinuxMedia::LinuxMedia(LinuxInput& input) : input_(input) {}
+LinuxMedia::LinuxMedia(LinuxInput& input) : input_(input) {
+    mpris::trackPlayback();
+}
 
 bool LinuxMedia::mediaAction(const QString& name) {
     const MediaKey* key = findMediaKey(name);

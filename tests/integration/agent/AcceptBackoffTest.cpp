@@ -1,0 +1,86 @@
+// The real agent with a small descriptor limit, flooded with idle connections until accepting
+// fails: it must neither spin nor stop accepting for good.
+#include "support/TestSupport.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <memory>
+#include <sys/resource.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr rlim_t kDescriptorLimit = 64;
+constexpr int kFloodConnections = 120;
+const QByteArray kAcceptWarning = "cannot accept connections";
+
+/// User plus system CPU time of a process, in clock ticks.
+long cpuTicks(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray line = stat.readAll();
+    // Fields after the command's closing parenthesis: state is the first, utime the 12th.
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    return fields.size() > 12 ? fields[11].toLong() + fields[12].toLong() : -1;
+}
+
+} // namespace
+
+// Catches: the listener paused for good after an accept error, or retrying in a busy loop.
+TEST(AcceptBackoff, OutOfDescriptorsPausesQuietlyAndServesAgain) {
+    QTemporaryDir support;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.insert(QStringLiteral("HB_SUPPORT"), support.path());
+    environment.insert(QStringLiteral("HB_PORT"),
+                       QStringLiteral("0")); // a port picked ahead may be taken meanwhile
+    environment.insert(QStringLiteral("HB_RELAY_URL"), QStringLiteral("ws://127.0.0.1:9"));
+    QProcess agent;
+    agent.setProcessEnvironment(environment);
+    agent.setChildProcessModifier([] {
+        const rlimit limit{kDescriptorLimit, kDescriptorLimit};
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    });
+    agent.start(QStringLiteral(HB_BIN_DIR "/harbly"), {});
+    ASSERT_TRUE(agent.waitForStarted(5000));
+    // Headless, it says where it listens: "Harbly is listening at http://<address>:<port>/".
+    QByteArray out;
+    const QRegularExpression listening(QStringLiteral(":(\\d+)/\n"));
+    ASSERT_TRUE(hb::test::waitFor(
+        [&] { return listening.match(QString::fromUtf8(out += agent.readAllStandardOutput())).hasMatch(); },
+        30s))
+        << agent.readAllStandardError().constData();
+    const quint16 port = quint16(listening.match(QString::fromUtf8(out)).captured(1).toUInt());
+
+    std::vector<std::unique_ptr<hb::test::RawClient>> flood;
+    for (int i = 0; i < kFloodConnections; ++i)
+        flood.push_back(std::make_unique<hb::test::RawClient>(port));
+    QByteArray errors;
+    ASSERT_TRUE(hb::test::waitFor(
+        [&] {
+            errors += agent.readAllStandardError();
+            return errors.contains(kAcceptWarning);
+        },
+        8s))
+        << errors.constData();
+
+    // Out of descriptors for two seconds: a retry loop would burn most of them.
+    const long before = cpuTicks(agent.processId());
+    ::usleep(2'000'000);
+    const long spent = cpuTicks(agent.processId()) - before;
+    EXPECT_LT(spent, 2 * ::sysconf(_SC_CLK_TCK) / 5) << "ticks spent while out of descriptors";
+
+    flood.clear();
+    EXPECT_EQ(hb::test::rawRequest(port, "OPTIONS / HTTP/1.1\r\n\r\n", 5s).status, 204);
+    errors += agent.readAllStandardError();
+    EXPECT_EQ(errors.count(kAcceptWarning), 1) << errors.constData();
+    agent.terminate();
+    agent.waitForFinished(5000);
+}
