@@ -3,7 +3,6 @@
 // their modes, and every token that was answered to a client still works.
 #include "support/TestSupport.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
@@ -11,22 +10,12 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
 
 namespace {
-
-unsigned modeOf(const QString& path) {
-    struct stat info {};
-    ::stat(QFile::encodeName(path).constData(), &info);
-    return info.st_mode & 0777;
-}
 
 class Agent {
   public:
@@ -99,8 +88,8 @@ TEST(CrashSafety, KilledAtRandomMomentsNeverLosesOrDamagesState) {
         QFile config(configFile);
         ASSERT_TRUE(config.open(QIODevice::ReadOnly));
         ASSERT_TRUE(QJsonDocument::fromJson(config.readAll()).isObject()) << "round " << round;
-        EXPECT_EQ(modeOf(stateFile), 0600u);
-        EXPECT_EQ(modeOf(support), 0700u);
+        EXPECT_EQ(hb::test::fileMode(stateFile), 0600);
+        EXPECT_EQ(hb::test::fileMode(support), 0700);
         for (const QString& token : answeredTokens) {
             const auto check =
                 hb::test::httpRequest(port, "GET", "/api/config", {}, {{"x-hb-token", token.toUtf8()}});
