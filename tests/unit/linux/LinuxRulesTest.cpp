@@ -2,6 +2,7 @@
 // spare keycodes, which desktop XDG_CURRENT_DESKTOP names, and what pactl output means.
 #include "actions/Gestures.h"
 #include "actions/platform/linux/GestureMap.h"
+#include "actions/platform/linux/HostIdentityLinux.h"
 #include "actions/platform/linux/KeyboardKeys.h"
 #include "actions/platform/linux/VolumeParse.h"
 
@@ -93,4 +94,54 @@ TEST(PactlOutput, VolumeIsTheFirstWholePercentageAndMuteOnlyYes) {
         {"  Mute: yes  ", true}, {"Mute: no\n", false}, {"Mute: Yes", false}, {"Mute: yes please", false}};
     for (const auto& row : mutes)
         EXPECT_EQ(parseSinkMute(QString::fromUtf8(row.output)), row.muted) << row.output;
+}
+
+TEST(LanAddress, WiredBeforeWirelessAmongRunningIpv4EntriesElseLoopback) {
+    const auto entry = [](const char* name, const char* address) {
+        return InterfaceAddress{QString::fromLatin1(name),   true, true, false, true,
+                                QString::fromLatin1(address)};
+    };
+    InterfaceAddress loopback = entry("eth0", "127.0.0.2");
+    loopback.loopback = true;
+    InterfaceAddress down = entry("eth1", "10.0.0.1");
+    down.up = false;
+    InterfaceAddress notRunning = entry("en1", "10.0.0.2");
+    notRunning.running = false;
+    InterfaceAddress ipv6 = entry("enp1s0", "fd00::1");
+    ipv6.ipv4 = false;
+    const struct {
+        const char* name;
+        std::vector<InterfaceAddress> entries;
+        const char* chosen;
+    } rows[] = {
+        {"nothing qualifies", {loopback, down, notRunning, ipv6, entry("eth3", "")}, "127.0.0.1"},
+        {"tunnels and bridges are not the LAN",
+         {entry("tun0", "10.9.0.2"), entry("docker0", "172.17.0.1")},
+         "127.0.0.1"},
+        {"wired before wireless",
+         {entry("wlp2s0", "10.0.2.5"), entry("veth0", "10.0.3.1"), entry("eth1", "10.0.1.5")},
+         "10.0.1.5"},
+        {"wireless alone", {entry("tun0", "10.9.0.2"), entry("wlan0", "10.0.2.6")}, "10.0.2.6"},
+        {"first wired in system order", {entry("eth2", "10.0.4.5"), entry("enp0s3", "10.0.5.5")}, "10.0.4.5"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(chooseLanAddress(row.entries), QString::fromLatin1(row.chosen)) << row.name;
+}
+
+TEST(MachineInfo, PrettyHostnameIsReadLikeTheShellWould) {
+    const struct {
+        const char* text;
+        const char* pretty;
+    } rows[] = {
+        {"PRETTY_HOSTNAME=\"Lab Desk\"", "Lab Desk"},
+        {"PRETTY_HOSTNAME='It\\s'", "It\\s"},
+        {"PRETTY_HOSTNAME=\"a\\\\b\\\"c\"", "a\\b\"c"},
+        {"PRETTY_HOSTNAME=One\nPRETTY_HOSTNAME=Two\n", "Two"},
+        {"PRETTY_HOSTNAME=\"open", ""},
+        {"ICON_NAME=computer\n#PRETTY_HOSTNAME=x\n", ""},
+        {"  PRETTY_HOSTNAME=Box\r\n", "Box"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(prettyHostnameFromMachineInfo(QByteArray(row.text)), QString::fromUtf8(row.pretty))
+            << row.text;
 }
