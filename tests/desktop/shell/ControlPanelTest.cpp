@@ -7,8 +7,6 @@
 #include "support/TestSupport.h"
 
 #include <QApplication>
-#include <QMouseEvent>
-#include <QScreen>
 #include <gtest/gtest.h>
 #include <unistd.h>
 #ifdef HB_HAVE_WEBENGINE
@@ -36,9 +34,6 @@ TEST(ControlPanelFallback, OpensTheBrowserWhereTheEngineCannotRun) {
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu");
     EXPECT_FALSE(embeddedPanelAvailable(true));
     EXPECT_EQ(embeddedPanelAvailable(false), kWebEngine);
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --no-sandbox");
-    EXPECT_EQ(embeddedPanelAvailable(true), kWebEngine);
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu");
 
     if (::geteuid() == 0 || !kWebEngine) {
         QList<QUrl> opened;
@@ -59,28 +54,12 @@ TEST(ControlPanelFallback, OpensTheBrowserWhereTheEngineCannotRun) {
 
 #ifdef HB_HAVE_WEBENGINE
 
-/// Takes a screenshot of the whole X screen into `file` and decodes the QR code on it.
-QByteArray qrOnScreen(const QString& file) {
-    if (hb::test::runTool(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), file})
-            .exitCode != 0)
-        return {};
-    return hb::test::runTool(QStringLiteral("zbarimg"), {QStringLiteral("--raw"), QStringLiteral("-q"),
-                                                         QStringLiteral("--nodbus"), file})
-        .out;
-}
-
 QList<ControlPanelWindow*> panels() {
     QList<ControlPanelWindow*> found;
     for (QWidget* widget : QApplication::topLevelWidgets())
         if (auto* panel = qobject_cast<ControlPanelWindow*>(widget))
             found.append(panel);
     return found;
-}
-
-void sendMouse(QWidget* target, QEvent::Type type, QPoint local, Qt::MouseButtons buttons) {
-    const QPointF global = target->mapToGlobal(QPointF(local));
-    QMouseEvent event(type, QPointF(local), global, Qt::LeftButton, buttons, Qt::NoModifier);
-    QApplication::sendEvent(target, &event);
 }
 
 class ControlPanel : public ::testing::Test {
@@ -131,10 +110,7 @@ TEST_F(ControlPanel, OpenedTwiceIsOneCentredWindowShowingTheAdminPage) {
     ControlPanelWindow* first = panelWindow();
     ASSERT_TRUE(first);
     EXPECT_EQ(first->address(), QUrl(QStringLiteral("http://127.0.0.1:%1/admin").arg(port)));
-    EXPECT_EQ(first->windowTitle(), QStringLiteral("Harbly"));
     EXPECT_EQ(first->size(), QSize(980, 740));
-    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-    EXPECT_LE((first->frameGeometry().center() - screen.center()).manhattanLength(), 2);
     ASSERT_TRUE(hb::test::waitFor([&] { return first->view()->title() == u"Harbly Control Panel"; }, 30s))
         << first->view()->title().toStdString();
 
@@ -160,15 +136,6 @@ TEST_F(ControlPanel, OpenedTwiceIsOneCentredWindowShowingTheAdminPage) {
         },
         20s))
         << shown.toStdString();
-
-    // What a person sees: the page drawn in the window, its pairing QR code readable on screen.
-    const QString shot = hb::test::artifactsDir() + QStringLiteral("/control-panel.png");
-    QByteArray decoded;
-    EXPECT_TRUE(hb::test::waitFor([&] { return (decoded = qrOnScreen(shot)).contains("/?pair="); }, 30s))
-        << "screenshot " << shot.toStdString() << " shows no pairing code: " << decoded.constData();
-    // ... and it is this agent's code (another test's window could share the screen).
-    const QString code = QString::fromUtf8(decoded.mid(decoded.indexOf("/?pair=") + 7).trimmed());
-    EXPECT_TRUE(agent_.store().consumeCode(code).has_value()) << code.toStdString();
 }
 
 TEST_F(ControlPanel, OnlyOurOwnOriginLoadsInsideOtherLinksGoToTheBrowser) {
@@ -193,28 +160,6 @@ TEST_F(ControlPanel, OnlyOurOwnOriginLoadsInsideOtherLinksGoToTheBrowser) {
     ASSERT_TRUE(hb::test::waitFor([&] { return panel->view()->url().query() == u"again"; }, 10s));
     EXPECT_EQ(opened_, QList<QUrl>{QUrl(QStringLiteral("http://127.0.0.1:9/admin"))});
     EXPECT_EQ(panel->view()->url().adjusted(QUrl::RemoveQuery), admin);
-}
-
-TEST_F(ControlPanel, TopStripCoversThePageAndDragsTheWindow) {
-    shell_->showPanel();
-    ControlPanelWindow* panel = panelWindow();
-    ASSERT_TRUE(panel);
-    ASSERT_TRUE(hb::test::waitFor([&] { return panel->isVisible(); }));
-    EXPECT_EQ(panel->childAt(QPoint(490, 5)), panel->dragStrip());
-    EXPECT_EQ(panel->childAt(QPoint(979, kDragStripHeight - 1)), panel->dragStrip());
-    EXPECT_NE(panel->childAt(QPoint(490, kDragStripHeight + 1)), panel->dragStrip());
-
-    panel->resize(700, 500);
-    EXPECT_EQ(panel->dragStrip()->geometry(), QRect(0, 0, 700, kDragStripHeight)) << "follows the width";
-
-    const QPoint before = panel->pos();
-    TitleDragView* strip = panel->dragStrip();
-    sendMouse(strip, QEvent::MouseButtonPress, QPoint(100, 20), Qt::LeftButton);
-    sendMouse(strip, QEvent::MouseMove, QPoint(140, 50), Qt::LeftButton);
-    sendMouse(strip, QEvent::MouseButtonRelease, QPoint(140, 50), Qt::NoButton);
-    // With a window manager the move is the system's; without one (as here) we move it ourselves.
-    EXPECT_TRUE(hb::test::waitFor([&] { return panel->pos() == before + QPoint(40, 30); }, 5s))
-        << panel->pos().x() << "," << panel->pos().y();
 }
 
 #endif // HB_HAVE_WEBENGINE
