@@ -120,7 +120,7 @@ QByteArray RawClient::read(std::chrono::milliseconds timeout, qsizetype until) {
     while (!closed_ && timer.elapsed() < timeout.count()) {
         pollfd p{fd_, POLLIN, 0};
         if (::poll(&p, 1, int(timeout.count() - timer.elapsed())) <= 0)
-            break;
+            break; // nothing within the time left
         const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
         if (n == 0 || (n < 0 && errno == ECONNRESET))
             closed_ = true;
@@ -134,12 +134,7 @@ QByteArray RawClient::read(std::chrono::milliseconds timeout, qsizetype until) {
 }
 
 bool RawClient::waitClosed(std::chrono::milliseconds timeout) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!closed_ && timer.elapsed() < timeout.count()) {
-        if (read(std::chrono::milliseconds(timeout.count() - timer.elapsed())).isEmpty() && !closed_)
-            return false;
-    }
+    read(timeout);
     return closed_;
 }
 
@@ -147,17 +142,8 @@ RawResponse rawRequest(quint16 port, const QByteArray& bytes, std::chrono::milli
                        const QHostAddress& to, const QHostAddress& from) {
     RawResponse response;
     RawClient client(port, to, from);
-    if (!client.connected())
-        return response;
-    client.send(bytes);
-    QElapsedTimer timer;
-    timer.start();
-    while (!client.closed_ && timer.elapsed() < timeout.count()) {
-        const QByteArray piece = client.read(std::chrono::milliseconds(timeout.count() - timer.elapsed()));
-        if (piece.isEmpty() && !client.closed_)
-            break;
-        response.raw += piece;
-    }
+    if (client.connected() && client.send(bytes))
+        response.raw = client.read(timeout, -1);
     response.closed = client.closed_;
     parseResponse(response);
     return response;
