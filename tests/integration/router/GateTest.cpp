@@ -3,6 +3,8 @@
 #include "support/api/ApiHarness.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace hb::test;
 
@@ -104,6 +106,22 @@ TEST(Gates, LocalTrustNeedsOwnOriginHostAndFetchSite) {
             << row.name;
     }
     EXPECT_EQ(api.store().pinValue(), pin);
+}
+
+// Other accounts of this machine reach the loopback address too (root only: the child acts as nobody).
+TEST(Gates, AnotherAccountOfThisMachineIsNotLocal) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as another account";
+    ApiHarness api;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(2);
+        ::_exit(httpRequest(api.port(), "POST", "/api/set-pin", "{\"pin\":\"12\"}").status == 401 ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 }
 
 TEST(Router, FrameAnswers) {
