@@ -21,6 +21,7 @@ TEST(VersionIsNewer, ComparesComponentsNumerically) {
     } rows[] = {
         {"1.2.10", "1.2.9", true},
         {"1.2.9", "1.2.10", false},
+        {"1.9", "2.0", false}, // a larger later part does not outweigh an earlier smaller one
         {"1.2", "1.2.0", false},
         {"1.2.0.1", "1.2", true},
         {"2.0", "2.0", false},
