@@ -2,15 +2,18 @@
 // typing and chords on Xvfb, the X clipboard, KWin shortcuts, notifications, MPRIS players,
 // PulseAudio's null sink, logind and the screen saver (the last four as fake D-Bus services).
 #include "DesktopFakes.h"
+#include "actions/platform/linux/HostIdentityLinux.h"
 #include "actions/platform/linux/LinuxInput.h"
 #include "actions/platform/linux/LinuxMedia.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QJsonArray>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QThread>
 #include <atomic>
 #include <gtest/gtest.h>
@@ -183,4 +186,28 @@ TEST_F(Desktop, SleepScreenSaverAndLockGoThroughLogind) {
     EXPECT_EQ(logind.calls()[0].value(QStringLiteral("args")).toArray(), QJsonArray{false});
     EXPECT_EQ(logind.calls()[3].value(QStringLiteral("path")).toString(),
               QStringLiteral("/org/freedesktop/login1/session/_37"));
+}
+
+TEST_F(Desktop, ComputerNameFromHostnamedThenMachineInfoThenHostWithoutDotLocal) {
+    if (!systemBusIsPrivate())
+        GTEST_SKIP() << "DBUS_SYSTEM_BUS_ADDRESS is not the test desktop's private bus";
+    QTemporaryDir dir;
+    const auto name = [&](const QByteArray& machineInfo, const QString& host) {
+        QFile file(dir.filePath(QStringLiteral("machine-info")));
+        file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        file.write(machineInfo);
+        file.close();
+        return hb::actions::LinuxHostIdentity({file.fileName(), [host] { return host; }}).computerName();
+    };
+    {
+        FakeService hostnamed(QStringLiteral("fake_hostname1.py"), {QStringLiteral("Kitchen Laptop \u2615")});
+        ASSERT_TRUE(hostnamed.ready());
+        EXPECT_EQ(name("PRETTY_HOSTNAME=FromFile\n", QStringLiteral("box")),
+                  QStringLiteral("Kitchen Laptop \u2615"));
+    }
+    FakeService empty(QStringLiteral("fake_hostname1.py"), {QString()});
+    ASSERT_TRUE(empty.ready());
+    EXPECT_EQ(name("# by hand\nPRETTY_HOSTNAME=\"Den PC\"\n", QStringLiteral("box")),
+              QStringLiteral("Den PC"));
+    EXPECT_EQ(name("PRETTY_HOSTNAME=\n", QStringLiteral("a.local.b.local")), QStringLiteral("a.b"));
 }
