@@ -25,7 +25,7 @@ build: deps-test
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
-	tests/desktop.sh ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) --repeat until-pass:2
+	tests/desktop.sh ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -1,5 +1,5 @@
 // A stand-in for the Anthropic Messages API on loopback, for the Ask tests:
-//   node fake-messages.mjs <port>
+//   node fake-messages.mjs    (prints the port the kernel chose)
 // The reply depends on the intent, so each test picks the case it needs.
 import { createServer } from 'node:http';
 
@@ -11,7 +11,6 @@ const PLAN = {
 };
 
 function reply(intent) {
-  if (intent.includes('garbled')) return { status: 200, body: { content: [{ type: 'text', text: 'Sorry, no plan today.' }] } };
   if (intent.includes('outage')) return { status: 529, body: 'overloaded' };
   const text = 'Here is the plan:\n```json\n' + JSON.stringify(PLAN) + '\n```';
   return { status: 200, body: { id: 'msg_e2e', type: 'message', role: 'assistant', content: [{ type: 'text', text }] } };
@@ -28,4 +27,4 @@ const server = createServer((req, res) => {
     res.end(typeof body === 'string' ? body : JSON.stringify(body));
   });
 });
-server.listen(Number(process.argv[2]), '127.0.0.1');
+server.listen(0, '127.0.0.1', () => console.log(server.address().port));

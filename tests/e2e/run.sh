@@ -52,10 +52,12 @@ DESKTOP
 printf '[Default Applications]\nx-scheme-handler/http=harbly-fake-browser.desktop\nx-scheme-handler/https=harbly-fake-browser.desktop\n' \
   >"$W/config/mimeapps.list"
 
-PORT=$(free_port)
-API_PORT=$(free_port)
-node fake-messages.mjs "$API_PORT" &
+# Ports chosen by the kernel: each server says which one it got.
+wait_line() { for _ in $(seq 200); do grep -q "$2" "$1" 2>/dev/null && return 0; sleep 0.05; done; return 1; }
+node fake-messages.mjs >"$W/api.port" &
 pids+=($!)
+wait_line "$W/api.port" '^[0-9]' || { echo "the fake Messages API did not start" >&2; exit 1; }
+API_PORT=$(head -n1 "$W/api.port")
 
 # The reference relay service, when it was built: phones then also reach the agent at /phone/<id>/.
 RELAY_URL="ws://127.0.0.1:9"
@@ -69,17 +71,18 @@ fi
 env -u DISPLAY -u WAYLAND_DISPLAY \
   HOME="$W/home" XDG_CONFIG_HOME="$W/config" XDG_DATA_HOME="$W/data" XDG_CACHE_HOME="$W/cache" \
   XDG_DATA_DIRS="$W/share:${XDG_DATA_DIRS:-/usr/local/share:/usr/share}" \
-  HB_SUPPORT="$W/support" HB_PORT="$PORT" \
+  HB_SUPPORT="$W/support" HB_PORT=0 \
   HB_UPDATE_URL="http://127.0.0.1:9/latest.json" HB_RELAY_URL="$RELAY_URL" \
   ANTHROPIC_BASE_URL="http://127.0.0.1:$API_PORT" ANTHROPIC_API_KEY="e2e-key" \
   "$BIN/harbly" >"$W/agent.log" 2>&1 &
 pids+=($!)
 
-if ! wait_port "$PORT" || ! wait_port "$API_PORT"; then
-  echo "the agent did not start listening on port $PORT" >&2
+if ! wait_line "$W/agent.log" 'listening at http://'; then
+  echo "the agent did not start listening" >&2
   cat "$W/agent.log" >&2
   exit 1
 fi
+PORT=$(sed -n 's#.*listening at http://[^:]*:\([0-9]*\)/.*#\1#p' "$W/agent.log" | head -n1)
 
 export HB_E2E_BASE="http://127.0.0.1:$PORT" HB_E2E_WORK="$W" HB_E2E_BIN="$BIN"
 mkdir -p ../artifacts

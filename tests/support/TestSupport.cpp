@@ -4,7 +4,10 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QJsonDocument>
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QThread>
 #include <arpa/inet.h>
 #include <cerrno>
@@ -12,6 +15,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace hb::test {
@@ -34,41 +38,35 @@ QJsonObject RawResponse::json() const {
 
 namespace {
 
+/// A socket address for `address`:`port` (IPv4 or IPv6) in `storage`; returns its length.
+socklen_t socketAddress(const QHostAddress& address, quint16 port, sockaddr_storage& storage) {
+    storage = {};
+    if (address.protocol() == QAbstractSocket::IPv6Protocol) {
+        auto* a = reinterpret_cast<sockaddr_in6*>(&storage);
+        a->sin6_family = AF_INET6;
+        a->sin6_port = htons(port);
+        const Q_IPV6ADDR bytes = address.toIPv6Address();
+        memcpy(&a->sin6_addr, &bytes, 16);
+        return sizeof *a;
+    }
+    auto* a = reinterpret_cast<sockaddr_in*>(&storage);
+    a->sin_family = AF_INET;
+    a->sin_port = htons(port);
+    a->sin_addr.s_addr = htonl(address.toIPv4Address());
+    return sizeof *a;
+}
+
 int connectTo(quint16 port, const QHostAddress& to, const QHostAddress& from) {
-    const bool v6 = to.protocol() == QAbstractSocket::IPv6Protocol;
-    const int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_storage remote;
+    const socklen_t length = socketAddress(to, port, remote);
+    const int fd = ::socket(remote.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return -1;
     if (!from.isNull()) {
-        if (v6) {
-            sockaddr_in6 local{};
-            local.sin6_family = AF_INET6;
-            const Q_IPV6ADDR a = from.toIPv6Address();
-            memcpy(&local.sin6_addr, &a, 16);
-            ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
-        } else {
-            sockaddr_in local{};
-            local.sin_family = AF_INET;
-            local.sin_addr.s_addr = htonl(from.toIPv4Address());
-            ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
-        }
+        sockaddr_storage local;
+        ::bind(fd, reinterpret_cast<sockaddr*>(&local), socketAddress(from, 0, local));
     }
-    int rc = -1;
-    if (v6) {
-        sockaddr_in6 remote{};
-        remote.sin6_family = AF_INET6;
-        remote.sin6_port = htons(port);
-        const Q_IPV6ADDR a = to.toIPv6Address();
-        memcpy(&remote.sin6_addr, &a, 16);
-        rc = ::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote);
-    } else {
-        sockaddr_in remote{};
-        remote.sin_family = AF_INET;
-        remote.sin_port = htons(port);
-        remote.sin_addr.s_addr = htonl(to.toIPv4Address());
-        rc = ::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote);
-    }
-    if (rc != 0) {
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&remote), length) != 0) {
         ::close(fd);
         return -1;
     }
@@ -86,11 +84,10 @@ void parseResponse(RawResponse& response) {
     response.status = response.raw.mid(9, 3).toInt();
     const QList<QByteArray> lines = response.head.split('\n');
     for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QByteArray line = lines[i].trimmed();
-        const qsizetype colon = line.indexOf(':');
+        const qsizetype colon = lines[i].indexOf(':');
         if (colon > 0)
-            response.headers.insert(QString::fromLatin1(line.left(colon)).toLower(),
-                                    QString::fromUtf8(line.mid(colon + 1).trimmed()));
+            response.headers.insert(QString::fromLatin1(lines[i].left(colon).trimmed()).toLower(),
+                                    QString::fromUtf8(lines[i].mid(colon + 1).trimmed()));
     }
     response.body = response.raw.mid(end + 4);
 }
@@ -106,15 +103,11 @@ RawClient::~RawClient() {
 }
 
 bool RawClient::send(const QByteArray& bytes) {
-    qsizetype sent = 0;
-    while (sent < bytes.size()) {
+    for (qsizetype sent = 0; sent < bytes.size();) {
         const ssize_t n = ::send(fd_, bytes.constData() + sent, size_t(bytes.size() - sent), MSG_NOSIGNAL);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
+        if (n < 0 && errno != EINTR)
             return false;
-        }
-        sent += n;
+        sent += n > 0 ? n : 0;
     }
     return true;
 }
@@ -124,12 +117,13 @@ QByteArray RawClient::read(std::chrono::milliseconds timeout, qsizetype until) {
     QElapsedTimer timer;
     timer.start();
     char buffer[65536];
-    while (timer.elapsed() < timeout.count()) {
+    while (!closed_ && timer.elapsed() < timeout.count()) {
         pollfd p{fd_, POLLIN, 0};
-        const int ready = ::poll(&p, 1, int(timeout.count() - timer.elapsed()));
-        if (ready <= 0)
-            break;
+        if (::poll(&p, 1, int(timeout.count() - timer.elapsed())) <= 0)
+            break; // nothing within the time left
         const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+        if (n == 0 || (n < 0 && errno == ECONNRESET))
+            closed_ = true;
         if (n <= 0)
             break;
         out.append(buffer, n);
@@ -140,47 +134,17 @@ QByteArray RawClient::read(std::chrono::milliseconds timeout, qsizetype until) {
 }
 
 bool RawClient::waitClosed(std::chrono::milliseconds timeout) {
-    QElapsedTimer timer;
-    timer.start();
-    char buffer[65536];
-    while (timer.elapsed() < timeout.count()) {
-        pollfd p{fd_, POLLIN, 0};
-        const int ready = ::poll(&p, 1, int(timeout.count() - timer.elapsed()));
-        if (ready <= 0)
-            return false;
-        const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-        if (n == 0 || (n < 0 && errno == ECONNRESET))
-            return true;
-        if (n < 0)
-            return false;
-    }
-    return false;
+    read(timeout);
+    return closed_;
 }
 
 RawResponse rawRequest(quint16 port, const QByteArray& bytes, std::chrono::milliseconds timeout,
                        const QHostAddress& to, const QHostAddress& from) {
     RawResponse response;
     RawClient client(port, to, from);
-    if (!client.connected())
-        return response;
-    client.send(bytes);
-    QElapsedTimer timer;
-    timer.start();
-    char buffer[65536];
-    while (timer.elapsed() < timeout.count()) {
-        pollfd p{client.fd(), POLLIN, 0};
-        const int ready = ::poll(&p, 1, int(timeout.count() - timer.elapsed()));
-        if (ready <= 0)
-            break;
-        const ssize_t n = ::recv(client.fd(), buffer, sizeof buffer, 0);
-        if (n == 0 || (n < 0 && errno == ECONNRESET)) {
-            response.closed = true;
-            break;
-        }
-        if (n < 0)
-            break;
-        response.raw.append(buffer, n);
-    }
+    if (client.connected() && client.send(bytes))
+        response.raw = client.read(timeout, -1);
+    response.closed = client.closed_;
     parseResponse(response);
     return response;
 }
@@ -200,6 +164,153 @@ RawResponse httpRequest(quint16 port, const QByteArray& method, const QByteArray
     return rawRequest(port, bytes, std::chrono::seconds(10), to, from);
 }
 
+struct HttpServer::Impl {
+    QThread thread;
+    QObject* home = nullptr;
+    QTcpServer* server = nullptr; // its sockets are its children
+    quint16 port = 0;
+    int holdUntil = 0;
+    mutable QMutex mutex;
+    Answer answer;
+    QList<Request> requests;
+    QList<QPair<QTcpSocket*, Reply>> held; // the server thread's only
+
+    void call(const std::function<void()>& work) {
+        QMetaObject::invokeMethod(home, work, Qt::BlockingQueuedConnection);
+    }
+
+    void accept() {
+        while (QTcpSocket* socket = server->nextPendingConnection()) {
+            auto buffer = std::make_shared<QByteArray>();
+            QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket, buffer] {
+                *buffer += socket->readAll();
+                if (readRequest(socket, *buffer))
+                    QObject::disconnect(socket, &QTcpSocket::readyRead, nullptr, nullptr);
+            });
+        }
+    }
+
+    /// True once a whole request has been read and handled.
+    bool readRequest(QTcpSocket* socket, const QByteArray& buffer) {
+        const qsizetype end = buffer.indexOf("\r\n\r\n");
+        if (end < 0)
+            return false;
+        Request request;
+        const QList<QByteArray> lines = buffer.left(end).split('\n');
+        const QList<QByteArray> start = lines.value(0).trimmed().split(' ');
+        request.method = start.value(0);
+        request.target = start.value(1);
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            const qsizetype colon = lines[i].indexOf(':');
+            if (colon > 0)
+                request.headers.insert(lines[i].left(colon).trimmed().toLower(),
+                                       lines[i].mid(colon + 1).trimmed());
+        }
+        const qsizetype length = request.headers.value("content-length").toLongLong();
+        if (buffer.size() < end + 4 + length)
+            return false;
+        request.body = buffer.mid(end + 4, length);
+        Answer current;
+        {
+            QMutexLocker lock(&mutex);
+            current = answer;
+        }
+        const Reply reply = current ? current(request) : Reply{};
+        QMutexLocker lock(&mutex);
+        held.append({socket, reply});
+        requests.append(request);
+        if (requests.size() >= holdUntil) {
+            for (const auto& [waiting, reply] : std::exchange(held, {}))
+                send(waiting, reply);
+        }
+        return true;
+    }
+
+    static void send(QTcpSocket* socket, const Reply& reply) {
+        if (reply.never)
+            return;
+        QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status) +
+                          " X\r\nContent-Type: " + reply.contentType + "\r\n" + reply.extraHead;
+        if (!reply.stream)
+            head += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\nConnection: close\r\n";
+        socket->write(head + "\r\n" + reply.body);
+        if (!reply.stream)
+            socket->disconnectFromHost();
+    }
+};
+
+HttpServer::HttpServer(Answer answer, int holdUntil) : impl_(std::make_unique<Impl>()) {
+    impl_->answer = std::move(answer);
+    impl_->holdUntil = holdUntil;
+    impl_->thread.start();
+    impl_->home = new QObject;
+    impl_->home->moveToThread(&impl_->thread);
+    impl_->call([this] {
+        impl_->server = new QTcpServer(impl_->home);
+        impl_->server->listen(QHostAddress::LocalHost, 0);
+        impl_->port = impl_->server->serverPort();
+        QObject::connect(impl_->server, &QTcpServer::newConnection, impl_->server,
+                         [this] { impl_->accept(); });
+    });
+}
+
+HttpServer::~HttpServer() {
+    impl_->call([this] { delete impl_->server; });
+    impl_->thread.quit();
+    impl_->thread.wait();
+    delete impl_->home; // its thread has ended
+}
+
+quint16 HttpServer::port() const {
+    return impl_->port;
+}
+
+QString HttpServer::url(const QString& path) const {
+    return QStringLiteral("http://127.0.0.1:") + QString::number(impl_->port) + path;
+}
+
+void HttpServer::setAnswer(Answer answer) {
+    QMutexLocker lock(&impl_->mutex);
+    impl_->answer = std::move(answer);
+}
+
+QList<HttpServer::Request> HttpServer::requests() const {
+    QMutexLocker lock(&impl_->mutex);
+    return impl_->requests;
+}
+
+HttpServer::Reply modelText(const QString& text, int status) {
+    const QJsonObject block{{QStringLiteral("type"), QStringLiteral("text")}, {QStringLiteral("text"), text}};
+    const QJsonObject reply{{QStringLiteral("type"), QStringLiteral("message")},
+                            {QStringLiteral("content"), QJsonArray{block}}};
+    HttpServer::Reply answer;
+    answer.status = status;
+    answer.body = jsonBody(reply);
+    return answer;
+}
+
+QByteArray jsonBody(const QJsonObject& object) {
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+QByteArray field(const char* key, const QJsonValue& value) {
+    return jsonBody(QJsonObject{{QString::fromLatin1(key), value}});
+}
+
+QByteArray field(const char* key, const char* text) {
+    return field(key, QString::fromUtf8(text));
+}
+
+QJsonObject parsed(const char* json) {
+    return QJsonDocument::fromJson(QByteArray(json)).object();
+}
+
+int fileMode(const QString& path) {
+    const QByteArray native = QFile::encodeName(path);
+    struct ::stat info {};
+    return ::stat(native.constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
+}
+
 long residentKiB() {
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
@@ -216,15 +327,9 @@ int openDescriptors() {
 }
 
 quint16 freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
 }
 
 QString dataPath(const QString& relative) {

@@ -1,14 +1,28 @@
 #pragma once
-// Small helpers shared by the tests: temporary folders, raw HTTP over real sockets,
-// waiting on the event loop.
+// The tests' one HTTP toolkit and shared helpers: a blocking loopback client (RawClient,
+// rawRequest, httpRequest), a small loopback server on its own thread (HttpServer), JSON,
+// free-port and file-mode helpers, and waiting on the event loop.
 #include <QByteArray>
 #include <QHash>
 #include <QHostAddress>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
+#include <QList>
 #include <QString>
 #include <QTemporaryDir>
 #include <chrono>
 #include <functional>
+#include <memory>
+#include <ostream>
+
+// Readable gtest failure messages for JSON values.
+inline void PrintTo(const QJsonObject& object, std::ostream* out) {
+    *out << QJsonDocument(object).toJson(QJsonDocument::Compact).constData();
+}
+inline void PrintTo(const QJsonArray& array, std::ostream* out) {
+    *out << QJsonDocument(array).toJson(QJsonDocument::Compact).constData();
+}
 
 namespace hb::test {
 
@@ -55,7 +69,58 @@ class RawClient {
 
   private:
     int fd_ = -1;
+    bool closed_ = false;
+    friend RawResponse rawRequest(quint16, const QByteArray&, std::chrono::milliseconds, const QHostAddress&,
+                                  const QHostAddress&);
 };
+
+/// A small HTTP/1.1 server on 127.0.0.1 with a thread of its own (tests may block in socket
+/// calls meanwhile). Records every request and answers each through `answer`. Replies are held
+/// until `holdUntil` requests arrived, which proves that many were in flight at once.
+class HttpServer {
+  public:
+    /// One request as received.
+    struct Request {
+        QByteArray method;
+        QByteArray target;
+        QHash<QByteArray, QByteArray> headers; ///< lower-cased names
+        QByteArray body;
+        QJsonObject json() const { return QJsonDocument::fromJson(body).object(); }
+    };
+    /// What the server answers.
+    struct Reply {
+        int status = 200;
+        QByteArray body;
+        QByteArray contentType = "application/json";
+        QByteArray extraHead; ///< "Name: value\r\n" lines added to the head
+        bool never = false;   ///< read the request, never answer
+        bool stream = false;  ///< no Content-Length, the connection stays open
+    };
+    using Answer = std::function<Reply(const Request&)>;
+
+    explicit HttpServer(Answer answer = {}, int holdUntil = 0);
+    ~HttpServer();
+    quint16 port() const;
+    QString url(const QString& path = {}) const;
+    void setAnswer(Answer answer);
+    QList<Request> requests() const;
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+/// A Messages API reply whose one text block is `text`.
+HttpServer::Reply modelText(const QString& text, int status = 200);
+
+/// Compact JSON text of an object; `{key: value}` as a body; an object from JSON text.
+QByteArray jsonBody(const QJsonObject& object);
+QByteArray field(const char* key, const QJsonValue& value);
+QByteArray field(const char* key, const char* text);
+QJsonObject parsed(const char* json);
+
+/// Permission bits of a file (-1 when it does not exist).
+int fileMode(const QString& path);
 
 /// The path of a file in tests/data.
 QString dataPath(const QString& relative);

@@ -42,7 +42,8 @@ Environment prepare() {
                     "\nExec=/bin/sh -c \"echo second > \\\\\"\\\\$HB_TEST_MARK\\\\\"\""));
     writeFile(env.root + QStringLiteral("/config/mimeapps.list"),
               "[Default Applications]\nx-scheme-handler/http=hb-browser.desktop\n"
-              "x-scheme-handler/https=hb-browser.desktop\n");
+              "x-scheme-handler/https=hb-browser.desktop\nx-scheme-handler/mailto=hb-browser.desktop\n"
+              "x-scheme-handler/ftp=hb-browser.desktop\n");
     QDir().mkpath(env.root + QStringLiteral("/home"));
     QDir().mkpath(env.root + QStringLiteral("/data-home"));
 

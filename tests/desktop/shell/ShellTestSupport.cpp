@@ -173,12 +173,6 @@ ScopedConfigHome::~ScopedConfigHome() {
     qputenv("XDG_CONFIG_HOME", previous_);
 }
 
-QString artifactsDir() {
-    const QString dir = QDir::cleanPath(QStringLiteral(HB_TEST_DATA_DIR "/../artifacts"));
-    QDir().mkpath(dir);
-    return dir;
-}
-
 QProcessEnvironment agentEnvironment(const QString& supportDir, const QString& configHome) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("HB_SUPPORT"), supportDir);

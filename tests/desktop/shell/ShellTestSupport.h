@@ -51,9 +51,6 @@ class ScopedConfigHome {
     QByteArray previous_;
 };
 
-/// tests/artifacts (git-ignored), created on demand.
-QString artifactsDir();
-
 /// The agent's environment for child processes and in-process use: temporary support folder,
 /// relay and update hosts on closed loopback ports.
 QProcessEnvironment agentEnvironment(const QString& supportDir, const QString& configHome);

@@ -1,4 +1,7 @@
-#include "PlanTestSupport.h"
+#include "store/Store.h"
+#include "support/api/ApiHarness.h"
+
+#include <gtest/gtest.h>
 
 using namespace hb::test;
 
@@ -10,7 +13,7 @@ TEST(FlowLimits, RefusedFlowAnswers400WithAMessage) {
                            {QStringLiteral("steps"),
                             QJsonArray{QJsonObject{{QStringLiteral("type"), QStringLiteral("gesture")},
                                                    {QStringLiteral("value"), QStringLiteral("spotlight")}}}}};
-    const RawResponse answer = harness.request("POST", "/api/flows", compactJson(flow), token);
+    const RawResponse answer = harness.request("POST", "/api/flows", jsonBody(flow), token);
     EXPECT_EQ(answer.status, 400);
     EXPECT_FALSE(answer.json().value(QStringLiteral("error")).toString().isEmpty())
         << answer.body.constData();

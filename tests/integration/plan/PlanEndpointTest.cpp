@@ -1,90 +1,125 @@
-#include "PlanTestSupport.h"
-#include "unit/steps/FakeMessagesApi.h"
+// "/api/plan", "/api/run-plan" and "/api/flows" over real HTTP: answers, order and reloads.
+// Which steps pass the gate belongs to the steps' unit tests.
+#include "support/api/ApiHarness.h"
 
-using namespace hb;
+#include <QElapsedTimer>
+#include <gtest/gtest.h>
+#include <thread>
+
 using namespace hb::test;
 
 namespace {
 
-/// Keeps ANTHROPIC_API_KEY as it was before the test.
-class ApiKey {
-  public:
-    explicit ApiKey(const QByteArray& value) : saved_(qgetenv("ANTHROPIC_API_KEY")) {
-        qputenv("ANTHROPIC_API_KEY", value);
-    }
-    ~ApiKey() { qputenv("ANTHROPIC_API_KEY", saved_); }
+const char* const kApps = R"({"pages":[{"name":"Apps","tiles":[{"type":"app","value":"Calculator"},
+                             {"type":"app","value":"Ghost"}]}],"settings":{}})";
 
-  private:
-    QByteArray saved_;
+class PlanEndpoints : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        qputenv("ANTHROPIC_API_KEY", "sk-e2e");
+        ApiHarness::Options options;
+        options.plannerBaseUrl = messages.url();
+        harness = std::make_unique<ApiHarness>(options);
+        harness->store().saveConfig(parsed(kApps));
+        token = harness->pairToken();
+        harness->fake().clearCalls();
+    }
+    void TearDown() override { qunsetenv("ANTHROPIC_API_KEY"); }
+    RawResponse post(const char* path, const QByteArray& body) {
+        return harness->request("POST", path, body, token);
+    }
+    QStringList actions() {
+        QStringList calls = harness->fake().calls();
+        calls.removeAll(QStringLiteral("listShortcuts"));
+        return calls;
+    }
+
+    HttpServer messages{[](const HttpServer::Request&) {
+        return modelText(
+            QStringLiteral("Here:\n```json\n{\"steps\":[{\"type\":\"app\",\"value\":\"Calculator\"},"
+                           "{\"type\":\"app\",\"value\":\"Terminal\"},"
+                           "{\"type\":\"shortcut\",\"value\":\"Backup\"}]}\n```"));
+    }};
+    std::unique_ptr<ApiHarness> harness;
+    QString token;
 };
 
-const QString kSentence = QStringLiteral("Open the calculator, search for my notes and back everything up");
-
-FakeReply planForTheSentence(const RecordedRequest& request) {
-    const QJsonArray messages = request.json().value(u"messages").toArray();
-    if (messages.size() != 1 || messages[0][QStringLiteral("content")] != kSentence)
-        return FakeMessagesApi::modelText(QStringLiteral("I did not understand."));
-    return FakeMessagesApi::modelText(QStringLiteral(
-        "Here you "
-        "go:\n```json\n{\"steps\":[{\"type\":\"app\",\"value\":\"Calculator\",\"label\":\"Calculator\"},"
-        "{\"type\":\"gesture\",\"value\":\"spotlight\",\"label\":\"Search\"},"
-        "{\"type\":\"app\",\"value\":\"Terminal\",\"label\":\"Not allowed\"},"
-        "{\"type\":\"shortcut\",\"value\":\"Backup\",\"label\":\"Back up\"}]}\n```"));
-}
-
-TEST(PlanEndpoint, ASentencePlannedAgainstTheApiRunsAsAllowedSteps) {
-    ApiKey key("sk-e2e");
-    FakeMessagesApi api(planForTheSentence);
-    ApiHarness::Options options;
-    options.plannerBaseUrl = api.baseUrl();
-    ApiHarness harness(options);
-    harness.store().saveConfig(configWithApps());
-    const QString token = harness.pairToken();
-
-    const RawResponse planned =
-        harness.request("POST", "/api/plan", compactJson({{QStringLiteral("intent"), kSentence}}), token);
-    EXPECT_EQ(planned.status, 200);
-    EXPECT_EQ(planned.json(), parsedObject(R"({"ok":true,"steps":[
-        {"type":"app","value":"Calculator","label":"Calculator"},
-        {"type":"gesture","value":"spotlight","label":"Search"},
-        {"type":"shortcut","value":"Backup","label":"Back up"}]})"));
-    ASSERT_EQ(api.requests().size(), 1);
-    EXPECT_EQ(api.requests()[0].headers.value("x-api-key"), "sk-e2e");
-    EXPECT_TRUE(harness.fake().calls().filter(QStringLiteral(":")).isEmpty()) << "planning runs nothing";
-
-    const QJsonObject run{{QStringLiteral("steps"), planned.json().value(u"steps")}};
-    const RawResponse ran = harness.request("POST", "/api/run-plan", compactJson(run), token);
-    EXPECT_EQ(ran.json(), parsedObject(R"({"ok":true,"ran":3})"));
-    EXPECT_EQ(harness.fake().calls().filter(QStringLiteral(":")),
-              (QStringList{QStringLiteral("launchApp:Calculator"), QStringLiteral("runGesture:spotlight"),
-                           QStringLiteral("runShortcut:Backup")}));
-}
-
-TEST(PlanEndpoint, PlannerFailuresAnswer200WithTheirCode) {
-    FakeMessagesApi api([](const RecordedRequest&) {
-        return FakeReply{500, R"({"type":"error"})", false, {}};
-    });
-    ApiHarness::Options options;
-    options.plannerBaseUrl = api.baseUrl();
-    // The key is set before each agent starts: changing the environment under running
-    // threads is a race of its own (reading it at every call is the planner's unit test).
-    {
-        ApiKey none("");
-        ApiHarness harness(options);
-        const RawResponse response =
-            harness.request("POST", "/api/plan", R"({"intent":"lock"})", harness.pairToken());
-        EXPECT_EQ(response.status, 200);
-        EXPECT_EQ(response.json(), parsedObject(R"({"ok":false,"error":"no_key"})"));
-    }
-    ApiKey key("sk-x");
-    ApiHarness harness(options);
-    const RawResponse response =
-        harness.request("POST", "/api/plan", "no body to speak of", harness.pairToken());
-    EXPECT_EQ(response.status, 200);
-    EXPECT_EQ(response.json(), parsedObject(R"({"ok":false,"error":"plan_failed"})"));
-    EXPECT_EQ(api.requests().value(0).json().value(u"messages")[0][QStringLiteral("content")],
-              QStringLiteral(""))
-        << "a missing intent is sent as the empty text";
-}
-
 } // namespace
+
+TEST_F(PlanEndpoints, PlanAnswersOnlyTheAllowedStepsAndRunsNothing) {
+    const RawResponse planned = post("/api/plan", R"({"intent":"calculate and back up"})");
+    EXPECT_EQ(planned.json(), parsed(R"({"ok":true,"steps":[{"type":"app","value":"Calculator"},
+                                          {"type":"shortcut","value":"Backup"}]})"));
+    ASSERT_EQ(messages.requests().size(), 1);
+    EXPECT_EQ(messages.requests()[0].headers.value("x-api-key"), "sk-e2e");
+    EXPECT_TRUE(actions().isEmpty());
+    messages.setAnswer([](const HttpServer::Request&) {
+        HttpServer::Reply reply;
+        reply.status = 500;
+        return reply;
+    });
+    EXPECT_EQ(post("/api/plan", "{}").json(), parsed(R"({"ok":false,"error":"plan_failed"})"));
+}
+
+TEST_F(PlanEndpoints, RunPlanRunsAllOrNothing) {
+    const struct {
+        const char* body;
+        int status;
+        const char* answer;
+    } rows[] = {
+        {R"({"steps":[{"type":"app","value":"Calculator"},{"type":"app","value":"Files"}]})", 400,
+         R"({"ok":false,"error":"Invalid step"})"},
+        {R"({"steps":"spotlight"})", 200, R"({"ok":true,"ran":0})"},
+        {R"({"steps":[{"type":"gesture","value":"spotlight"},"spotlight"]})", 200, R"({"ok":true,"ran":0})"},
+    };
+    for (const auto& row : rows) {
+        const RawResponse response = post("/api/run-plan", row.body);
+        EXPECT_EQ(response.status, row.status) << row.body;
+        EXPECT_EQ(response.json(), parsed(row.answer)) << row.body;
+    }
+    EXPECT_TRUE(actions().isEmpty()) << actions().join(u',').toStdString();
+}
+
+TEST_F(PlanEndpoints, StepsRunInOrderWithAPauseWhileOtherRequestsAreServed) {
+    // "Ghost" is allowed but not installed: its launch fails, the run goes on and counts it.
+    RawResponse ran;
+    qint64 elapsed = 0;
+    std::atomic_bool finished{false};
+    std::thread runner([&] {
+        QElapsedTimer timer;
+        timer.start();
+        ran = post("/api/run-plan",
+                   R"({"steps":[{"type":"app","value":"Ghost"},{"type":"shortcut","value":"Focus"},
+                                       {"type":"url","value":"https://example.com/x"}]})");
+        elapsed = timer.elapsed();
+        finished = true;
+    });
+    ASSERT_TRUE(waitFor([&] { return !actions().isEmpty(); }));
+    EXPECT_EQ(post("/api/run-plan", "{}").json(), parsed(R"({"ok":true,"ran":0})"));
+    EXPECT_FALSE(finished.load()) << "another request waited for the run";
+    runner.join();
+    EXPECT_EQ(ran.json(), parsed(R"({"ok":true,"ran":3})"));
+    EXPECT_GE(elapsed, 1200) << "0.4 s after each of the three steps";
+    EXPECT_EQ(actions(), (QStringList{QStringLiteral("launchApp:Ghost"), QStringLiteral("runShortcut:Focus"),
+                                      QStringLiteral("openURL:https://example.com/x")}));
+}
+
+TEST_F(PlanEndpoints, FlowsAreAddedAndRemovedWithAReloadAndRefusedWithout) {
+    EventStream page(harness->port());
+    ASSERT_TRUE(page.opened());
+    const RawResponse refused = post("/api/flows", R"({"steps":[{"type":"url","value":"ftp://x"}]})");
+    EXPECT_EQ(refused.status, 400);
+    EXPECT_EQ(refused.json(), parsed(R"({"ok":false,"error":"Invalid flow"})"));
+    EXPECT_EQ(post("/api/flows", R"({"steps":[{"type":"app","value":"Calculator"}]})").json(),
+              parsed(R"({"ok":true})"));
+    EXPECT_TRUE(page.waitForReloads(1));
+    EXPECT_TRUE(harness->store()
+                    .snapshotConfig()
+                    .value(QStringLiteral("pages"))
+                    .toArray()
+                    .last()[QStringLiteral("name")] == QStringLiteral("Flows"));
+    EXPECT_EQ(harness->request("DELETE", "/api/flows", R"({"label":"Flow"})", token).json(),
+              parsed(R"({"ok":true})"));
+    EXPECT_TRUE(page.waitForReloads(2));
+    EXPECT_EQ(harness->reloads(), 2) << "the refused flow sent no reload";
+}

@@ -2,7 +2,9 @@
 
 #include "api/Endpoints.h"
 
+#include <QElapsedTimer>
 #include <QJsonDocument>
+#include <gtest/gtest.h>
 
 namespace hb::test {
 
@@ -65,6 +67,28 @@ RawResponse ApiHarness::request(const QByteArray& method, const QByteArray& targ
 RawResponse ApiHarness::remote(const QByteArray& method, const QByteArray& target, const QByteArray& body,
                                const QString& token) {
     return request(method, target, body, token, {}, QHostAddress(QStringLiteral("127.0.0.2")));
+}
+
+EventStream::EventStream(quint16 port) : client_(port) {
+    client_.send("GET /api/events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    opened_ = readUntil([this] { return received_.contains(": connected\n\n"); }, std::chrono::seconds(5));
+}
+
+bool EventStream::waitForReloads(int count, std::chrono::milliseconds limit) {
+    return readUntil([&] { return received_.count("event: reload\ndata: 1\n\n") >= count; }, limit);
+}
+
+bool EventStream::readUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < limit.count())
+        received_ += client_.read(std::chrono::milliseconds(100), 1);
+    return done();
+}
+
+void expectAnswer(const RawResponse& response, int status, const QJsonObject& body) {
+    EXPECT_EQ(response.status, status) << response.raw.constData();
+    EXPECT_EQ(response.json(), body) << response.body.constData();
 }
 
 } // namespace hb::test

@@ -67,4 +67,24 @@ class ApiHarness {
     std::atomic<int> reloads_{0};
 };
 
+/// One open "/api/events" stream; counts the reload events it has received.
+class EventStream {
+  public:
+    explicit EventStream(quint16 port);
+    bool opened() const { return opened_; }
+    /// Waits until `count` reload events have arrived in all; true when they did.
+    bool waitForReloads(int count, std::chrono::milliseconds limit = std::chrono::seconds(5));
+
+  private:
+    bool readUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);
+    RawClient client_;
+    QByteArray received_;
+    bool opened_ = false;
+};
+
+/// Status and exact JSON body of an answer, compared as one.
+void expectAnswer(const RawResponse& response, int status, const QJsonObject& body);
+
+inline const QJsonObject kNotOk{{QStringLiteral("ok"), false}};
+
 } // namespace hb::test

@@ -1,18 +1,19 @@
+// The planner: the Messages API request it sends (to a loopback HttpServer), how it reads
+// replies into a result, its prompt, failures and concurrency.
 #include "steps/Planner.h"
 #include "actions/platform/fake/FakePlatform.h"
 #include "support/TestSupport.h"
-#include "unit/steps/FakeMessagesApi.h"
-#include "unit/steps/JsonPrinting.h"
 
-#include <QJsonArray>
+#include <QMutex>
+#include <QThread>
 #include <gtest/gtest.h>
 #include <thread>
 #include <vector>
 
 using namespace hb;
-using test::FakeMessagesApi;
-using test::FakeReply;
-using test::RecordedRequest;
+using test::HttpServer;
+using test::modelText;
+using test::parsed;
 
 namespace {
 
@@ -29,8 +30,8 @@ class Results {
         QMutexLocker lock(&mutex_);
         return results_;
     }
-    bool waitFor(int count, std::chrono::milliseconds limit = std::chrono::seconds(10)) const {
-        return test::waitFor([&] { return all().size() >= count; }, limit);
+    bool waitFor(int count) const {
+        return test::waitFor([&] { return all().size() >= count; }, std::chrono::seconds(15));
     }
 
   private:
@@ -38,26 +39,37 @@ class Results {
     QList<QJsonObject> results_;
 };
 
-QJsonObject failed(const char* code) {
-    return QJsonObject{{QStringLiteral("ok"), false}, {QStringLiteral("error"), QString::fromLatin1(code)}};
+const QJsonObject kPlanFailed = parsed(R"({"ok":false,"error":"plan_failed"})");
+const QJsonObject kParseFailed = parsed(R"({"ok":false,"error":"parse_failed"})");
+
+HttpServer::Reply reply(int status, const QByteArray& body, const QByteArray& extraHead = {},
+                        bool never = false) {
+    HttpServer::Reply answer;
+    answer.status = status;
+    answer.body = body;
+    answer.extraHead = extraHead;
+    answer.never = never;
+    return answer;
 }
 
 class PlannerTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        savedKey_ = qgetenv("ANTHROPIC_API_KEY");
-        savedBase_ = qgetenv("ANTHROPIC_BASE_URL");
         qputenv("ANTHROPIC_API_KEY", "sk-test-1");
         qunsetenv("ANTHROPIC_BASE_URL");
     }
-    void TearDown() override {
-        qputenv("ANTHROPIC_API_KEY", savedKey_);
-        qputenv("ANTHROPIC_BASE_URL", savedBase_);
-    }
-
-    steps::Planner::Options at(const FakeMessagesApi& api,
+    void TearDown() override { qunsetenv("ANTHROPIC_API_KEY"); }
+    steps::Planner::Options at(const HttpServer& api,
                                std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-        return steps::Planner::Options{api.baseUrl(), timeout};
+        return steps::Planner::Options{api.url(), timeout};
+    }
+    /// One plan against a server answering `answer`; its result.
+    QJsonObject planOnce(const HttpServer::Reply& answer) {
+        HttpServer api([answer](const HttpServer::Request&) { return answer; });
+        steps::Planner planner(environment, at(api));
+        Results results;
+        planner.planWithClaude(QStringLiteral("x"), results.completion());
+        return results.waitFor(1) ? results.all().value(0) : QJsonObject();
     }
 
     actions::FakePlatform fake;
@@ -67,192 +79,158 @@ class PlannerTest : public ::testing::Test {
             return QSet<QString>{QStringLiteral("Text Editor"), QStringLiteral("Calculator")};
         },
         &platform};
-
-  private:
-    QByteArray savedKey_;
-    QByteArray savedBase_;
 };
 
-const char* const kExpectedPrompt =
-    "You plan a short, ordered sequence of desktop actions from the user's intent. Reply with ONLY a JSON "
-    "object "
-    "of the form {\"steps\":[{\"type\":\"app|url|shortcut|gesture\",\"value\":\"...\",\"label\":\"...\"}]}.\n"
-    "Valid apps: Calculator, Text Editor.\nValid shortcuts: Backup, Focus.\nValid gestures: minimize, "
-    "hide_others, "
-    "mission_control, app_windows, show_desktop, spotlight, lock_screen, launchpad.\nFor \"url\" steps, "
-    "value is a "
-    "full https URL. Only use items from those lists. Max 6 steps.";
+} // namespace
 
 TEST_F(PlannerTest, SendsTheMessagesRequestAndHandsOnOnlyAllowedSteps) {
-    FakeMessagesApi api([](const RecordedRequest&) {
-        return FakeMessagesApi::modelText(QStringLiteral(
-            "Here is the "
-            "plan:\n```json\n{\"steps\":[{\"type\":\"app\",\"value\":\"Calculator\",\"label\":\"Calc\"},"
-            "{\"type\":\"app\",\"value\":\"Files\"},{\"type\":\"url\",\"value\":\"ftp://example.com\"},"
-            "{\"type\":\"gesture\",\"value\":\"show_desktop\"}]}\n```"));
+    HttpServer api([](const HttpServer::Request&) {
+        return modelText(
+            QStringLiteral("Here is the plan:\n```json\n{\"steps\":[{\"type\":\"app\",\"value\":"
+                           "\"Calculator\",\"label\":\"Calc\"},{\"type\":\"app\",\"value\":\"Files\"},"
+                           "{\"type\":\"gesture\",\"value\":\"show_desktop\"}]}\n```"));
     });
     steps::Planner planner(environment, at(api));
     Results results;
-    const QString intent = QStringLiteral("  open the calculator, then show the desktop \u00E9\U0001F600 ");
+    const QString intent = QStringLiteral("  open the calculator \u00E9\U0001F600 ");
     planner.planWithClaude(intent, results.completion());
     ASSERT_TRUE(results.waitFor(1));
-
-    EXPECT_EQ(results.all().value(0), QJsonDocument::fromJson(R"({"ok":true,"steps":[
-        {"type":"app","value":"Calculator","label":"Calc"},{"type":"gesture","value":"show_desktop"}]})")
-                                          .object());
+    EXPECT_EQ(results.all().value(0), parsed(R"({"ok":true,"steps":[
+        {"type":"app","value":"Calculator","label":"Calc"},{"type":"gesture","value":"show_desktop"}]})"));
     ASSERT_EQ(api.requests().size(), 1);
-    const RecordedRequest request = api.requests().value(0);
-    EXPECT_EQ(request.method, "POST");
-    EXPECT_EQ(request.target, "/v1/messages");
+    const HttpServer::Request request = api.requests().value(0);
+    EXPECT_EQ(request.method + ' ' + request.target, "POST /v1/messages");
     EXPECT_EQ(request.headers.value("x-api-key"), "sk-test-1");
     EXPECT_EQ(request.headers.value("anthropic-version"), "2023-06-01");
     EXPECT_EQ(request.headers.value("content-type"), "application/json");
-    EXPECT_FALSE(request.body.contains('\n')) << "compact JSON";
-
     const QJsonObject body = request.json();
-    EXPECT_EQ(body.keys(), (QStringList{QStringLiteral("max_tokens"), QStringLiteral("messages"),
-                                        QStringLiteral("model"), QStringLiteral("system")}));
     EXPECT_EQ(body.value(u"model").toString(), QStringLiteral("claude-opus-4-8"));
-    EXPECT_EQ(body.value(u"max_tokens").toVariant(), QVariant(qlonglong(1024)));
-    EXPECT_EQ(body.value(u"system").toString(), QString::fromUtf8(kExpectedPrompt));
-    const QJsonArray messages{
-        QJsonObject{{QStringLiteral("role"), QStringLiteral("user")}, {QStringLiteral("content"), intent}}};
-    EXPECT_EQ(body.value(u"messages").toArray(), messages);
+    EXPECT_EQ(body.value(u"max_tokens").toInt(), 1024);
+    EXPECT_EQ(
+        body.value(u"system").toString(),
+        steps::systemPrompt({QStringLiteral("Calculator"), QStringLiteral("Text Editor")}, fake.shortcuts,
+                            QStringLiteral("minimize,hide_others,mission_control,app_windows,show_desktop,"
+                                           "spotlight,lock_screen,launchpad")
+                                .split(u',')));
+    const QJsonObject message{{QStringLiteral("role"), QStringLiteral("user")},
+                              {QStringLiteral("content"), intent}};
+    EXPECT_EQ(body.value(u"messages").toArray(), QJsonArray{message});
 }
 
-TEST_F(PlannerTest, NoKeyAnswersOnTheCallingThreadBeforeReturningAndSendsNothing) {
-    FakeMessagesApi api(
-        [](const RecordedRequest&) { return FakeMessagesApi::modelText(QStringLiteral("{}")); });
-    steps::Planner planner(environment, at(api));
-    for (const char* key : {static_cast<const char*>(nullptr), ""}) {
-        if (key)
-            qputenv("ANTHROPIC_API_KEY", key);
-        else
-            qunsetenv("ANTHROPIC_API_KEY");
-        QList<QJsonObject> seen;
-        planner.planWithClaude(QStringLiteral("lock"),
-                               [&seen](const QJsonObject& result) { seen.append(result); });
-        EXPECT_EQ(seen, QList<QJsonObject>{failed("no_key")});
-    }
-    QThread::msleep(200);
-    EXPECT_TRUE(api.requests().isEmpty());
+TEST(PlanPrompt, IsTheExactTextAndSortsByCodePoint) {
+    EXPECT_EQ(steps::systemPrompt({QStringLiteral("Calculator")},
+                                  {QStringLiteral("Zeta"), QStringLiteral("Alpha")},
+                                  {QStringLiteral("minimize"), QStringLiteral("spotlight")}),
+              QStringLiteral(
+                  "You plan a short, ordered sequence of desktop actions from the user's intent. Reply "
+                  "with ONLY a JSON object of the form {\"steps\":[{\"type\":\"app|url|shortcut|gesture\","
+                  "\"value\":\"...\",\"label\":\"...\"}]}.\nValid apps: Calculator.\nValid shortcuts: "
+                  "Zeta, Alpha.\nValid gestures: minimize, spotlight.\nFor \"url\" steps, value is a full "
+                  "https URL. Only use items from those lists. Max 6 steps."));
+    // UTF-16 unit order would put the emoji (a surrogate pair) before U+FF01.
+    const QString emoji = QStringLiteral("\U0001F600 Smile");
+    const QString fullwidth = QStringLiteral("\uFF01 Bang");
+    EXPECT_EQ(steps::sortedByCodePoint({emoji, fullwidth, QStringLiteral("b"), QStringLiteral("B")}),
+              (QStringList{QStringLiteral("B"), QStringLiteral("b"), fullwidth, emoji}));
 }
 
-TEST_F(PlannerTest, KeyAndBaseAddressAreReadOnEveryCall) {
-    FakeMessagesApi api(
-        [](const RecordedRequest&) { return FakeMessagesApi::modelText(QStringLiteral("{\"steps\":[]}")); });
-    steps::Planner planner(environment); // no base in the options: ANTHROPIC_BASE_URL decides
-    Results results;
-    qputenv("ANTHROPIC_BASE_URL", (api.baseUrl() + u'/').toUtf8());
-    planner.planWithClaude(QStringLiteral("a"), results.completion());
-    ASSERT_TRUE(results.waitFor(1));
-    qputenv("ANTHROPIC_API_KEY", "sk-test-2");
-    planner.planWithClaude(QStringLiteral("b"), results.completion());
-    ASSERT_TRUE(results.waitFor(2));
-    ASSERT_EQ(api.requests().size(), 2);
-    EXPECT_EQ(api.requests().value(0).target, "/v1/messages");
-    EXPECT_EQ(api.requests().value(0).headers.value("x-api-key"), "sk-test-1");
-    EXPECT_EQ(api.requests().value(1).headers.value("x-api-key"), "sk-test-2");
-}
-
-TEST_F(PlannerTest, ReplyIsJudgedByItsBodyNotItsStatus) {
-    struct Case {
+TEST_F(PlannerTest, ReadsTheReplyBodyIntoAResult) {
+    const auto text = [](const char* t) { return modelText(QString::fromUtf8(t)).body; };
+    const struct {
         const char* name;
-        FakeReply reply;
+        QByteArray body;
         QJsonObject expected;
+    } rows[] = {
+        {"refused steps dropped, extra members kept",
+         text(R"({"steps":[{"type":"app","value":"Files"},{"type":"shortcut","value":"Focus","why":1}]})"),
+         parsed(R"({"ok":true,"steps":[{"type":"shortcut","value":"Focus","why":1}]})")},
+        {"non-text block first",
+         R"({"content":[{"type":"tool_use"},{"type":"text","text":"{\"steps\":[]}"}]})",
+         parsed(R"({"ok":true,"steps":[]})")},
+        {"only the first text block is read",
+         R"({"content":[{"type":"text","text":"hmm"},{"type":"text","text":"{\"steps\":[]}"}]})",
+         kParseFailed},
+        {"two objects side by side", text(R"({"steps":[]} {"steps":[]})"), kParseFailed},
+        {"last brace before the first", text("} no plan {"), kParseFailed},
+        {"steps holding text", text(R"({"steps":["open calculator"]})"), kParseFailed},
+        {"error body", R"({"type":"error","error":{"type":"overloaded_error"}})", kPlanFailed},
+        {"body not JSON", "<html>Bad Gateway</html>", kPlanFailed},
+        {"content holding text", R"({"content":["{\"steps\":[]}"]})", kPlanFailed},
     };
-    const Case cases[] = {
-        {"error body with status 500",
-         FakeReply{500, R"({"type":"error","error":{"type":"api_error","message":"Internal"}})", false, {}},
-         failed("plan_failed")},
-        {"plan with status 500", FakeMessagesApi::modelText(QStringLiteral(R"({"steps":[]})"), 500),
-         QJsonObject{{QStringLiteral("ok"), true}, {QStringLiteral("steps"), QJsonArray()}}},
-        {"no body with status 200", FakeReply{200, {}, false, {}}, failed("plan_failed")},
-        {"two objects side by side",
-         FakeMessagesApi::modelText(QStringLiteral(R"({"steps":[]}{"steps":[]})")), failed("parse_failed")},
-        {"closing brace first", FakeMessagesApi::modelText(QStringLiteral("} {")), failed("parse_failed")},
-    };
-    for (const Case& row : cases) {
-        FakeMessagesApi api([&row](const RecordedRequest&) { return row.reply; });
-        steps::Planner planner(environment, at(api));
-        Results results;
-        planner.planWithClaude(QStringLiteral("x"), results.completion());
-        ASSERT_TRUE(results.waitFor(1)) << row.name;
-        EXPECT_EQ(results.all(), QList<QJsonObject>{row.expected}) << row.name;
-    }
+    for (const auto& row : rows)
+        EXPECT_EQ(steps::planResultFromBody(row.body, environment), row.expected) << row.name;
 }
 
-TEST_F(PlannerTest, OversizedRepliesAndRedirectsElsewhereEndPlanFailed) {
+TEST_F(PlannerTest, FailuresOverHttpEndThePlanOnce) {
+    HttpServer elsewhere;
     const QString padding(int(steps::kMaxPlanReplyBytes), u'x');
-    FakeMessagesApi huge([&padding](const RecordedRequest&) {
-        return FakeMessagesApi::modelText(padding + QStringLiteral(R"({"steps":[]})"));
-    });
-    FakeMessagesApi elsewhere(
-        [](const RecordedRequest&) { return FakeMessagesApi::modelText(QStringLiteral("{\"steps\":[]}")); });
-    FakeMessagesApi redirecting([&elsewhere](const RecordedRequest&) {
-        return FakeReply{307, {}, false, "Location: " + elsewhere.baseUrl().toUtf8() + "/v1/messages\r\n"};
-    });
-    for (const FakeMessagesApi* api : {&huge, &redirecting}) {
-        steps::Planner planner(environment, at(*api));
-        Results results;
-        planner.planWithClaude(QStringLiteral("x"), results.completion());
-        ASSERT_TRUE(results.waitFor(1));
-        EXPECT_EQ(results.all(), QList<QJsonObject>{failed("plan_failed")})
-            << (api == &huge ? "huge" : "redirect");
-    }
+    const struct {
+        const char* name;
+        HttpServer::Reply reply;
+        QJsonObject expected;
+    } rows[] = {
+        {"plan with status 500", modelText(QStringLiteral(R"({"steps":[]})"), 500),
+         parsed(R"({"ok":true,"steps":[]})")},
+        {"no body with status 200", reply(200, {}), kPlanFailed},
+        {"oversized reply", modelText(padding + QStringLiteral(R"({"steps":[]})")), kPlanFailed},
+        {"redirect elsewhere",
+         reply(307, {}, "Location: " + elsewhere.url(QStringLiteral("/v1/messages")).toUtf8() + "\r\n"),
+         kPlanFailed},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(planOnce(row.reply), row.expected) << row.name;
     EXPECT_TRUE(elsewhere.requests().isEmpty()) << "the key went to another host";
-}
 
-TEST_F(PlannerTest, UnreachableOrSilentApiEndsPlanFailed) {
-    quint16 closedPort = 0;
-    {
-        FakeMessagesApi gone([](const RecordedRequest&) { return FakeReply{}; });
-        closedPort = gone.port();
-    }
-    FakeMessagesApi silent([](const RecordedRequest&) { return FakeReply{200, {}, true, {}}; });
+    quint16 closedPort = test::freePort();
+    HttpServer silent([](const HttpServer::Request&) { return reply(200, {}, {}, true); });
     steps::Planner refused(environment, {QStringLiteral("http://127.0.0.1:") + QString::number(closedPort),
                                          std::chrono::seconds(10)});
     steps::Planner waiting(environment, at(silent, std::chrono::seconds(1)));
     Results results;
     refused.planWithClaude(QStringLiteral("x"), results.completion());
     waiting.planWithClaude(QStringLiteral("x"), results.completion());
-    ASSERT_TRUE(results.waitFor(2, std::chrono::seconds(15)));
-    EXPECT_EQ(results.all(), (QList<QJsonObject>{failed("plan_failed"), failed("plan_failed")}));
-    EXPECT_EQ(silent.requests().size(), 1);
+    ASSERT_TRUE(results.waitFor(2));
+    EXPECT_EQ(results.all(), (QList<QJsonObject>{kPlanFailed, kPlanFailed}));
+}
+
+TEST_F(PlannerTest, KeyAndBaseAddressAreReadOnEveryCallAndNoKeySendsNothing) {
+    HttpServer api([](const HttpServer::Request&) { return modelText(QStringLiteral("{\"steps\":[]}")); });
+    steps::Planner planner(environment); // no base in the options: ANTHROPIC_BASE_URL decides
+    Results results;
+    qputenv("ANTHROPIC_BASE_URL", (api.url() + u'/').toUtf8());
+    planner.planWithClaude(QStringLiteral("a"), results.completion());
+    ASSERT_TRUE(results.waitFor(1));
+    qputenv("ANTHROPIC_API_KEY", "sk-test-2");
+    planner.planWithClaude(QStringLiteral("b"), results.completion());
+    ASSERT_TRUE(results.waitFor(2));
+    qputenv("ANTHROPIC_API_KEY", "");
+    QList<QJsonObject> seen; // answered on the calling thread, before returning
+    planner.planWithClaude(QStringLiteral("c"), [&seen](const QJsonObject& result) { seen.append(result); });
+    EXPECT_EQ(seen, QList<QJsonObject>{parsed(R"({"ok":false,"error":"no_key"})")});
+    qunsetenv("ANTHROPIC_BASE_URL");
+    QThread::msleep(200);
+    ASSERT_EQ(api.requests().size(), 2);
+    EXPECT_EQ(api.requests().value(0).target, "/v1/messages");
+    EXPECT_EQ(api.requests().value(0).headers.value("x-api-key"), "sk-test-1");
+    EXPECT_EQ(api.requests().value(1).headers.value("x-api-key"), "sk-test-2");
 }
 
 TEST_F(PlannerTest, FivePlansFromThreadsWithoutEventLoopsAreInFlightAtOnce) {
-    // Replies are held until all five requests have arrived: a planner that sent them one at a
-    // time would never be answered.
-    FakeMessagesApi api(
-        [](const RecordedRequest& request) {
-            const QString intent = request.json().value(u"messages")[0][QStringLiteral("content")].toString();
-            return FakeMessagesApi::modelText(QStringLiteral(R"({"steps":[{"type":"shortcut","value":")") +
-                                              intent + QStringLiteral(R"("}]})"));
-        },
-        5);
+    // Replies are held until all five requests arrived: plans sent one at a time never end.
+    HttpServer api([](const HttpServer::Request&) { return modelText(QStringLiteral("{\"steps\":[]}")); }, 5);
     steps::Planner planner(environment, at(api));
     Results results;
     std::vector<std::thread> callers;
-    const QStringList intents{QStringLiteral("Backup"), QStringLiteral("Focus"), QStringLiteral("Backup"),
-                              QStringLiteral("Nope"), QStringLiteral("Focus")};
-    for (const QString& intent : intents)
-        callers.emplace_back(
-            [&planner, &results, intent] { planner.planWithClaude(intent, results.completion()); });
+    for (int i = 0; i < 5; ++i)
+        callers.emplace_back([&] { planner.planWithClaude(QStringLiteral("x"), results.completion()); });
     for (std::thread& caller : callers)
         caller.join();
     ASSERT_TRUE(results.waitFor(5));
-    int withStep = 0;
-    for (const QJsonObject& result : results.all()) {
-        EXPECT_TRUE(result.value(u"ok").toBool());
-        withStep += int(result.value(u"steps").toArray().size());
-    }
-    EXPECT_EQ(withStep, 4) << "the shortcut that does not exist is dropped";
-    EXPECT_EQ(api.requests().size(), 5);
+    EXPECT_EQ(results.all(), QList<QJsonObject>(5, parsed(R"({"ok":true,"steps":[]})")));
 }
 
 TEST_F(PlannerTest, PlansPendingWhenThePlannerGoesAwayEndExactlyOnce) {
-    FakeMessagesApi silent([](const RecordedRequest&) { return FakeReply{200, {}, true, {}}; });
+    HttpServer silent([](const HttpServer::Request&) { return reply(200, {}, {}, true); });
     Results results;
     {
         steps::Planner planner(environment, at(silent));
@@ -260,7 +238,5 @@ TEST_F(PlannerTest, PlansPendingWhenThePlannerGoesAwayEndExactlyOnce) {
         ASSERT_TRUE(test::waitFor([&] { return silent.requests().size() == 1; }));
         planner.planWithClaude(QStringLiteral("y"), results.completion());
     }
-    EXPECT_EQ(results.all(), (QList<QJsonObject>{failed("plan_failed"), failed("plan_failed")}));
+    EXPECT_EQ(results.all(), (QList<QJsonObject>{kPlanFailed, kPlanFailed}));
 }
-
-} // namespace

@@ -2,14 +2,13 @@
 // A Store on a temporary support folder, rebuilt on demand to stand for a restart, with a
 // clock the test moves by hand.
 #include "store/Store.h"
+#include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
-#include <QJsonDocument>
-#include <QTemporaryDir>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 #include <memory>
-#include <sys/stat.h>
 
 namespace hb::test {
 
@@ -26,28 +25,18 @@ class StoreFixture : public ::testing::Test {
             store::Store::Options{support(), resources(), [this] { return clock; }});
         return *store;
     }
-
     void writeFile(const QString& path, const QByteArray& bytes) {
         QDir().mkpath(path.section(u'/', 0, -2));
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(bytes);
     }
-
     QByteArray readFile(const QString& path) const {
         QFile file(path);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
-
     QJsonObject readObject(const QString& path) const {
         return QJsonDocument::fromJson(readFile(path)).object();
-    }
-
-    static unsigned modeOf(const QString& path) {
-        struct stat info {};
-        if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-            return 0;
-        return info.st_mode & 07777;
     }
 
     QTemporaryDir root;
@@ -56,13 +45,8 @@ class StoreFixture : public ::testing::Test {
 };
 
 inline bool isLowerHex(const QString& text, qsizetype length) {
-    if (text.size() != length)
-        return false;
-    for (QChar c : text) {
-        if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f')))
-            return false;
-    }
-    return true;
+    static const QRegularExpression hex(QStringLiteral("^[0-9a-f]*$"));
+    return text.size() == length && hex.match(text).hasMatch();
 }
 
 } // namespace hb::test

@@ -32,8 +32,8 @@ TEST_F(StoreLimitsTest, NewFolderIsPrivateAnExistingOneKeepsItsMode) {
             ::chmod(QFile::encodeName(support()).constData(), mode_t(row.existingMode));
         }
         open();
-        EXPECT_EQ(modeOf(support()), row.expected) << row.name;
-        EXPECT_EQ(modeOf(statePath()), 0600u) << row.name;
+        EXPECT_EQ(hb::test::fileMode(support()), int(row.expected)) << row.name;
+        EXPECT_EQ(hb::test::fileMode(statePath()), 0600) << row.name;
         store.reset();
     }
 }

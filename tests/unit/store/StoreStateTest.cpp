@@ -1,110 +1,64 @@
+// The state file: first run, restart, damaged files, atomic saves (also under kill -9) and
+// failed writes.
 #include "StoreFixture.h"
 
 #include <QFileInfo>
-#include <QRegularExpression>
+#include <csignal>
+#include <random>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 namespace hb::test {
 namespace {
 
-const QRegularExpression kSixDigits(QStringLiteral("^[0-9]{6}$"));
-const QRegularExpression
-    kRelayId(QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}$"));
-
 using StoreState = StoreFixture;
 
-TEST_F(StoreState, FirstRunCreatesPrivateFolderAndStateFile) {
-    store::Store& s = open();
-    EXPECT_TRUE(s.isFirstRun());
-    EXPECT_EQ(modeOf(support()), 0700u);
-    EXPECT_EQ(modeOf(statePath()), 0600u);
-
-    const QJsonObject state = readObject(statePath());
-    EXPECT_EQ(state.keys(), (QStringList{QStringLiteral("pin"), QStringLiteral("relayId"),
-                                         QStringLiteral("relayKey"), QStringLiteral("tokens")}));
-    EXPECT_TRUE(kSixDigits.match(state.value(QStringLiteral("pin")).toString()).hasMatch());
-    EXPECT_TRUE(kRelayId.match(state.value(QStringLiteral("relayId")).toString()).hasMatch());
-    EXPECT_EQ(state.value(QStringLiteral("tokens")).toArray(), QJsonArray());
-    EXPECT_EQ(s.pinValue(), state.value(QStringLiteral("pin")).toString());
-    EXPECT_EQ(s.relayId(), state.value(QStringLiteral("relayId")).toString());
-    // Compact, so the file is one line.
-    EXPECT_FALSE(readFile(statePath()).contains('\n'));
-}
-
-TEST_F(StoreState, NestedMissingSupportFolderIsCreated) {
-    const QString nested = root.path() + QStringLiteral("/a/b/c");
+TEST_F(StoreState, FirstRunCreatesPrivateFolderAndCompactStateFile) {
+    const QString nested = support() + QStringLiteral("/a/b");
     store::Store s(store::Store::Options{nested, resources(), {}});
-    EXPECT_TRUE(QFile::exists(nested + QStringLiteral("/state.json")));
-    EXPECT_EQ(modeOf(nested), 0700u);
-}
-
-TEST_F(StoreState, RestartKeepsPinTokensAndRelayId) {
-    store::Store& first = open();
-    const QString pin = first.pinValue();
-    const QString relayId = first.relayId();
-    const QString paired = first.pair(pin).token;
-    const QString code = first.mintCode();
-    const QString redeemed = first.consumeCode(first.mintCode()).value_or(QString());
-    ASSERT_TRUE(isLowerHex(paired, 48));
-    ASSERT_TRUE(isLowerHex(redeemed, 48));
-
-    store::Store& second = open();
-    EXPECT_FALSE(second.isFirstRun());
-    EXPECT_EQ(second.pinValue(), pin);
-    EXPECT_EQ(second.relayId(), relayId);
-    EXPECT_TRUE(second.tokenValid(paired));
-    EXPECT_TRUE(second.tokenValid(redeemed));
-    EXPECT_FALSE(second.consumeCode(code)) << "codes live in memory only";
-}
-
-// What survives of a state file that is damaged or has keys of the wrong type.
-struct LoadCase {
-    const char* name;
-    QByteArray file;
-    bool keepsPin;
-    bool keepsTokens;
-    bool keepsRelayId;
-};
-
-class StoreStateLoad : public StoreFixture, public ::testing::WithParamInterface<LoadCase> {};
-
-TEST_P(StoreStateLoad, MissingOrMistypedKeysFallBack) {
-    const LoadCase& c = GetParam();
-    writeFile(statePath(), c.file);
-    store::Store& s = open();
-    EXPECT_FALSE(s.isFirstRun());
-    EXPECT_EQ(s.pinValue() == QStringLiteral("4321"), c.keepsPin);
-    EXPECT_FALSE(s.pinValue().isEmpty());
-    EXPECT_EQ(s.tokenValid(QStringLiteral("t1")), c.keepsTokens);
-    EXPECT_EQ(s.relayId() == QStringLiteral("R-1"), c.keepsRelayId);
-    EXPECT_FALSE(s.relayId().isEmpty());
-    // Whatever was regenerated is on disk too.
-    const QJsonObject state = readObject(statePath());
+    EXPECT_TRUE(s.isFirstRun());
+    EXPECT_EQ(fileMode(nested), 0700);
+    EXPECT_EQ(fileMode(nested + QStringLiteral("/state.json")), 0600);
+    const QByteArray bytes = readFile(nested + QStringLiteral("/state.json"));
+    EXPECT_FALSE(bytes.contains('\n'));
+    const QJsonObject state = QJsonDocument::fromJson(bytes).object();
+    EXPECT_EQ(state.keys(),
+              (QStringList{QStringLiteral("pin"), QStringLiteral("relayId"), QStringLiteral("relayKey"),
+                           QStringLiteral("tokens")}));
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^[0-9]{6}$")).match(s.pinValue()).hasMatch());
+    EXPECT_TRUE(QRegularExpression(
+                    QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}$"))
+                    .match(s.relayId())
+                    .hasMatch());
     EXPECT_EQ(state.value(QStringLiteral("pin")).toString(), s.pinValue());
-    EXPECT_EQ(state.value(QStringLiteral("relayId")).toString(), s.relayId());
-    EXPECT_EQ(modeOf(statePath()), 0600u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, StoreStateLoad,
-    ::testing::Values(
-        LoadCase{"complete", R"({"pin":"4321","tokens":["t1"],"relayId":"R-1"})", true, true, true},
-        LoadCase{"noRelayId", R"({"pin":"4321","tokens":["t1"]})", true, true, false},
-        LoadCase{"pinIsNumber", R"({"pin":4321,"tokens":["t1"],"relayId":"R-1"})", false, true, true},
-        LoadCase{"emptyPin", R"({"pin":"","tokens":["t1"],"relayId":"R-1"})", false, true, true},
-        LoadCase{"oneTokenNotString", R"({"pin":"4321","tokens":["t1",7],"relayId":"R-1"})", true, false,
-                 true},
-        LoadCase{"tokensNotArray", R"({"pin":"4321","tokens":"t1","relayId":"R-1"})", true, false, true},
-        LoadCase{"relayIdNull", R"({"pin":"4321","tokens":["t1"],"relayId":null})", true, true, false},
-        LoadCase{"notJson", "{\"pin\":\"4321\",", false, false, false},
-        LoadCase{"empty", "", false, false, false},
-        LoadCase{"topLevelArray", R"([{"pin":"4321"}])", false, false, false}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(StoreState, UnknownStateKeysDisappearAtNextSave) {
-    writeFile(statePath(), R"({"pin":"4321","tokens":[],"relayId":"R-1","extra":1})");
-    store::Store& s = open();
-    s.removeToken(QStringLiteral("not-there")); // rewrites the file even when nothing changed
-    EXPECT_FALSE(readObject(statePath()).contains(QStringLiteral("extra")));
+TEST_F(StoreState, DamagedOrMistypedKeysFallBackAndAreRewritten) {
+    const struct {
+        const char* file;
+        bool keepsPin, keepsTokens, keepsRelayId;
+    } rows[] = {
+        {R"({"pin":"4321","tokens":["t1"],"relayId":"R-1","extra":1})", true, true, true},
+        {R"({"pin":4321,"tokens":["t1"],"relayId":"R-1"})", false, true, true},
+        {R"({"pin":"","tokens":["t1"]})", false, true, false},
+        {R"({"pin":"4321","tokens":["t1",7],"relayId":null})", true, false, false},
+        {"{\"pin\":\"4321\",", false, false, false},
+        {R"([{"pin":"4321"}])", false, false, false},
+    };
+    for (const auto& row : rows) {
+        writeFile(statePath(), row.file);
+        store::Store& s = open();
+        s.removeToken(QStringLiteral("not-there")); // a save
+        EXPECT_FALSE(s.isFirstRun());
+        EXPECT_EQ(s.pinValue() == QStringLiteral("4321"), row.keepsPin) << row.file;
+        EXPECT_EQ(s.tokenValid(QStringLiteral("t1")), row.keepsTokens) << row.file;
+        EXPECT_EQ(s.relayId() == QStringLiteral("R-1"), row.keepsRelayId) << row.file;
+        const QJsonObject state = readObject(statePath());
+        EXPECT_EQ(state.keys().size(), 4) << "unknown keys go at the next save: " << row.file;
+        EXPECT_EQ(state.value(QStringLiteral("pin")).toString(), s.pinValue()) << row.file;
+        EXPECT_EQ(state.value(QStringLiteral("relayId")).toString(), s.relayId()) << row.file;
+    }
 }
 
 TEST_F(StoreState, SavesReplaceTheTargetOfALinkedFile) {
@@ -117,22 +71,54 @@ TEST_F(StoreState, SavesReplaceTheTargetOfALinkedFile) {
     EXPECT_EQ(readObject(elsewhere).value(QStringLiteral("marker")), QJsonValue(2));
 }
 
-TEST_F(StoreState, FailedWritesLeaveMemoryAuthoritative) {
+TEST_F(StoreState, FailedWritesLeaveMemoryAuthoritativeAndNoTemporaryFiles) {
     store::Store& s = open();
     // A folder where the file belongs makes every save fail, even for root.
     QFile::remove(statePath());
     QFile::remove(configPath());
-    ASSERT_TRUE(QDir().mkdir(statePath()));
-    ASSERT_TRUE(QDir().mkdir(configPath()));
-
+    ASSERT_TRUE(QDir().mkdir(statePath()) && QDir().mkdir(configPath()));
     EXPECT_TRUE(s.setPin(QStringLiteral("2468")));
-    EXPECT_EQ(s.pinValue(), QStringLiteral("2468"));
-    const QString token = s.pair(QStringLiteral("2468")).token;
-    EXPECT_TRUE(s.tokenValid(token));
+    EXPECT_TRUE(s.tokenValid(s.pair(QStringLiteral("2468")).token));
     s.saveConfig(QJsonObject{{QStringLiteral("marker"), 1}});
     EXPECT_EQ(s.snapshotConfig().value(QStringLiteral("marker")), QJsonValue(1));
-    // No temporary files are left behind by the failed saves.
     EXPECT_EQ(QDir(support()).entryList(QDir::Files | QDir::Hidden), QStringList());
+}
+
+// Large enough that a kill often lands in the middle of writing it.
+QJsonObject bulkyConfig(int round) {
+    QJsonArray tiles;
+    for (int i = 0; i < 2000; ++i)
+        tiles.append(QJsonObject{{QStringLiteral("type"), QStringLiteral("app")},
+                                 {QStringLiteral("value"), QStringLiteral("App %1-%2").arg(round).arg(i)}});
+    return QJsonObject{{QStringLiteral("pages"), QJsonArray{QJsonObject{{QStringLiteral("tiles"), tiles}}}}};
+}
+
+TEST_F(StoreState, KillDuringSavesLeavesTheOldOrTheNewFileNeverADamagedOne) {
+    open().pair(store->pinValue());
+    store.reset();
+    std::mt19937 random(std::random_device{}());
+    for (int kill = 0; kill < 50; ++kill) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            store::Store s(store::Store::Options{support(), resources(), {}});
+            for (int round = 0; round < 100000; ++round) {
+                s.setPin(QString::number(1000 + round % 9000));
+                s.saveConfig(bulkyConfig(round));
+            }
+            ::_exit(0);
+        }
+        std::this_thread::sleep_for(
+            std::chrono::microseconds(std::uniform_int_distribution<int>(0, 30000)(random)));
+        ::kill(child, SIGKILL);
+        ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+        ASSERT_TRUE(readObject(statePath()).contains(QStringLiteral("pin"))) << "after kill " << kill;
+        ASSERT_TRUE(readObject(configPath()).contains(QStringLiteral("pages"))) << "after kill " << kill;
+        EXPECT_EQ(fileMode(statePath()), 0600);
+    }
+    open(); // sweeps away what the killed saves left half-written
+    EXPECT_EQ(QDir(support()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+              (QStringList{QStringLiteral("config.json"), QStringLiteral("state.json")}));
 }
 
 } // namespace

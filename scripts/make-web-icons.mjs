@@ -1,8 +1,8 @@
 // Renders resources/public/icon.svg to the PNG icons of the web manifest with chromium
 // (this machine's ImageMagick has no SVG reader). Run after changing the SVG:
-//   node tests/e2e/make-icons.mjs
+//   node scripts/make-web-icons.mjs   (after tests/e2e: npm ci)
 import { readFile } from 'node:fs/promises';
-import { launchBrowser } from './browser.mjs';
+import { launchBrowser } from '../tests/e2e/browser.mjs';
 
 const dir = new URL('../../resources/public/', import.meta.url).pathname;
 const svg = await readFile(dir + 'icon.svg', 'utf8');

@@ -1,11 +1,11 @@
 // Prints the phone app's first paint and time to tiles, as a phone on Wi-Fi would see them
 // (4× slower CPU, 20 ms latency, 30 Mbit/s), cold cache. Not a test: it prints figures.
-//   node tests/e2e/bench-paint.mjs http://127.0.0.1:<port>    (an agent with a paired config)
-import { launchBrowser, phonePage } from './browser.mjs';
+//   node bench/paint.mjs http://127.0.0.1:<port>    (an agent with a paired config)
+import { launchBrowser, phonePage } from '../tests/e2e/browser.mjs';
 
 const base = process.argv[2];
 const RUNS = 5;
-if (!base) { console.error('usage: bench-paint.mjs <agent base URL>'); process.exit(2); }
+if (!base) { console.error('usage: bench/paint.mjs <agent base URL>'); process.exit(2); }
 
 const browser = await launchBrowser();
 const rows = [];
