@@ -12,8 +12,8 @@ using namespace Qt::StringLiterals;
 namespace {
 
 const QString kLong =
-    QStringLiteral("Allow Harbly in System Settings → Privacy & Security → Accessibility, then try again.");
-const QString kShort = QStringLiteral("Allow Harbly in System Settings → Accessibility.");
+    QStringLiteral("Allow Harbly to send keystrokes on this desktop, then try again.");
+const QString kShort = kLong;
 
 QJsonObject parse(const char* json) {
     return QJsonDocument::fromJson(QByteArray(json)).object();
@@ -149,10 +149,10 @@ TEST_F(ActionEndpoints, AccessibilityMessagesWhenInputIsNotAllowed) {
     };
     for (const auto& row : rows)
         EXPECT_EQ(post(row.path, row.body), row.answer) << row.path;
-    // The exact bytes the phone shows, arrows included.
+    // The exact bytes the phone shows.
     EXPECT_TRUE(
         harness.remote("POST", "/api/gesture", "{}", token)
-            .body.contains("System Settings \xE2\x86\x92 Privacy & Security \xE2\x86\x92 Accessibility"));
+            .body.contains("Allow Harbly to send keystrokes on this desktop"));
 }
 
 TEST_F(ActionEndpoints, VolumeSetRules) {

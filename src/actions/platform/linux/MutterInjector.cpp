@@ -1,0 +1,319 @@
+#include "MutterInjector.h"
+
+#include "SystemDBus.h"
+#include "WaylandKeymap.h"
+
+#include <QDBusObjectPath>
+#include <QDBusUnixFileDescriptor>
+#include <QObject>
+#include <QThread>
+#include <QVariantMap>
+#include <cerrno>
+#include <condition_variable>
+#include <poll.h>
+#include <thread>
+#include <unistd.h>
+
+namespace hb::actions {
+
+namespace {
+
+const QString kService = QStringLiteral("org.gnome.Mutter.RemoteDesktop");
+const QString kPath = QStringLiteral("/org/gnome/Mutter/RemoteDesktop");
+const QString kSessionInterface = QStringLiteral("org.gnome.Mutter.RemoteDesktop.Session");
+const QStringList kTextTypes = {QStringLiteral("text/plain;charset=utf-8"), QStringLiteral("text/plain"),
+                                QStringLiteral("UTF8_STRING")};
+
+// How long the focused application may take to ask for pasted text after Ctrl+V.
+constexpr auto kPasteWait = std::chrono::milliseconds(2000);
+// Mutter reads a new clipboard text for itself at once; this long at most.
+constexpr auto kOwnCopyWait = std::chrono::milliseconds(250);
+// Reading the clipboard the user had, per type: an owner that does not answer is given up on.
+constexpr int kReadWaitMs = 500;
+// Clipboard contents larger than this are not kept for restoring (an image, a file list).
+constexpr qsizetype kMaxKeptBytes = 16 * 1024 * 1024;
+// Types kept for restoring: mime types and the X11 text targets; not TARGETS, TIMESTAMP, ...
+bool keptType(const QString& type) {
+    return type.contains(QLatin1Char('/')) || type == QLatin1String("UTF8_STRING") ||
+           type == QLatin1String("STRING") || type == QLatin1String("TEXT");
+}
+
+/// The text a keysym stands for (the inverse of keysymForCodePoint).
+QString textOf(Keysym sym) {
+    if (sym == keysym::kReturn)
+        return QStringLiteral("\n");
+    if (sym == keysym::kTab)
+        return QStringLiteral("\t");
+    const char32_t codePoint = sym >= keysym::kUnicodeBase ? sym - keysym::kUnicodeBase : sym;
+    return sym < 0x100 || sym >= keysym::kUnicodeBase ? QString::fromUcs4(&codePoint, 1) : QString();
+}
+
+bool writeAll(int fd, const QByteArray& data) {
+    qsizetype done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.constData() + done, size_t(data.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
+
+} // namespace
+
+/// Answers Mutter's requests for the clipboard we own, and follows who owns it otherwise.
+class MutterClipboard : public QObject {
+    Q_OBJECT
+  public:
+    MutterClipboard(QDBusConnection bus, QString session) : bus_(std::move(bus)), session_(std::move(session)) {}
+
+    void setOffer(std::map<QString, QByteArray> data) {
+        std::lock_guard lock(mutex_);
+        offer_ = std::move(data);
+    }
+    unsigned served() {
+        std::lock_guard lock(mutex_);
+        return served_;
+    }
+    bool waitServedBeyond(unsigned count, std::chrono::milliseconds timeout) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, timeout, [&] { return served_ > count || closed_; }) && !closed_;
+    }
+    QStringList ownerTypes() {
+        std::lock_guard lock(mutex_);
+        return ownerTypes_;
+    }
+    bool closed() {
+        std::lock_guard lock(mutex_);
+        return closed_;
+    }
+
+  public Q_SLOTS:
+    void onTransfer(const QString& mimeType, uint serial) {
+        QByteArray data;
+        bool have = false;
+        {
+            std::lock_guard lock(mutex_);
+            const auto found = offer_.find(mimeType);
+            have = found != offer_.end();
+            if (have)
+                data = found->second;
+        }
+        QDBusMessage write = QDBusMessage::createMethodCall(kService, session_, kSessionInterface,
+                                                            QStringLiteral("SelectionWrite"));
+        write.setArguments({serial});
+        const QDBusMessage reply = bus_.call(write, QDBus::Block, kDBusTimeoutMs);
+        bool ok = false;
+        if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
+            const auto fd = reply.arguments().first().value<QDBusUnixFileDescriptor>();
+            ok = have && fd.isValid() && writeAll(fd.fileDescriptor(), data);
+        }
+        QDBusMessage done = QDBusMessage::createMethodCall(kService, session_, kSessionInterface,
+                                                           QStringLiteral("SelectionWriteDone"));
+        done.setArguments({serial, ok});
+        bus_.call(done, QDBus::Block, kDBusTimeoutMs);
+        std::lock_guard lock(mutex_);
+        served_ += ok ? 1 : 0;
+        changed_.notify_all();
+    }
+    void onOwnerChanged(const QVariantMap& options) {
+        // Our own offers included: what the clipboard holds is what a paste must put back.
+        std::lock_guard lock(mutex_);
+        ownerTypes_ = options.value(QStringLiteral("mime-types")).toStringList();
+    }
+    void onClosed() {
+        std::lock_guard lock(mutex_);
+        closed_ = true;
+        changed_.notify_all();
+    }
+
+  private:
+    QDBusConnection bus_;
+    QString session_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::map<QString, QByteArray> offer_;
+    QStringList ownerTypes_;
+    unsigned served_ = 0;
+    bool closed_ = false;
+};
+
+bool MutterInjector::offered() {
+    return busNames(Bus::Session).contains(kService);
+}
+
+std::unique_ptr<MutterInjector> MutterInjector::start() {
+    std::unique_ptr<MutterInjector> injector(new MutterInjector);
+    PrivateBus& bus = injector->bus_;
+    if (!bus.connected())
+        return nullptr;
+    const auto created = bus.call(kService, kPath, QStringLiteral("org.gnome.Mutter.RemoteDesktop"),
+                                  QStringLiteral("CreateSession"));
+    if (!created || created->arguments().isEmpty())
+        return nullptr;
+    injector->session_ = created->arguments().first().value<QDBusObjectPath>().path();
+    auto* clipboard = new MutterClipboard(bus.connection(), injector->session_);
+    clipboard->moveToThread(sessionSignalThread());
+    injector->clipboard_ = clipboard;
+    const auto subscribe = [&](const char* signal, const char* slot) {
+        return bus.connection().connect(kService, injector->session_, kSessionInterface,
+                                        QString::fromLatin1(signal), clipboard, slot);
+    };
+    if (!subscribe("SelectionTransfer", SLOT(onTransfer(QString, uint))) ||
+        !subscribe("SelectionOwnerChanged", SLOT(onOwnerChanged(QVariantMap))) ||
+        !subscribe("Closed", SLOT(onClosed())))
+        return nullptr;
+    if (!injector->call(QStringLiteral("Start")) || !injector->call(QStringLiteral("EnableClipboard"), {QVariantMap()}))
+        return nullptr;
+    // The seat's virtual keyboard attaches on the first event, which is lost: spend it on a
+    // key that types nothing, then wait until the seat offers its keyboard.
+    injector->key(keysym::kShiftL, true);
+    injector->key(keysym::kShiftL, false);
+    injector->keymap_ = WaylandKeymap::connect();
+    if (!injector->keymap_ || !injector->keymap_->refresh())
+        return nullptr;
+    return injector;
+}
+
+MutterInjector::~MutterInjector() {
+    if (!session_.isEmpty())
+        call(QStringLiteral("Stop"));
+    if (clipboard_)
+        clipboard_->deleteLater();
+}
+
+bool MutterInjector::alive() const {
+    return clipboard_ && !clipboard_->closed() && bus_.connected();
+}
+
+bool MutterInjector::call(const QString& method, const QVariantList& arguments) {
+    return bus_.call(kService, session_, kSessionInterface, method, arguments).has_value();
+}
+
+bool MutterInjector::key(Keysym sym, bool pressed) {
+    return call(QStringLiteral("NotifyKeyboardKeysym"), {uint(sym), pressed});
+}
+
+bool MutterInjector::chordLocked(const Chord& chord) {
+    bool ok = true;
+    for (const Keysym sym : chord.modifiers)
+        ok = key(sym, true) && ok;
+    ok = key(chord.key, true) && ok;
+    ok = key(chord.key, false) && ok;
+    for (auto it = chord.modifiers.rbegin(); it != chord.modifiers.rend(); ++it)
+        ok = key(*it, false) && ok;
+    return ok;
+}
+
+bool MutterInjector::sendChord(const Chord& chord) {
+    std::lock_guard lock(mutex_);
+    return chordLocked(chord);
+}
+
+bool MutterInjector::typeKeysyms(const std::vector<Keysym>& keysyms) {
+    std::lock_guard lock(mutex_);
+    if (keysyms.empty() || !keymap_->refresh())
+        return false;
+    // Keys up to the first symbol the layout lacks, then the rest in one paste, so the order
+    // of the text holds (a paste arrives later than keys sent before it).
+    std::size_t typed = 0;
+    bool ok = true;
+    for (; typed < keysyms.size(); ++typed) {
+        const auto place = keymap_->placeOf(keysyms[typed]);
+        if (!place)
+            break;
+        ok = key(keysyms[typed], true) && key(keysyms[typed], false) && ok;
+    }
+    if (typed == keysyms.size())
+        return ok;
+    QString rest;
+    for (std::size_t i = typed; i < keysyms.size(); ++i) {
+        const QString text = textOf(keysyms[i]);
+        if (text.isEmpty())
+            return false;
+        rest += text;
+    }
+    return paste(rest) && ok;
+}
+
+bool MutterInjector::offer(const std::map<QString, QByteArray>& data) {
+    clipboard_->setOffer(data);
+    if (data.empty())
+        return call(QStringLiteral("DisableClipboard")) && call(QStringLiteral("EnableClipboard"), {QVariantMap()});
+    QStringList types;
+    for (const auto& entry : data)
+        types.append(entry.first);
+    return call(QStringLiteral("SetSelection"), {QVariantMap{{QStringLiteral("mime-types"), types}}});
+}
+
+std::optional<QByteArray> MutterInjector::readSelection(const QString& mimeType) {
+    const auto reply = bus_.call(kService, session_, kSessionInterface, QStringLiteral("SelectionRead"), {mimeType});
+    if (!reply || reply->arguments().isEmpty())
+        return std::nullopt;
+    const auto fd = reply->arguments().first().value<QDBusUnixFileDescriptor>();
+    if (!fd.isValid())
+        return std::nullopt;
+    QByteArray data;
+    char buffer[65536];
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReadWaitMs);
+    while (data.size() <= kMaxKeptBytes) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd poller{fd.fileDescriptor(), POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&poller, 1, int(left.count())) <= 0)
+            return std::nullopt;
+        const ssize_t n = ::read(fd.fileDescriptor(), buffer, sizeof buffer);
+        if (n == 0)
+            return data;
+        if (n < 0 && errno != EINTR && errno != EAGAIN)
+            return std::nullopt;
+        if (n > 0)
+            data.append(buffer, n);
+    }
+    return std::nullopt;
+}
+
+std::map<QString, QByteArray> MutterInjector::readClipboard() {
+    std::map<QString, QByteArray> kept;
+    for (const QString& type : clipboard_->ownerTypes()) {
+        if (!keptType(type))
+            continue;
+        if (const auto data = readSelection(type))
+            kept.emplace(type, *data);
+    }
+    return kept;
+}
+
+bool MutterInjector::paste(const QString& text) {
+    const auto previous = readClipboard();
+    std::map<QString, QByteArray> ours;
+    for (const QString& type : kTextTypes)
+        ours.emplace(type, text.toUtf8());
+    const unsigned offered = clipboard_->served();
+    if (!offer(ours))
+        return false;
+    // Mutter keeps a copy of every new clipboard text, so that it outlives its owner: that
+    // read comes first and is not the paste.
+    clipboard_->waitServedBeyond(offered, kOwnCopyWait);
+    const unsigned before = clipboard_->served();
+    const bool sent = chordLocked(Chord{{keysym::kControlL}, 'v'});
+    const bool pasted = sent && clipboard_->waitServedBeyond(before, kPasteWait);
+    offer(previous);
+    return pasted;
+}
+
+bool MutterInjector::setClipboard(const QString& text) {
+    std::lock_guard lock(mutex_);
+    std::map<QString, QByteArray> ours;
+    for (const QString& type : kTextTypes)
+        ours.emplace(type, text.toUtf8());
+    if (!offer(ours))
+        return false;
+    const auto readBack = readSelection(kTextTypes.first());
+    return readBack && *readBack == text.toUtf8();
+}
+
+} // namespace hb::actions
+
+#include "MutterInjector.moc"
