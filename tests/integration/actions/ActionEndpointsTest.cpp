@@ -11,8 +11,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString kLong =
-    QStringLiteral("Allow Harbly to send keystrokes on this desktop, then try again.");
+const QString kLong = QStringLiteral("Allow Harbly to send keystrokes on this desktop, then try again.");
 const QString kShort = kLong;
 
 QJsonObject parse(const char* json) {
@@ -150,9 +149,8 @@ TEST_F(ActionEndpoints, AccessibilityMessagesWhenInputIsNotAllowed) {
     for (const auto& row : rows)
         EXPECT_EQ(post(row.path, row.body), row.answer) << row.path;
     // The exact bytes the phone shows.
-    EXPECT_TRUE(
-        harness.remote("POST", "/api/gesture", "{}", token)
-            .body.contains("Allow Harbly to send keystrokes on this desktop"));
+    EXPECT_TRUE(harness.remote("POST", "/api/gesture", "{}", token)
+                    .body.contains("Allow Harbly to send keystrokes on this desktop"));
 }
 
 TEST_F(ActionEndpoints, VolumeSetRules) {

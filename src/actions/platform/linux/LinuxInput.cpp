@@ -2,11 +2,11 @@
 
 #include "GestureMap.h"
 #include "InputUinput.h"
+#include "Logind.h"
 #include "MutterInjector.h"
+#include "Notification.h"
 #include "PortalInjector.h"
 #include "SessionType.h"
-#include "Logind.h"
-#include "Notification.h"
 #include "XTestInjector.h"
 #include "actions/Gestures.h"
 #include "core/HandOff.h"
@@ -55,9 +55,10 @@ QString waylandPromptBody(PortalInjector* portal) {
             break;
         }
     }
-    return QStringLiteral("This desktop offers no way to send keystrokes. Install xdg-desktop-portal and your "
-                          "desktop's portal backend, or allow /dev/uinput with the udev rule %1 "
-                          "(for example in /etc/udev/rules.d/70-harbly-uinput.rules), then log in again.")
+    return QStringLiteral(
+               "This desktop offers no way to send keystrokes. Install xdg-desktop-portal and your "
+               "desktop's portal backend, or allow /dev/uinput with the udev rule %1 "
+               "(for example in /etc/udev/rules.d/70-harbly-uinput.rules), then log in again.")
         .arg(kUaccessRule);
 }
 
@@ -202,7 +203,8 @@ bool LinuxInput::setClipboard(const QString& text) {
             return mutter->setClipboard(text);
         if (runProcess(QStringLiteral("/usr/bin/wl-copy"), {QStringLiteral("--"), text}).status != 0)
             return false;
-        const ProcessResult pasted = runProcess(QStringLiteral("/usr/bin/wl-paste"), {QStringLiteral("--no-newline")});
+        const ProcessResult pasted =
+            runProcess(QStringLiteral("/usr/bin/wl-paste"), {QStringLiteral("--no-newline")});
         return pasted.status == 0 && pasted.output == text;
     }
     if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) && hasWindowingClipboard())

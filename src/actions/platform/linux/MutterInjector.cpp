@@ -3,6 +3,7 @@
 #include "SystemDBus.h"
 #include "WaylandKeymap.h"
 
+#include <QDBusArgument>
 #include <QDBusObjectPath>
 #include <QDBusUnixFileDescriptor>
 #include <QObject>
@@ -28,6 +29,8 @@ const QStringList kTextTypes = {QStringLiteral("text/plain;charset=utf-8"), QStr
 constexpr auto kPasteWait = std::chrono::milliseconds(2000);
 // Mutter reads a new clipboard text for itself at once; this long at most.
 constexpr auto kOwnCopyWait = std::chrono::milliseconds(250);
+// Confirming a clipboard we set, through that same copy.
+constexpr auto kConfirmWait = std::chrono::milliseconds(1000);
 // Reading the clipboard the user had, per type: an owner that does not answer is given up on.
 constexpr int kReadWaitMs = 500;
 // Clipboard contents larger than this are not kept for restoring (an image, a file list).
@@ -67,7 +70,8 @@ bool writeAll(int fd, const QByteArray& data) {
 class MutterClipboard : public QObject {
     Q_OBJECT
   public:
-    MutterClipboard(QDBusConnection bus, QString session) : bus_(std::move(bus)), session_(std::move(session)) {}
+    MutterClipboard(QDBusConnection bus, QString session)
+        : bus_(std::move(bus)), session_(std::move(session)) {}
 
     void setOffer(std::map<QString, QByteArray> data) {
         std::lock_guard lock(mutex_);
@@ -81,9 +85,12 @@ class MutterClipboard : public QObject {
         std::unique_lock lock(mutex_);
         return changed_.wait_for(lock, timeout, [&] { return served_ > count || closed_; }) && !closed_;
     }
-    QStringList ownerTypes() {
+    /// What the clipboard holds now: our own offer, or the types another owner offers.
+    std::pair<std::map<QString, QByteArray>, QStringList> owner() {
         std::lock_guard lock(mutex_);
-        return ownerTypes_;
+        if (sessionIsOwner_)
+            return {offer_, {}};
+        return {{}, ownerTypes_};
     }
     bool closed() {
         std::lock_guard lock(mutex_);
@@ -119,9 +126,24 @@ class MutterClipboard : public QObject {
         changed_.notify_all();
     }
     void onOwnerChanged(const QVariantMap& options) {
-        // Our own offers included: what the clipboard holds is what a paste must put back.
+        // Mutter sends the types as a structure holding the list.
+        QStringList types;
+        const QVariant value = options.value(QStringLiteral("mime-types"));
+        if (value.canConvert<QDBusArgument>()) {
+            const auto argument = value.value<QDBusArgument>();
+            if (argument.currentType() == QDBusArgument::StructureType) {
+                argument.beginStructure();
+                argument >> types;
+                argument.endStructure();
+            } else {
+                argument >> types;
+            }
+        } else {
+            types = value.toStringList();
+        }
         std::lock_guard lock(mutex_);
-        ownerTypes_ = options.value(QStringLiteral("mime-types")).toStringList();
+        sessionIsOwner_ = options.value(QStringLiteral("session-is-owner")).toBool();
+        ownerTypes_ = types;
     }
     void onClosed() {
         std::lock_guard lock(mutex_);
@@ -136,6 +158,7 @@ class MutterClipboard : public QObject {
     std::condition_variable changed_;
     std::map<QString, QByteArray> offer_;
     QStringList ownerTypes_;
+    bool sessionIsOwner_ = false;
     unsigned served_ = 0;
     bool closed_ = false;
 };
@@ -165,7 +188,8 @@ std::unique_ptr<MutterInjector> MutterInjector::start() {
         !subscribe("SelectionOwnerChanged", SLOT(onOwnerChanged(QVariantMap))) ||
         !subscribe("Closed", SLOT(onClosed())))
         return nullptr;
-    if (!injector->call(QStringLiteral("Start")) || !injector->call(QStringLiteral("EnableClipboard"), {QVariantMap()}))
+    if (!injector->call(QStringLiteral("Start")) ||
+        !injector->call(QStringLiteral("EnableClipboard"), {QVariantMap()}))
         return nullptr;
     // The seat's virtual keyboard attaches on the first event, which is lost: spend it on a
     // key that types nothing, then wait until the seat offers its keyboard.
@@ -241,7 +265,8 @@ bool MutterInjector::typeKeysyms(const std::vector<Keysym>& keysyms) {
 bool MutterInjector::offer(const std::map<QString, QByteArray>& data) {
     clipboard_->setOffer(data);
     if (data.empty())
-        return call(QStringLiteral("DisableClipboard")) && call(QStringLiteral("EnableClipboard"), {QVariantMap()});
+        return call(QStringLiteral("DisableClipboard")) &&
+               call(QStringLiteral("EnableClipboard"), {QVariantMap()});
     QStringList types;
     for (const auto& entry : data)
         types.append(entry.first);
@@ -249,7 +274,8 @@ bool MutterInjector::offer(const std::map<QString, QByteArray>& data) {
 }
 
 std::optional<QByteArray> MutterInjector::readSelection(const QString& mimeType) {
-    const auto reply = bus_.call(kService, session_, kSessionInterface, QStringLiteral("SelectionRead"), {mimeType});
+    const auto reply =
+        bus_.call(kService, session_, kSessionInterface, QStringLiteral("SelectionRead"), {mimeType});
     if (!reply || reply->arguments().isEmpty())
         return std::nullopt;
     const auto fd = reply->arguments().first().value<QDBusUnixFileDescriptor>();
@@ -259,7 +285,8 @@ std::optional<QByteArray> MutterInjector::readSelection(const QString& mimeType)
     char buffer[65536];
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReadWaitMs);
     while (data.size() <= kMaxKeptBytes) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         pollfd poller{fd.fileDescriptor(), POLLIN, 0};
         if (left.count() <= 0 || ::poll(&poller, 1, int(left.count())) <= 0)
             return std::nullopt;
@@ -275,8 +302,9 @@ std::optional<QByteArray> MutterInjector::readSelection(const QString& mimeType)
 }
 
 std::map<QString, QByteArray> MutterInjector::readClipboard() {
-    std::map<QString, QByteArray> kept;
-    for (const QString& type : clipboard_->ownerTypes()) {
+    // Mutter does not let a session read its own selection: then our offer is what it holds.
+    auto [kept, types] = clipboard_->owner();
+    for (const QString& type : types) {
         if (!keptType(type))
             continue;
         if (const auto data = readSelection(type))
@@ -308,10 +336,12 @@ bool MutterInjector::setClipboard(const QString& text) {
     std::map<QString, QByteArray> ours;
     for (const QString& type : kTextTypes)
         ours.emplace(type, text.toUtf8());
+    const unsigned before = clipboard_->served();
     if (!offer(ours))
         return false;
-    const auto readBack = readSelection(kTextTypes.first());
-    return readBack && *readBack == text.toUtf8();
+    // Mutter cannot read back a session's own selection, but copies every new clipboard text
+    // for itself at once: that read, by the compositor, confirms it.
+    return clipboard_->waitServedBeyond(before, kConfirmWait);
 }
 
 } // namespace hb::actions

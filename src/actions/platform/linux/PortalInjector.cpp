@@ -82,7 +82,8 @@ class PortalResponses : public QObject, protected QDBusContext {
 };
 
 uint PortalInjector::version() {
-    const auto version = readDBusProperty(Bus::Session, kService, kPath, kInterface, QStringLiteral("version"));
+    const auto version =
+        readDBusProperty(Bus::Session, kService, kPath, kInterface, QStringLiteral("version"));
     return version ? version->toUInt() : 0;
 }
 
@@ -92,8 +93,9 @@ std::shared_ptr<PortalInjector> PortalInjector::begin(const QString& tokenFile) 
     responses->moveToThread(sessionSignalThread());
     injector->responses_ = responses;
     // Subscribed for every request of this connection before any is made, so none is missed.
-    if (!injector->bus_.connection().connect(kService, QString(), kRequestInterface, QStringLiteral("Response"),
-                                             responses, SLOT(onResponse(uint, QVariantMap)))) {
+    if (!injector->bus_.connection().connect(kService, QString(), kRequestInterface,
+                                             QStringLiteral("Response"), responses,
+                                             SLOT(onResponse(uint, QVariantMap)))) {
         injector->finish(State::Failed);
         return injector;
     }
@@ -105,7 +107,8 @@ PortalInjector::PortalInjector(QString tokenFile) : tokenFile_(std::move(tokenFi
 
 PortalInjector::~PortalInjector() {
     if (!session_.isEmpty())
-        bus_.call(kService, session_, QStringLiteral("org.freedesktop.portal.Session"), QStringLiteral("Close"));
+        bus_.call(kService, session_, QStringLiteral("org.freedesktop.portal.Session"),
+                  QStringLiteral("Close"));
     if (responses_)
         responses_->deleteLater();
 }
@@ -135,7 +138,8 @@ std::optional<QVariantMap> PortalInjector::request(const QString& method, QVaria
     const QString path = kPath + QStringLiteral("/request/") + sender + QLatin1Char('/') + token;
     if (!bus_.call(kService, kPath, kInterface, method, arguments))
         return std::nullopt;
-    const auto response = responses_->wait(path, method == QLatin1String("Start") ? kApprovalWait : kStepWait);
+    const auto response =
+        responses_->wait(path, method == QLatin1String("Start") ? kApprovalWait : kStepWait);
     if (!response)
         return std::nullopt;
     if (response->code != kResponseSuccess)
@@ -173,8 +177,9 @@ PortalInjector::State PortalInjector::handshake() {
 
 bool PortalInjector::key(Keysym sym, bool pressed) {
     return bus_
-        .call(kService, kPath, kInterface, QStringLiteral("NotifyKeyboardKeysym"),
-              {QVariant::fromValue(QDBusObjectPath(session_)), QVariantMap(), int(sym), uint(pressed ? 1 : 0)})
+        .call(
+            kService, kPath, kInterface, QStringLiteral("NotifyKeyboardKeysym"),
+            {QVariant::fromValue(QDBusObjectPath(session_)), QVariantMap(), int(sym), uint(pressed ? 1 : 0)})
         .has_value();
 }
 

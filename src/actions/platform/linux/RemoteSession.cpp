@@ -26,14 +26,16 @@ QString uniqueConnectionName() {
 } // namespace
 
 PrivateBus::PrivateBus()
-    : name_(uniqueConnectionName()), connection_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, name_)) {}
+    : name_(uniqueConnectionName()),
+      connection_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, name_)) {}
 
 PrivateBus::~PrivateBus() {
     QDBusConnection::disconnectFromBus(name_);
 }
 
-std::optional<QDBusMessage> PrivateBus::call(const QString& service, const QString& path, const QString& interface,
-                                             const QString& method, const QVariantList& arguments) {
+std::optional<QDBusMessage> PrivateBus::call(const QString& service, const QString& path,
+                                             const QString& interface, const QString& method,
+                                             const QVariantList& arguments) {
     QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
     message.setArguments(arguments);
     QDBusMessage reply = connection_.call(message, QDBus::Block, kDBusTimeoutMs);

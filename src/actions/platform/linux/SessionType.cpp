@@ -2,8 +2,10 @@
 
 namespace hb::actions {
 
-SessionType sessionType(const QString& xdgSessionType, const QString& waylandDisplay, const QString& display) {
-    if (xdgSessionType.compare(QLatin1String("wayland"), Qt::CaseInsensitive) == 0 || !waylandDisplay.isEmpty())
+SessionType sessionType(const QString& xdgSessionType, const QString& waylandDisplay,
+                        const QString& display) {
+    if (xdgSessionType.compare(QLatin1String("wayland"), Qt::CaseInsensitive) == 0 ||
+        !waylandDisplay.isEmpty())
         return SessionType::Wayland;
     if (!display.isEmpty())
         return SessionType::X11;

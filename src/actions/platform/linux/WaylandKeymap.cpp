@@ -47,9 +47,9 @@ struct WaylandKeymap::Client {
         ::close(fd);
         if (text == MAP_FAILED)
             return;
-        xkb_keymap* keymap = xkb_keymap_new_from_buffer(context, static_cast<const char*>(text),
-                                                        ::strnlen(static_cast<const char*>(text), size),
-                                                        XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
+        xkb_keymap* keymap = xkb_keymap_new_from_buffer(
+            context, static_cast<const char*>(text), ::strnlen(static_cast<const char*>(text), size),
+            XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
         ::munmap(text, size);
         if (!keymap)
             return;
@@ -107,8 +107,8 @@ const wl_seat_listener kSeatListener = {onCapabilities, onSeatName};
 void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface, uint32_t version) {
     auto* client = static_cast<WaylandKeymap::Client*>(data);
     if (!client->seat && std::strcmp(interface, wl_seat_interface.name) == 0) {
-        client->seat =
-            static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, std::min(version, 4u)));
+        client->seat = static_cast<wl_seat*>(
+            wl_registry_bind(registry, name, &wl_seat_interface, std::min(version, 4u)));
         wl_seat_add_listener(client->seat, &kSeatListener, client);
     }
 }
