@@ -90,6 +90,7 @@ QProcessEnvironment HeadlessMutter::environment() const {
     environment.insert(QStringLiteral("WAYLAND_DISPLAY"), waylandDisplay_);
     environment.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("wayland"));
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
+    environment.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("GNOME"));
     if (x11Display_.isEmpty())
         environment.remove(QStringLiteral("DISPLAY"));
     else

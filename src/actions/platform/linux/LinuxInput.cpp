@@ -157,7 +157,11 @@ bool LinuxInput::runGesture(const QString& name) {
     if (!findGesture(name))
         return false;
     const Desktop desktop = desktopFromName(qEnvironmentVariable("XDG_CURRENT_DESKTOP"));
+    // Other Wayland compositors have no common key bindings: only locking is known to act.
+    const bool onlyLock = desktop == Desktop::Other && waylandSession();
     for (const GestureStep& step : gestureSteps(desktop, name)) {
+        if (onlyLock && step.kind != GestureStep::Kind::LockSession)
+            continue;
         switch (step.kind) {
         case GestureStep::Kind::LockSession:
             if (logind::lockSession())
