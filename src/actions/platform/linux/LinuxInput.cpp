@@ -13,6 +13,7 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QProcess>
 #include <QThread>
 #include <condition_variable>
 #include <mutex>
@@ -91,6 +92,18 @@ bool writeClipboardOnGuiThread(QCoreApplication* app, const QString& text) {
     }) && *outcome->ok;
 }
 
+/// wl-copy leaves a child behind that serves the clipboard until it is replaced: only the
+/// parent is waited for, and nobody reads the child's output.
+bool copyWithWlCopy(const QString& text) {
+    QProcess copy;
+    copy.setStandardInputFile(QProcess::nullDevice());
+    copy.setStandardOutputFile(QProcess::nullDevice());
+    copy.setStandardErrorFile(QProcess::nullDevice());
+    copy.start(QStringLiteral("/usr/bin/wl-copy"), {QStringLiteral("--"), text});
+    return copy.waitForFinished(kClipboardWaitMs) && copy.exitStatus() == QProcess::NormalExit &&
+           copy.exitCode() == 0;
+}
+
 bool hasWindowingClipboard() {
     const QString platform = QGuiApplication::platformName();
     return platform == QLatin1String("xcb") || platform.startsWith(QLatin1String("wayland"));
@@ -110,13 +123,9 @@ bool LinuxInput::waylandSession() const {
 std::shared_ptr<InputInjector> LinuxInput::injector() {
     if (!waylandSession())
         return XTestInjector::open(displayName_);
+    if (auto mutter = mutterSession())
+        return mutter;
     std::lock_guard lock(layerMutex_);
-    if (mutter_ && !mutter_->alive())
-        mutter_.reset();
-    if (!mutter_ && MutterInjector::offered())
-        mutter_ = MutterInjector::start();
-    if (mutter_)
-        return mutter_;
     if (portal_ && portal_->wait(std::chrono::milliseconds(0)) != PortalInjector::State::Starting &&
         portal_->wait(std::chrono::milliseconds(0)) != PortalInjector::State::Ready)
         portal_.reset(); // declined or failed: ask again
@@ -128,6 +137,15 @@ std::shared_ptr<InputInjector> LinuxInput::injector() {
     if (portal_ && portal_->wait(kPortalWait) == PortalInjector::State::Ready)
         return portal_;
     return UinputInjector::open();
+}
+
+std::shared_ptr<MutterInjector> LinuxInput::mutterSession() {
+    std::lock_guard lock(layerMutex_);
+    if (mutter_ && !mutter_->alive())
+        mutter_.reset();
+    if (!mutter_ && MutterInjector::offered())
+        mutter_ = MutterInjector::start();
+    return mutter_;
 }
 
 bool LinuxInput::accessibilityTrusted() {
@@ -203,9 +221,9 @@ bool LinuxInput::setClipboard(const QString& text) {
     if (waylandSession()) {
         // The input session's clipboard needs no window; else wl-copy (wlroots, KDE: data
         // control; elsewhere its own surface), confirmed by wl-paste, another client.
-        if (const auto mutter = std::dynamic_pointer_cast<MutterInjector>(injector()))
+        if (const auto mutter = mutterSession())
             return mutter->setClipboard(text);
-        if (runProcess(QStringLiteral("/usr/bin/wl-copy"), {QStringLiteral("--"), text}).status != 0)
+        if (!copyWithWlCopy(text))
             return false;
         const ProcessResult pasted =
             runProcess(QStringLiteral("/usr/bin/wl-paste"), {QStringLiteral("--no-newline")});

@@ -35,6 +35,8 @@ class LinuxInput final : public Input {
   private:
     /// The injector for this call, or nullptr when none is usable (yet).
     std::shared_ptr<InputInjector> injector();
+    /// Mutter's session, started or restarted when Mutter offers one; else nullptr.
+    std::shared_ptr<MutterInjector> mutterSession();
     bool waylandSession() const;
 
     QByteArray displayName_;
