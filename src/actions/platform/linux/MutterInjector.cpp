@@ -5,6 +5,7 @@
 
 #include <QDBusArgument>
 #include <QDBusObjectPath>
+#include <QDBusPendingCall>
 #include <QDBusUnixFileDescriptor>
 #include <QObject>
 #include <QThread>
@@ -220,15 +221,34 @@ bool MutterInjector::key(Keysym sym, bool pressed) {
     return call(QStringLiteral("NotifyKeyboardKeysym"), {uint(sym), pressed});
 }
 
-bool MutterInjector::chordLocked(const Chord& chord) {
+bool MutterInjector::keys(const std::vector<std::pair<Keysym, bool>>& events) {
+    // All sent before any reply is awaited: one connection keeps them in order, and a chord
+    // costs one round trip instead of one per key.
+    std::vector<QDBusPendingCall> pending;
+    pending.reserve(events.size());
+    for (const auto& [sym, pressed] : events) {
+        QDBusMessage message = QDBusMessage::createMethodCall(kService, session_, kSessionInterface,
+                                                              QStringLiteral("NotifyKeyboardKeysym"));
+        message.setArguments({uint(sym), pressed});
+        pending.push_back(bus_.connection().asyncCall(message, kDBusTimeoutMs));
+    }
     bool ok = true;
-    for (const Keysym sym : chord.modifiers)
-        ok = key(sym, true) && ok;
-    ok = key(chord.key, true) && ok;
-    ok = key(chord.key, false) && ok;
-    for (auto it = chord.modifiers.rbegin(); it != chord.modifiers.rend(); ++it)
-        ok = key(*it, false) && ok;
+    for (QDBusPendingCall& call : pending) {
+        call.waitForFinished();
+        ok = !call.isError() && ok;
+    }
     return ok;
+}
+
+bool MutterInjector::chordLocked(const Chord& chord) {
+    std::vector<std::pair<Keysym, bool>> events;
+    for (const Keysym sym : chord.modifiers)
+        events.emplace_back(sym, true);
+    events.emplace_back(chord.key, true);
+    events.emplace_back(chord.key, false);
+    for (auto it = chord.modifiers.rbegin(); it != chord.modifiers.rend(); ++it)
+        events.emplace_back(*it, false);
+    return keys(events);
 }
 
 bool MutterInjector::sendChord(const Chord& chord) {
@@ -243,13 +263,12 @@ bool MutterInjector::typeKeysyms(const std::vector<Keysym>& keysyms) {
     // Keys up to the first symbol the layout lacks, then the rest in one paste, so the order
     // of the text holds (a paste arrives later than keys sent before it).
     std::size_t typed = 0;
-    bool ok = true;
-    for (; typed < keysyms.size(); ++typed) {
-        const auto place = keymap_->placeOf(keysyms[typed]);
-        if (!place)
-            break;
-        ok = key(keysyms[typed], true) && key(keysyms[typed], false) && ok;
+    std::vector<std::pair<Keysym, bool>> events;
+    for (; typed < keysyms.size() && keymap_->placeOf(keysyms[typed]); ++typed) {
+        events.emplace_back(keysyms[typed], true);
+        events.emplace_back(keysyms[typed], false);
     }
+    const bool ok = keys(events);
     if (typed == keysyms.size())
         return ok;
     QString rest;

@@ -34,6 +34,8 @@ class MutterInjector final : public InputInjector {
     MutterInjector() = default;
     bool call(const QString& method, const QVariantList& arguments = {});
     bool key(Keysym sym, bool pressed);
+    /// Sends key presses (true) and releases in order; true when Mutter took every one.
+    bool keys(const std::vector<std::pair<Keysym, bool>>& events);
     bool chordLocked(const Chord& chord);
     bool paste(const QString& text);
     /// Offers `data` (mime type → bytes) as the clipboard; empty: gives the clipboard up.
