@@ -52,6 +52,13 @@ QString textOf(Keysym sym) {
     return sym < 0x100 || sym >= keysym::kUnicodeBase ? QString::fromUcs4(&codePoint, 1) : QString();
 }
 
+std::map<QString, QByteArray> textOffer(const QString& text) {
+    std::map<QString, QByteArray> offer;
+    for (const QString& type : kTextTypes)
+        offer.emplace(type, text.toUtf8());
+    return offer;
+}
+
 bool writeAll(int fd, const QByteArray& data) {
     qsizetype done = 0;
     while (done < data.size()) {
@@ -283,9 +290,6 @@ bool MutterInjector::typeKeysyms(const std::vector<Keysym>& keysyms) {
 
 bool MutterInjector::offer(const std::map<QString, QByteArray>& data) {
     clipboard_->setOffer(data);
-    if (data.empty())
-        return call(QStringLiteral("DisableClipboard")) &&
-               call(QStringLiteral("EnableClipboard"), {QVariantMap()});
     QStringList types;
     for (const auto& entry : data)
         types.append(entry.first);
@@ -334,9 +338,7 @@ std::map<QString, QByteArray> MutterInjector::readClipboard() {
 
 bool MutterInjector::paste(const QString& text) {
     const auto previous = readClipboard();
-    std::map<QString, QByteArray> ours;
-    for (const QString& type : kTextTypes)
-        ours.emplace(type, text.toUtf8());
+    const auto ours = textOffer(text);
     const unsigned offered = clipboard_->served();
     if (!offer(ours))
         return false;
@@ -346,15 +348,18 @@ bool MutterInjector::paste(const QString& text) {
     const unsigned before = clipboard_->served();
     const bool sent = chordLocked(Chord{{keysym::kControlL}, 'v'});
     const bool pasted = sent && clipboard_->waitServedBeyond(before, kPasteWait);
-    offer(previous);
+    // Mutter has no way to empty the clipboard: an empty one is put back as empty text, so
+    // that what was typed does not stay behind in it.
+    const unsigned restoring = clipboard_->served();
+    offer(previous.empty() ? textOffer(QString()) : previous);
+    // Mutter's copy of the restored clipboard must not count as the next paste.
+    clipboard_->waitServedBeyond(restoring, kOwnCopyWait);
     return pasted;
 }
 
 bool MutterInjector::setClipboard(const QString& text) {
     std::lock_guard lock(mutex_);
-    std::map<QString, QByteArray> ours;
-    for (const QString& type : kTextTypes)
-        ours.emplace(type, text.toUtf8());
+    const auto ours = textOffer(text);
     const unsigned before = clipboard_->served();
     if (!offer(ours))
         return false;

@@ -38,7 +38,7 @@ class MutterInjector final : public InputInjector {
     bool keys(const std::vector<std::pair<Keysym, bool>>& events);
     bool chordLocked(const Chord& chord);
     bool paste(const QString& text);
-    /// Offers `data` (mime type → bytes) as the clipboard; empty: gives the clipboard up.
+    /// Offers `data` (mime type → bytes) as the clipboard.
     bool offer(const std::map<QString, QByteArray>& data);
     std::map<QString, QByteArray> readClipboard();
     std::optional<QByteArray> readSelection(const QString& mimeType);
