@@ -107,8 +107,9 @@ TEST_F(Portal, RefusalSaysWhatToDoOnThisDesktop) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         std::optional<Fake> portal;
-        if (!row.fakeArguments.isEmpty())
+        if (!row.fakeArguments.isEmpty()) {
             ASSERT_TRUE(portal.emplace(u"fake_portal.py"_s, row.fakeArguments).ready());
+        }
         hb::actions::LinuxInput input;
         EXPECT_FALSE(input.typeText(u"a"_s));
         EXPECT_FALSE(input.accessibilityTrusted());
