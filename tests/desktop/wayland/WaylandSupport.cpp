@@ -7,8 +7,6 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QProcess>
-#include <QRandomGenerator>
-#include <QTcpServer>
 #include <atomic>
 
 namespace hb::test {
@@ -16,28 +14,14 @@ namespace hb::test {
 namespace {
 
 constexpr auto kStartTimeout = std::chrono::seconds(15);
+constexpr const char* kSessionVariables[] = {"WAYLAND_DISPLAY", "XDG_SESSION_TYPE", "XDG_CURRENT_DESKTOP",
+                                             "DISPLAY", "QT_QPA_PLATFORM"};
 
 QStringList x11Sockets() {
     return QDir(QStringLiteral("/tmp/.X11-unix")).entryList({QStringLiteral("X*")}, QDir::System);
 }
 
-/// A free loopback port below the kernel's ephemeral range: busy clients elsewhere on the
-/// machine take ports from that range for their own connections, between our check and bind.
-quint16 portOutsideEphemeralRange() {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const auto port = quint16(20000 + QRandomGenerator::global()->bounded(12000));
-        QTcpServer probe;
-        if (probe.listen(QHostAddress::Any, port))
-            return port;
-    }
-    return freePort();
-}
-
 } // namespace
-
-bool inPrivateDesktop() {
-    return !qEnvironmentVariableIsEmpty("HB_TEST_DESKTOP");
-}
 
 HeadlessMutter::HeadlessMutter(bool xwayland) : xwayland_(xwayland) {
     static std::atomic<int> counter{0};
@@ -80,6 +64,15 @@ HeadlessMutter::HeadlessMutter(bool xwayland) : xwayland_(xwayland) {
 }
 
 HeadlessMutter::~HeadlessMutter() {
+    for (const char* name : kSessionVariables) { // as it was before enter()
+        const QString key = QString::fromLatin1(name);
+        if (left_.isEmpty())
+            break;
+        if (left_.contains(key))
+            qputenv(name, left_.value(key).toUtf8());
+        else
+            qunsetenv(name);
+    }
     process_.terminate();
     if (!process_.waitForFinished(5000))
         process_.kill();
@@ -100,54 +93,16 @@ QProcessEnvironment HeadlessMutter::environment() const {
     return environment;
 }
 
-AgentInSession::AgentInSession(const QProcessEnvironment& session) {
-    // Paired while headless: a first run in a session would open the Control Panel window.
-    QProcessEnvironment headless = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE"})
-        headless.remove(QString::fromLatin1(name));
-    if (!start(headless))
-        return;
-    QFile state(support_.filePath(QStringLiteral("state.json")));
-    state.open(QIODevice::ReadOnly);
-    const QString pin =
-        QJsonDocument::fromJson(state.readAll()).object().value(QStringLiteral("pin")).toString();
-    const QString token =
-        post("/api/pair", {{QStringLiteral("pin"), pin}}).value(QStringLiteral("token")).toString();
-    process_.kill();
-    process_.waitForFinished();
-    if (start(session))
-        token_ = token;
-}
-
-AgentInSession::~AgentInSession() {
-    process_.kill();
-    process_.waitForFinished();
-}
-
-bool AgentInSession::start(const QProcessEnvironment& environment) {
-    port_ = portOutsideEphemeralRange();
-    QProcessEnvironment agent = environment;
-    agent.insert(QStringLiteral("HB_SUPPORT"), support_.path());
-    agent.insert(QStringLiteral("HB_PORT"), QString::number(port_));
-    agent.insert(QStringLiteral("HB_RESOURCES"), QStringLiteral(HB_RESOURCES_DIR));
-    process_.setProcessEnvironment(agent);
-    process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process_.setStandardOutputFile(QProcess::nullDevice());
-    process_.start(QStringLiteral(HB_BIN_DIR "/harbly"), QStringList());
-    return waitFor(
-        [&] {
-            return rawRequest(port_, "OPTIONS / HTTP/1.1\r\n\r\n", std::chrono::milliseconds(200)).status ==
-                   204;
-        },
-        kStartTimeout);
-}
-
-QJsonObject AgentInSession::post(const QByteArray& path, const QJsonObject& body) {
-    QHash<QByteArray, QByteArray> headers;
-    if (!token_.isEmpty())
-        headers.insert("x-hb-token", token_.toUtf8());
-    return httpRequest(port_, "POST", path, QJsonDocument(body).toJson(QJsonDocument::Compact), headers)
-        .json();
+void HeadlessMutter::enter() {
+    const QProcessEnvironment session = environment();
+    left_ = QProcessEnvironment::systemEnvironment();
+    for (const char* name : kSessionVariables) {
+        const QString key = QString::fromLatin1(name);
+        if (session.contains(key))
+            qputenv(name, session.value(key).toUtf8());
+        else
+            qunsetenv(name);
+    }
 }
 
 Fake::Fake(const QString& script, const QStringList& arguments) {

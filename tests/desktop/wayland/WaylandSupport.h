@@ -1,14 +1,12 @@
 #pragma once
 // Real Wayland sessions for the tests: a headless mutter (with or without Xwayland) on the
-// test desktop's session bus, the agent started inside it, and fake services from tests/fakes.
+// test desktop's session bus, and fake services from tests/fakes.
 #include <QJsonObject>
 #include <QProcess>
+#include <QStringList>
 #include <QTemporaryDir>
 
 namespace hb::test {
-
-/// True inside tests/desktop.sh (private X, buses, audio and home).
-bool inPrivateDesktop();
 
 /// `mutter --headless --wayland --virtual-monitor 1024x768`, `--no-x11` unless `xwayland`.
 class HeadlessMutter {
@@ -21,6 +19,8 @@ class HeadlessMutter {
     QString x11Display() const { return x11Display_; }
     /// The session's environment for a client: Wayland, and DISPLAY only with Xwayland.
     QProcessEnvironment environment() const;
+    /// Puts this process into the session (its environment) until this object ends.
+    void enter();
 
   private:
     bool xwayland_;
@@ -28,22 +28,7 @@ class HeadlessMutter {
     QString waylandDisplay_;
     QString x11Display_;
     QString xauthority_;
-};
-
-/// The harbly executable, paired once, then running in `session`.
-class AgentInSession {
-  public:
-    explicit AgentInSession(const QProcessEnvironment& session);
-    ~AgentInSession();
-    bool ready() const { return !token_.isEmpty(); }
-    QJsonObject post(const QByteArray& path, const QJsonObject& body);
-
-  private:
-    bool start(const QProcessEnvironment& environment);
-    QTemporaryDir support_;
-    quint16 port_ = 0;
-    QProcess process_;
-    QString token_;
+    QProcessEnvironment left_;
 };
 
 /// One fake service from tests/fakes, recording its calls to a file.
