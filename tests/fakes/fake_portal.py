@@ -1,8 +1,7 @@
 #!/usr/bin/python3
-"""Fake xdg-desktop-portal offering org.freedesktop.portal.RemoteDesktop.
-Every request answers through its Request object's Response signal, as the real portal does.
-Start approves keyboard and pointer, and from version 2 on hands out restore tokens
-"token-1", "token-2", ... ; with "deny" the user cancels the dialog instead.
+"""Fake org.freedesktop.portal.RemoteDesktop: every request answers through its Request
+object's Response signal; Start approves keyboard and pointer and, from version 2 on, hands out
+restore tokens "token-1", "token-2", ...; with "deny" the dialog is cancelled instead.
 Usage: fake_portal.py RECORD VERSION [deny]"""
 import sys
 

@@ -17,6 +17,15 @@ constexpr auto kStartTimeout = std::chrono::seconds(15);
 constexpr const char* kSessionVariables[] = {"WAYLAND_DISPLAY", "XDG_SESSION_TYPE", "XDG_CURRENT_DESKTOP",
                                              "DISPLAY", "QT_QPA_PLATFORM"};
 
+void applySessionVariables(const QProcessEnvironment& from) {
+    for (const char* name : kSessionVariables) {
+        if (from.contains(QString::fromLatin1(name)))
+            qputenv(name, from.value(QString::fromLatin1(name)).toUtf8());
+        else
+            qunsetenv(name);
+    }
+}
+
 QStringList x11Sockets() {
     return QDir(QStringLiteral("/tmp/.X11-unix")).entryList({QStringLiteral("X*")}, QDir::System);
 }
@@ -64,15 +73,8 @@ HeadlessMutter::HeadlessMutter(bool xwayland) : xwayland_(xwayland) {
 }
 
 HeadlessMutter::~HeadlessMutter() {
-    for (const char* name : kSessionVariables) { // as it was before enter()
-        const QString key = QString::fromLatin1(name);
-        if (left_.isEmpty())
-            break;
-        if (left_.contains(key))
-            qputenv(name, left_.value(key).toUtf8());
-        else
-            qunsetenv(name);
-    }
+    if (!left_.isEmpty())
+        applySessionVariables(left_);
     process_.terminate();
     if (!process_.waitForFinished(5000))
         process_.kill();
@@ -94,15 +96,8 @@ QProcessEnvironment HeadlessMutter::environment() const {
 }
 
 void HeadlessMutter::enter() {
-    const QProcessEnvironment session = environment();
     left_ = QProcessEnvironment::systemEnvironment();
-    for (const char* name : kSessionVariables) {
-        const QString key = QString::fromLatin1(name);
-        if (session.contains(key))
-            qputenv(name, session.value(key).toUtf8());
-        else
-            qunsetenv(name);
-    }
+    applySessionVariables(environment());
 }
 
 Fake::Fake(const QString& script, const QStringList& arguments) {
