@@ -125,17 +125,23 @@ std::shared_ptr<InputInjector> LinuxInput::injector() {
         return XTestInjector::open(displayName_);
     if (auto mutter = mutterSession())
         return mutter;
-    std::lock_guard lock(layerMutex_);
-    if (portal_ && portal_->wait(std::chrono::milliseconds(0)) != PortalInjector::State::Starting &&
-        portal_->wait(std::chrono::milliseconds(0)) != PortalInjector::State::Ready)
-        portal_.reset(); // declined or failed: ask again
-    if (!portal_ && PortalInjector::version() > 0) {
-        const QString tokenFile =
-            supportDir_.isEmpty() ? QString() : supportDir_ + QStringLiteral("/portal-restore-token");
-        portal_ = PortalInjector::begin(tokenFile);
+    std::shared_ptr<PortalInjector> portal;
+    {
+        std::lock_guard lock(layerMutex_);
+        const auto state =
+            portal_ ? portal_->wait(std::chrono::milliseconds(0)) : PortalInjector::State::Failed;
+        if (state == PortalInjector::State::Refused || state == PortalInjector::State::Failed)
+            portal_.reset(); // declined or failed: ask again
+        if (!portal_ && PortalInjector::version() > 0) {
+            const QString tokenFile =
+                supportDir_.isEmpty() ? QString() : supportDir_ + QStringLiteral("/portal-restore-token");
+            portal_ = PortalInjector::begin(tokenFile);
+        }
+        portal = portal_;
     }
-    if (portal_ && portal_->wait(kPortalWait) == PortalInjector::State::Ready)
-        return portal_;
+    // Waited for without the lock: other requests meanwhile learn that approval is pending.
+    if (portal && portal->wait(kPortalWait) == PortalInjector::State::Ready)
+        return portal;
     return UinputInjector::open();
 }
 
