@@ -131,33 +131,25 @@ struct Snapshot {
     QHash<QString, std::optional<IconSource>> icons; ///< the owning entry's icon, by name
     QStringList stamps;
     std::chrono::steady_clock::time_point takenAt;
-    bool settled = false; ///< no folder had changed within a timestamp tick of the snapshot
 };
 
 constexpr auto kSnapshotLifetime = std::chrono::seconds(5);
-// File systems keep modification times in coarse ticks: an entry written in the same tick as
-// the change before it leaves the folder's time as it was. A snapshot taken that soon after a
-// change is not trusted to stand for the folder (the same rule as racily clean index entries).
-constexpr qint64 kTimestampTickMs = 2000;
 
 /// The application folders with their modification times, subfolders included.
-QStringList folderStamps(qint64* newestMs) {
+QStringList folderStamps() {
     QStringList stamps;
-    const auto note = [&](const QFileInfo& info) {
-        const qint64 ms = info.lastModified().toMSecsSinceEpoch();
-        *newestMs = std::max(*newestMs, ms);
-        return QString::number(ms);
-    };
     for (const QString& dataDir : xdgDataDirs()) {
         const QString folder = dataDir + QStringLiteral("/applications");
         const QFileInfo info(folder);
-        stamps.append(folder + u' ' + (info.exists() ? note(info) : QStringLiteral("-1")));
+        stamps.append(folder + u' ' +
+                      QString::number(info.exists() ? info.lastModified().toMSecsSinceEpoch() : -1));
         if (!info.isDir())
             continue;
         QDirIterator subfolders(folder, QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
         while (subfolders.hasNext()) {
             subfolders.next();
-            stamps.append(subfolders.filePath() + u' ' + note(subfolders.fileInfo()));
+            stamps.append(subfolders.filePath() + u' ' +
+                          QString::number(subfolders.fileInfo().lastModified().toMSecsSinceEpoch()));
         }
     }
     return stamps;
@@ -167,9 +159,8 @@ const Snapshot& currentSnapshot() {
     static Snapshot snapshot;
     static bool taken = false;
     const auto now = std::chrono::steady_clock::now();
-    qint64 newestMs = 0;
-    QStringList stamps = folderStamps(&newestMs);
-    if (taken && snapshot.settled && now - snapshot.takenAt < kSnapshotLifetime && stamps == snapshot.stamps)
+    QStringList stamps = folderStamps();
+    if (taken && now - snapshot.takenAt < kSnapshotLifetime && stamps == snapshot.stamps)
         return snapshot;
     const ShownEntries shown;
     Snapshot fresh;
@@ -183,7 +174,6 @@ const Snapshot& currentSnapshot() {
     std::sort(fresh.names.begin(), fresh.names.end(), codePointLess);
     fresh.stamps = std::move(stamps);
     fresh.takenAt = now;
-    fresh.settled = QDateTime::currentMSecsSinceEpoch() - newestMs > kTimestampTickMs;
     snapshot = std::move(fresh);
     taken = true;
     return snapshot;
