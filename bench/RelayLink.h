@@ -1,8 +1,8 @@
 #pragma once
 // harbly-relay's service and an agent's relay client, linked, for the benchmarks.
 #include "BenchSupport.h"
+#include "relay-service/RelayService.h"
 #include "relay/RelayClient.h"
-#include "relay/service/RelayService.h"
 
 #include <QElapsedTimer>
 

@@ -3,8 +3,8 @@
 // threads, the agent's relay client on a third; the main thread is the phone. Prints p50/p99 and
 // the throughput sustained at several numbers of requests in flight.
 #include "RelayLink.h"
+#include "relay-service/RelayService.h"
 #include "relay/RelayClient.h"
-#include "relay/service/RelayService.h"
 #include "support/TestSupport.h"
 #include "support/api/ApiHarness.h"
 

@@ -63,8 +63,11 @@ actions::Platform& Agent::platform() {
 
 void Agent::start() {
     server_->start();
+    relay::RelayOptions relayOptions;
+    relayOptions.key = store_.relayKey().toLatin1();
     auto* relay = new relay::RelayClient(
-        store_.relayId(), relay::relayBase(), [this] { return server_->listeningPort(); }, this);
+        store_.relayId(), relay::relayBase(), [this] { return server_->listeningPort(); }, relayOptions,
+        this);
     relay->setEnabled(store_.relayEnabled());
     relay_.store(relay);
 }

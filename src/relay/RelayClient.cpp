@@ -1,6 +1,7 @@
 #include "relay/RelayClient.h"
 
 #include "core/HandOff.h"
+#include "core/Log.h"
 #include "relay/RelayMessages.h"
 #include "relay/RelayUrls.h"
 
@@ -15,6 +16,7 @@
 namespace hb::relay {
 namespace {
 
+constexpr int kCloseNotOwner = 4403;
 constexpr quint64 kMaxIncomingMessageBytes = 8 * 1024 * 1024;
 constexpr qint64 kMaxLocalBodyBytes = 4 * 1024 * 1024;
 constexpr int kStatusNoAnswer = 500;
@@ -120,7 +122,10 @@ void RelayClient::start() {
     listen(socket);
     awaitingPong_ = false;
     heartbeat_.start();
-    socket->open(url);
+    QNetworkRequest request(url);
+    if (!options_.key.isEmpty())
+        request.setRawHeader("x-hb-relay-key", options_.key);
+    socket->open(request);
 }
 
 void RelayClient::stop() {
@@ -183,7 +188,14 @@ void RelayClient::listen(QWebSocket* socket) {
         connected_ = true;
         awaitingPong_ = false;
     });
-    connect(socket, &QWebSocket::disconnected, this, [this, socket] { onSocketFailed(socket); });
+    connect(socket, &QWebSocket::disconnected, this, [this, socket] {
+        // Said once per refusal streak, not at every retry.
+        const bool refused = socket->closeCode() == kCloseNotOwner;
+        if (refused && !refusedByRelay_)
+            qCWarning(lcHarbly) << "the relay refuses this agent: its identifier belongs to another key";
+        refusedByRelay_ = refused;
+        onSocketFailed(socket);
+    });
     // A failed opening handshake or TCP connect ends in UnconnectedState without `disconnected`.
     connect(socket, &QWebSocket::stateChanged, this, [this, socket](QAbstractSocket::SocketState state) {
         if (state == QAbstractSocket::UnconnectedState)

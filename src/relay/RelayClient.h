@@ -15,6 +15,9 @@ class QWebSocket;
 namespace hb::relay {
 
 struct RelayOptions {
+    /// The secret that proves this agent owns its identifier, sent as "x-hb-relay-key" when linking
+    /// (empty: none is sent).
+    QByteArray key;
     std::chrono::milliseconds reconnectDelay{5000}; ///< pause after a receive failure before reconnecting
     std::chrono::milliseconds replayTimeout{10000}; ///< a local answer later than this counts as none (500)
     int maxInFlight = 128;                          ///< replays beyond this are answered 503 at once
@@ -25,8 +28,9 @@ struct RelayOptions {
 };
 
 /// The agent's link to the relay service: one WebSocket to base + "/mac/ws?id=" + relay identifier,
-/// kept open while enabled. Every text message is a relayed request, replayed against the agent's own
-/// HTTP server on loopback and answered on the current socket. Lives on the thread it was created on.
+/// kept open while enabled; the link carries the agent's key in "x-hb-relay-key". Every text message is a
+/// relayed request, replayed against the agent's own HTTP server on loopback and answered on the current
+/// socket. Lives on the thread it was created on.
 class RelayClient : public QObject {
     Q_OBJECT
   public:
@@ -72,7 +76,8 @@ class RelayClient : public QObject {
     QPointer<QWebSocket> task_; ///< the current socket
     QTimer reconnectWork_;
     QTimer heartbeat_;
-    bool awaitingPong_ = false; ///< the current socket has not opened or answered since the last beat
+    bool awaitingPong_ = false;   ///< the current socket has not opened or answered since the last beat
+    bool refusedByRelay_ = false; ///< the last link was closed with 4403 (not this identifier's owner)
     QList<QNetworkAccessManager*> networks_; ///< several, each allowing only 6 connections at once
     qsizetype nextNetwork_ = 0;
     int inFlight_ = 0;

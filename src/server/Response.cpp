@@ -15,18 +15,23 @@ QByteArrayView reasonPhrase(int status) {
     }
 }
 
-QByteArray responseBytes(int status, QByteArrayView contentType, QByteArrayView body) {
+QByteArray responseBytes(int status, QByteArrayView contentType, QByteArrayView body,
+                         QByteArrayView extraHead) {
     QByteArray out;
-    out.reserve(96 + contentType.size() + body.size());
+    out.reserve(96 + contentType.size() + extraHead.size() + body.size());
     out += "HTTP/1.1 ";
     out += QByteArray::number(status);
     out += ' ';
     out += reasonPhrase(status);
-    out += "\r\nContent-Type: ";
-    out += contentType;
+    if (!contentType.isEmpty()) {
+        out += "\r\nContent-Type: ";
+        out += contentType;
+    }
     out += "\r\nContent-Length: ";
     out += QByteArray::number(body.size());
-    out += "\r\nConnection: close\r\n\r\n";
+    out += "\r\n";
+    out += extraHead;
+    out += "Connection: close\r\n\r\n";
     out += body;
     return out;
 }

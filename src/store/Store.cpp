@@ -18,6 +18,7 @@ namespace {
 constexpr unsigned kStateFileMode = 0600;
 constexpr unsigned kSupportDirMode = 0700;
 constexpr std::uint32_t kPinRange = 1000000; // six digits
+constexpr int kRelayKeyBytes = 32;
 
 QString generatedPin() {
     return QString::asprintf("%06u", static_cast<unsigned>(randomBelow(kPinRange)));
@@ -83,6 +84,7 @@ void Store::loadStateLocked() {
         pin_ = json::textField(*state, QStringLiteral("pin"));
         tokens_ = tokensFrom(state->value(QStringLiteral("tokens")));
         storedRelayId_ = json::textField(*state, QStringLiteral("relayId"));
+        relayKey_ = json::textField(*state, QStringLiteral("relayKey"));
         loadDevicesLocked(*state);
     }
     bool changed = false;
@@ -94,6 +96,10 @@ void Store::loadStateLocked() {
         storedRelayId_ = generatedRelayId();
         changed = true;
     }
+    if (relayKey_.isEmpty()) {
+        relayKey_ = randomHex(kRelayKeyBytes);
+        changed = true;
+    }
     if (changed)
         saveStateLocked();
 }
@@ -103,9 +109,10 @@ void Store::saveStateLocked() {
     std::sort(tokens.begin(), tokens.end());
     QJsonObject state{{QStringLiteral("pin"), pin_},
                       {QStringLiteral("tokens"), QJsonArray::fromStringList(tokens)},
-                      {QStringLiteral("relayId"), storedRelayId_}};
+                      {QStringLiteral("relayId"), storedRelayId_},
+                      {QStringLiteral("relayKey"), relayKey_}};
     const QJsonObject devices = devicesJsonLocked();
-    if (!devices.isEmpty()) // no phone records: the file stays as older versions wrote it
+    if (!devices.isEmpty()) // no phone records: the file keeps the keys older versions wrote
         state.insert(QStringLiteral("devices"), devices);
     if (!writeFileAtomically(stateFile(), json::compact(state), kStateFileMode))
         qCWarning(lcHarbly) << "could not save" << stateFile() << "- keeping the state in memory";

@@ -82,6 +82,8 @@ class Store {
     QString mintCode();
     std::optional<QString> consumeCode(const QString& code, const NewDevice& device = {});
     QString relayId();
+    /// The secret that proves to the relay that this agent owns its identifier.
+    QString relayKey();
 
     // Paired phones
     /// `tokenValid`, and on success notes the phone's contact (saved at most once a minute).
@@ -138,6 +140,7 @@ class Store {
     QJsonObject config_;
     QString storedRelayId_;
     QHash<QString, DeviceRecord> devices_; ///< by token; saved under "devices", keyed by id
+    QString relayKey_;
     bool isFirstRun_ = false;
 };
 

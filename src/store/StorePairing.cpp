@@ -99,4 +99,9 @@ QString Store::relayId() {
     return storedRelayId_;
 }
 
+QString Store::relayKey() {
+    std::lock_guard lock(mutex_);
+    return relayKey_;
+}
+
 } // namespace hb::store

@@ -1,109 +1,118 @@
 // A phone reaching a real agent core through harbly-relay and the agent's relay client.
 #include "RelaySupport.h"
 #include "relay/RelayClient.h"
-#include "support/TestSupport.h"
+#include "store/Store.h"
 #include "support/api/ApiHarness.h"
 
-#include <QJsonDocument>
+#include <QFile>
+#include <QJsonArray>
+#include <QProcess>
+#include <QSslSocket>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace std::chrono_literals;
-using hb::relay::RelayClient;
+using hb::test::waitFor;
 
 namespace {
 
-const QString kRelayId = QStringLiteral("5d1c7e0a-93b4-4f3e-a1d2-8c6b5e4f3a21");
-const QByteArray kPng = QByteArray::fromHex("89504e470d0a1a0a0000000d4948445200000001");
+// An agent whose state file predates relay keys links, and a script that knows its identifier tries
+// to take its place. Catches: a state file losing its other keys or its mode when the key is added,
+// an impostor (wrong key, or none) taking the link, a relayed request trusted as local (admin
+// summary, PIN change without a token), the phone app or icon bytes altered on the way, an event
+// stream held open, and an agent switched off and on not served again.
+TEST(RelayEndToEnd, PhonesReachTheRealAgentAndOnlyIt) {
+    QTemporaryDir support;
+    const QJsonObject old{{QStringLiteral("pin"), QStringLiteral("246810")},
+                          {QStringLiteral("tokens"), QJsonArray{QStringLiteral("t-1")}},
+                          {QStringLiteral("relayId"), QStringLiteral("OLD-ID")}};
+    QFile state(support.path() + QStringLiteral("/state.json"));
+    ASSERT_TRUE(state.open(QIODevice::WriteOnly) && state.write(QJsonDocument(old).toJson()) > 0);
+    state.close();
+    hb::store::Store store({support.path(), QStringLiteral(HB_RESOURCES_DIR), {}});
+    ASSERT_TRUE(state.open(QIODevice::ReadOnly));
+    QJsonObject saved = QJsonDocument::fromJson(state.readAll()).object();
+    EXPECT_EQ(saved.take(QStringLiteral("relayKey")).toString().size(), 64);
+    EXPECT_EQ(saved, old) << "the other keys stay as they were";
+    struct stat info {};
+    ASSERT_EQ(::stat(QFile::encodeName(state.fileName()).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
 
-class RelayEndToEnd : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ASSERT_NE(service.port(), 0);
-        ASSERT_NE(agent.port(), 8788);
-        hb::relay::RelayOptions options;
-        options.reconnectDelay = 200ms;
-        client = std::make_unique<RelayClient>(
-            kRelayId, service.wsBase(), [this] { return agent.port(); }, options);
-        client->setEnabled(true);
-        ASSERT_TRUE(service.waitAgent(kRelayId));
-        token = agent.pairToken();
-        ASSERT_FALSE(token.isEmpty());
-    }
-
-    QString phoneUrl(const QString& rest) const {
-        return service.httpBase() + QStringLiteral("/phone/") + kRelayId + rest;
-    }
-
-    hb::test::ServiceThread service;
+    QTemporaryDir bindings;
+    hb::relay::service::ServiceOptions options;
+    options.stateDir = bindings.path();
+    hb::test::ServiceThread service(options);
     hb::test::ApiHarness agent;
+    hb::relay::RelayOptions linkOptions;
+    linkOptions.key = store.relayKey().toLatin1();
+    linkOptions.reconnectDelay = 200ms;
+    hb::relay::RelayClient link(
+        store.relayId(), service.base(), [&] { return agent.port(); }, linkOptions);
+    link.setEnabled(true);
+    ASSERT_TRUE(service.waitAgent(store.relayId()));
+    for (const QByteArray& forged : {QByteArray("guessed-key"), QByteArray()}) {
+        hb::test::TestAgent impostor(service.base(), store.relayId(), forged);
+        ASSERT_TRUE(waitFor([&] { return impostor.closeCode != 0; })) << forged.constData();
+        EXPECT_EQ(impostor.closeCode, hb::relay::service::RelayService::kCloseNotOwner);
+    }
+
+    const auto url = [&](const char* rest) {
+        return service.phoneUrl(store.relayId(), QString::fromLatin1(rest));
+    };
+    const QByteArray token = agent.pairToken().toUtf8();
     hb::test::Phone phone;
-    std::unique_ptr<RelayClient> client;
-    QString token;
-};
+    const auto gesture = phone.request("POST", url("/api/gesture"), R"({"value":"spotlight"})", token);
+    EXPECT_EQ(gesture.status, 200) << gesture.body.constData();
+    EXPECT_TRUE(agent.fake().calls().contains(QStringLiteral("runGesture:spotlight")));
+    EXPECT_EQ(phone.request("GET", url("/api/admin")).json(), (QJsonObject{{QStringLiteral("ok"), false}}));
+    EXPECT_EQ(phone.request("POST", url("/api/set-pin"), R"({"pin":"1234"})").status, 401);
+    EXPECT_EQ(phone.request("GET", url("/api/admin"), {}, token).json().value(u"pin").toString(),
+              agent.store().pinValue());
 
-TEST_F(RelayEndToEnd, TokenRequestsReachTheAgentApi) {
-    const auto config =
-        phone.request("GET", phoneUrl(QStringLiteral("/api/config")), {}, {{"x-hb-token", token.toUtf8()}});
-    EXPECT_EQ(config.status, 200);
-    EXPECT_EQ(config.contentType, "application/json");
-    EXPECT_TRUE(config.json().value(u"ok").toBool());
-    EXPECT_TRUE(config.json().contains(u"relayUrl"));
-
-    const auto gesture = phone.request("POST", phoneUrl(QStringLiteral("/api/gesture")),
-                                       R"({"value":"spotlight"})", {{"X-HB-Token", token.toUtf8()}});
-    EXPECT_EQ(gesture.status, 200);
-    EXPECT_TRUE(gesture.json().value(u"ok").toBool()) << gesture.body.constData();
-    EXPECT_TRUE(agent.fake().calls().contains(QStringLiteral("runGesture:spotlight")))
-        << agent.fake().calls().join(u',').toStdString();
-}
-
-// The replay comes from 127.0.0.1, yet it is a remote caller: no token, no admin summary, no PIN.
-TEST_F(RelayEndToEnd, RelayedRequestsAreNeverLocal) {
-    const auto admin = phone.request("GET", phoneUrl(QStringLiteral("/api/admin")));
-    EXPECT_EQ(admin.status, 200);
-    EXPECT_EQ(admin.json(), (QJsonObject{{QStringLiteral("ok"), false}})) << admin.body.constData();
-
-    const auto setPin = phone.request("POST", phoneUrl(QStringLiteral("/api/set-pin")), R"({"pin":"1234"})");
-    EXPECT_EQ(setPin.status, 401);
-    EXPECT_NE(agent.store().pinValue(), u"1234");
-
-    const auto withToken =
-        phone.request("GET", phoneUrl(QStringLiteral("/api/admin")), {}, {{"x-hb-token", token.toUtf8()}});
-    EXPECT_TRUE(withToken.json().value(u"ok").toBool());
-    EXPECT_EQ(withToken.json().value(u"pin").toString(), agent.store().pinValue());
-}
-
-TEST_F(RelayEndToEnd, PhoneAppIsServedUnderThePhonePath) {
-    const auto bare = phone.request("GET", phoneUrl(QString()));
-    EXPECT_EQ(bare.status, 301);
-    EXPECT_EQ(bare.location, "/phone/" + kRelayId.toUtf8() + "/");
-
-    const auto page = phone.request("GET", phoneUrl(QStringLiteral("/")));
-    EXPECT_EQ(page.status, 200);
-    EXPECT_TRUE(page.contentType.startsWith("text/html")) << page.contentType.constData();
-    const auto script = phone.request("GET", phoneUrl(QStringLiteral("/api.js")));
-    EXPECT_EQ(script.status, 200);
-    // The page's event stream cannot be relayed; it is closed at once rather than held open.
-    EXPECT_EQ(phone.request("GET", phoneUrl(QStringLiteral("/api/events"))).status, 204);
-}
-
-TEST_F(RelayEndToEnd, IconsArriveAsTheirBytes) {
-    agent.fake().setIcon(QStringLiteral("Calculator"), kPng);
-    const auto icon = phone.request("GET", phoneUrl(QStringLiteral("/api/icon?app=Calculator")));
-    EXPECT_EQ(icon.status, 200);
+    EXPECT_EQ(phone.request("GET", url("")).location, "/phone/OLD-ID/");
+    EXPECT_TRUE(phone.request("GET", url("/")).contentType.startsWith("text/html"));
+    EXPECT_EQ(phone.request("GET", url("/api/events")).status, 204);
+    const QByteArray png = QByteArray::fromHex("89504e470d0a1a0a0000000d4948445200000001");
+    agent.fake().setIcon(QStringLiteral("Calculator"), png);
+    const auto icon = phone.request("GET", url("/api/icon?app=Calculator"));
     EXPECT_EQ(icon.contentType, "image/png");
-    EXPECT_EQ(icon.body, kPng);
+    EXPECT_EQ(icon.body, png);
+
+    link.setEnabled(false);
+    ASSERT_TRUE(service.waitAgent(store.relayId(), false));
+    EXPECT_EQ(phone.request("GET", url("/api/config"), {}, token).status, 502);
+    link.setEnabled(true);
+    ASSERT_TRUE(service.waitAgent(store.relayId()));
+    EXPECT_EQ(phone.request("GET", url("/api/config"), {}, token).status, 200);
 }
 
-TEST_F(RelayEndToEnd, AgentSwitchedOffGives502ThenServesAgainWhenOn) {
-    client->setEnabled(false);
-    ASSERT_TRUE(service.waitAgent(kRelayId, false));
-    EXPECT_EQ(phone.request("GET", phoneUrl(QStringLiteral("/api/icon?app=X"))).status, 502);
-    client->setEnabled(true);
-    ASSERT_TRUE(service.waitAgent(kRelayId));
-    const auto config =
-        phone.request("GET", phoneUrl(QStringLiteral("/api/config")), {}, {{"x-hb-token", token.toUtf8()}});
-    EXPECT_EQ(config.status, 200);
+// Catches: the certificate and key not used for the phones' HTTPS or the agents' WSS.
+TEST(RelayEndToEnd, ServesHttpsAndWssItself) {
+    if (!QSslSocket::supportsSsl())
+        GTEST_SKIP() << "no TLS backend in this Qt";
+    QTemporaryDir dir;
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  QStringLiteral("req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 "
+                                 "-nodes -subj /CN=127.0.0.1 -days 1 -keyout %1/key.pem "
+                                 "-out %1/cert.pem")
+                      .arg(dir.path())
+                      .split(u' '));
+    ASSERT_TRUE(openssl.waitForFinished(30'000) && openssl.exitCode() == 0);
+    hb::relay::service::ServiceOptions options;
+    options.certPath = dir.path() + u"/cert.pem";
+    options.keyPath = dir.path() + u"/key.pem";
+    hb::test::ServiceThread service(options);
+    hb::test::TestAgent agent(service.base("wss"), QStringLiteral("tls"));
+    ASSERT_TRUE(service.waitAgent(QStringLiteral("tls")));
+    hb::test::Phone phone;
+    QNetworkReply* reply = phone.start("GET", service.base("https") + u"/phone/tls/api/ping");
+    ASSERT_TRUE(agent.waitRequests(1));
+    agent.reply(0, 200, QStringLiteral("over tls"));
+    EXPECT_EQ(hb::test::Phone::wait(reply).body, "over tls");
+    EXPECT_FALSE(hb::test::rawRequest(service.port(), "GET /healthz HTTP/1.1\r\n\r\n", 2s).ok)
+        << "plain HTTP";
 }
 
 } // namespace

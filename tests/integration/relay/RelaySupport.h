@@ -1,37 +1,60 @@
 #pragma once
 // The relay service on a thread of its own, a phone (a real HTTP client) and a scripted agent.
 #include "core/HandOff.h"
-#include "relay/service/RelayService.h"
+#include "relay-service/RelayService.h"
+#include "support/TestSupport.h"
 
-#include <QByteArray>
-#include <QHash>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QThread>
 #include <QWebSocket>
-#include <chrono>
-#include <functional>
+#include <type_traits>
 
 namespace hb::test {
 
-/// A RelayService on 127.0.0.1 (kernel-chosen port) running its own event loop, so that blocking
-/// clients in the test thread can talk to it.
+/// A RelayService on 127.0.0.1 (kernel-chosen port) with its own event loop, so that blocking
+/// clients in the test thread can talk to it. Without a state folder, bindings stay in memory.
 class ServiceThread {
   public:
-    explicit ServiceThread(relay::service::ServiceOptions options = {});
-    ~ServiceThread();
+    explicit ServiceThread(relay::service::ServiceOptions options = {}) {
+        options.address = QHostAddress::LocalHost;
+        options.port = 0;
+        anchor_.moveToThread(&thread_);
+        thread_.start();
+        port_ = call([&] {
+            service_ = new relay::service::RelayService(options);
+            return service_->start() ? service_->port() : quint16(0);
+        });
+    }
+    ~ServiceThread() {
+        call([this] { return delete service_, true; });
+        thread_.quit();
+        thread_.wait();
+    }
     quint16 port() const { return port_; }
-    QString wsBase() const { return QStringLiteral("ws://127.0.0.1:") + QString::number(port_); }
-    QString httpBase() const { return QStringLiteral("http://127.0.0.1:") + QString::number(port_); }
-    bool hasAgent(const QString& relayId);
-    int inFlight(const QString& relayId);
-    int openConnections();
-    /// Waits until the agent with this identifier is registered (or not, with `present` false).
-    bool waitAgent(const QString& relayId, bool present = true);
+    QString base(const char* scheme = "ws") const {
+        return QString::fromLatin1(scheme) + QStringLiteral("://127.0.0.1:") + QString::number(port_);
+    }
+    QString phoneUrl(const QString& id, const QString& rest) const {
+        return base("http") + u"/phone/" + id + rest;
+    }
+    bool hasAgent(const QString& id) {
+        return call([&] { return service_->hasAgent(id); });
+    }
+    int inFlight(const QString& id) {
+        return call([&] { return service_->inFlight(id); });
+    }
+    int openConnections() {
+        return call([&] { return service_->openConnections(); });
+    }
+    bool waitAgent(const QString& id, bool present = true) {
+        return waitFor([&] { return hasAgent(id) == present; });
+    }
 
   private:
-    template <typename F> auto call(F f) {
+    template <typename F> std::invoke_result_t<F> call(F f) {
         decltype(f()) result{};
         hb::callOn(&anchor_, [&] { result = f(); });
         return result;
@@ -43,39 +66,78 @@ class ServiceThread {
 };
 
 struct PhoneResponse {
-    bool finished = false;
     int status = 0;
     QByteArray contentType;
     QByteArray location;
     QByteArray body;
-    QJsonObject json() const;
+    QJsonObject json() const { return QJsonDocument::fromJson(body).object(); }
 };
 
-/// A phone's HTTP client (redirects are not followed).
+/// A phone's HTTP client (redirects are not followed, TLS errors of the test certificate ignored).
 class Phone {
   public:
     QNetworkReply* start(const QByteArray& method, const QString& url, const QByteArray& body = {},
-                         const QHash<QByteArray, QByteArray>& headers = {});
+                         const QByteArray& token = {}) {
+        QNetworkRequest request{QUrl(url)};
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+        if (!token.isEmpty())
+            request.setRawHeader("x-hb-token", token);
+        QNetworkReply* reply = network_.sendCustomRequest(request, method, body);
+        QObject::connect(reply, &QNetworkReply::sslErrors, reply, [reply] { reply->ignoreSslErrors(); });
+        return reply;
+    }
     static PhoneResponse wait(QNetworkReply* reply,
-                              std::chrono::milliseconds timeout = std::chrono::seconds(10));
+                              std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+        waitFor([&] { return reply->isFinished(); }, timeout);
+        reply->deleteLater();
+        return {reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
+                reply->rawHeader("Content-Type"), reply->rawHeader("Location"), reply->readAll()};
+    }
     PhoneResponse request(const QByteArray& method, const QString& url, const QByteArray& body = {},
-                          const QHash<QByteArray, QByteArray>& headers = {});
+                          const QByteArray& token = {},
+                          std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+        return wait(start(method, url, body, token), timeout);
+    }
 
   private:
     QNetworkAccessManager network_;
 };
 
-/// An agent connection scripted by the test: records request messages, answers when told.
-class TestAgent : public QObject {
-    Q_OBJECT
-  public:
-    TestAgent(const QString& wsBase, const QString& relayId);
-    bool waitOpen();
+/// An agent link scripted by the test: records request messages, replies when told.
+struct TestAgent {
     QWebSocket socket;
     QList<QJsonObject> requests;
-    bool closed = false;
-    /// Sends a reply message for `reqId`.
-    void reply(const QJsonObject& message);
+    int closeCode = 0; ///< set once closed
+    TestAgent(const QString& base, const QString& id, const QByteArray& key = {}) {
+        QObject::connect(&socket, &QWebSocket::textMessageReceived, &socket, [this](const QString& text) {
+            requests.append(QJsonDocument::fromJson(text.toUtf8()).object());
+        });
+        QObject::connect(&socket, &QWebSocket::disconnected, &socket,
+                         [this] { closeCode = socket.closeCode(); });
+        QObject::connect(&socket, &QWebSocket::sslErrors, &socket, [this] { socket.ignoreSslErrors(); });
+        QNetworkRequest request(QUrl(base + QStringLiteral("/mac/ws?id=") + id));
+        if (!key.isEmpty())
+            request.setRawHeader("x-hb-relay-key", key);
+        socket.open(request);
+    }
+    bool waitOpen() {
+        return waitFor([&] { return socket.state() == QAbstractSocket::ConnectedState; });
+    }
+    bool waitRequests(qsizetype count) {
+        return waitFor([&] { return requests.size() >= count; });
+    }
+    /// Replies to request `index` with a status, a Content-Type and a text body.
+    void reply(qsizetype index, int status, const QString& body = {}, const QString& type = {}) {
+        QJsonObject headers;
+        if (!type.isEmpty())
+            headers.insert(QStringLiteral("Content-Type"), type);
+        socket.sendTextMessage(QString::fromUtf8(
+            QJsonDocument(QJsonObject{{QStringLiteral("reqId"), requests.at(index).value(u"reqId")},
+                                      {QStringLiteral("status"), status},
+                                      {QStringLiteral("headers"), headers},
+                                      {QStringLiteral("body"), body}})
+                .toJson(QJsonDocument::Compact)));
+    }
 };
 
 } // namespace hb::test

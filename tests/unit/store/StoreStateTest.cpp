@@ -19,8 +19,8 @@ TEST_F(StoreState, FirstRunCreatesPrivateFolderAndStateFile) {
     EXPECT_EQ(modeOf(statePath()), 0600u);
 
     const QJsonObject state = readObject(statePath());
-    EXPECT_EQ(state.keys(),
-              (QStringList{QStringLiteral("pin"), QStringLiteral("relayId"), QStringLiteral("tokens")}));
+    EXPECT_EQ(state.keys(), (QStringList{QStringLiteral("pin"), QStringLiteral("relayId"),
+                                         QStringLiteral("relayKey"), QStringLiteral("tokens")}));
     EXPECT_TRUE(kSixDigits.match(state.value(QStringLiteral("pin")).toString()).hasMatch());
     EXPECT_TRUE(kRelayId.match(state.value(QStringLiteral("relayId")).toString()).hasMatch());
     EXPECT_EQ(state.value(QStringLiteral("tokens")).toArray(), QJsonArray());

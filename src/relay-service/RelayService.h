@@ -1,6 +1,10 @@
 #pragma once
-#include "relay/service/HttpHead.h"
-#include "relay/service/ServiceOptions.h"
+#include "relay-service/AddressRate.h"
+#include "relay-service/OwnerKeys.h"
+#include "relay-service/ServiceOptions.h"
+#include "server/Request.h"
+
+#include <QElapsedTimer>
 
 #include <QHash>
 #include <QObject>
@@ -16,14 +20,20 @@ namespace hb::relay::service {
 
 /// The relay service: agents hold a WebSocket at "/mac/ws?id=<id>"; phones send HTTP requests to
 /// "/phone/<id>/…", which travel to that agent as request messages and come back as its replies.
-/// One port serves both; everything runs on the thread the service lives on.
+/// One port serves both; everything runs on the thread the service lives on. An agent proves it owns
+/// its identifier with the key it sends in "x-hb-relay-key": the first key seen for an identifier
+/// binds it, and links with another key are closed with code 4403.
 class RelayService : public QObject {
     Q_OBJECT
   public:
     explicit RelayService(ServiceOptions options, QObject* parent = nullptr);
     ~RelayService() override;
 
-    /// Starts listening; false with `error` set when the address, port or certificate is unusable.
+    /// Close code for a link whose identifier belongs to another key.
+    static constexpr int kCloseNotOwner = 4403;
+
+    /// Starts listening; false with `error` set when the address, port, certificate or state folder
+    /// is unusable.
     bool start(QString* error = nullptr);
     quint16 port() const;
     bool isTls() const { return tls_; }
@@ -50,15 +60,16 @@ class RelayService : public QObject {
     };
 
     void accept(QTcpSocket* socket);
-    void onUpgrade(QTcpSocket* socket, const HttpHead& head);
+    QHostAddress clientOf(QTcpSocket* socket, const server::Request& request) const;
+    void onUpgrade(QTcpSocket* socket, const server::Request& request);
     void onAgentSocket(QWebSocket* socket);
     void onAgentMessage(QWebSocket* socket, const QString& relayId, const QString& text);
     void onAgentGone(QWebSocket* socket, const QString& relayId);
     void markAlive(QWebSocket* socket, const QString& relayId);
     void checkAgents();
-    void onPhoneRequest(QTcpSocket* socket, const HttpHead& head, const QByteArray& body);
-    void forward(QTcpSocket* socket, const QString& relayId, const HttpHead& head, const QByteArray& rest,
-                 const QByteArray& body);
+    void onPhoneRequest(QTcpSocket* socket, const server::Request& request);
+    void forward(QTcpSocket* socket, const QString& relayId, const server::Request& request,
+                 const QByteArray& rest);
     /// Removes the phone waiting for `reqId`, if it is still there.
     Pending takePending(const QString& relayId, const QString& reqId);
     void answer(QTcpSocket* socket, const QByteArray& response);
@@ -70,6 +81,10 @@ class RelayService : public QObject {
     QWebSocketServer webSockets_;
     QTimer heartbeat_;
     QHash<QString, Agent> agents_;
+    OwnerKeys owners_;
+    AddressRate linkRate_;
+    AddressRate requestRate_;
+    QElapsedTimer clock_;
     quint64 nextReqId_ = 0;
     int openConnections_ = 0;
 };

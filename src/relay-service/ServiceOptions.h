@@ -12,6 +12,10 @@ struct ServiceOptions {
     quint16 port = 9000;
     QString certPath; ///< PEM certificate (chain); with keyPath, serve HTTPS/WSS directly
     QString keyPath;  ///< PEM private key
+    QString stateDir; ///< where identifier bindings are kept; empty: in memory only
+    /// A balancer in front: for connections from this address the client is the one named in
+    /// "X-Real-IP" (per-address limits apply to it).
+    QHostAddress trustedProxy;
 
     std::chrono::milliseconds replyTimeout{15'000};    ///< phone waits this long for the agent (then 504)
     std::chrono::milliseconds headerTimeout{10'000};   ///< to receive a request head
@@ -23,12 +27,23 @@ struct ServiceOptions {
     qint64 maxBodyBytes = 4 * 1024 * 1024;
     qint64 maxMessageBytes = 8 * 1024 * 1024; ///< WebSocket messages, either way
     int maxInFlightPerAgent = 64;
+    // The program derives these two from its descriptor limit and memory (deriveCaps).
     int maxAgents = 1000;
-    int maxConnections = 4096; ///< open phone connections
+    int maxConnections = 4096; ///< open TCP connections, agents' included
+    /// Per client address: new agent links and phone requests per second, with bursts of twice
+    /// that; 0 switches the limit off.
+    int linksPerSecond = 10;
+    int requestsPerSecond = 50;
 };
 
-/// Reads HB_RELAY_PORT, HB_RELAY_LISTEN, HB_RELAY_CERT and HB_RELAY_KEY; nothing, with `error` set,
-/// when one of them is unusable.
+/// Connection and agent caps for a process allowed `descriptors` open files and `memoryBytes` of
+/// memory: a few descriptors stay in reserve, and each agent link is counted at its measured cost.
+void deriveCaps(ServiceOptions& options, qint64 descriptors, qint64 memoryBytes);
+
+/// Reads HB_RELAY_PORT, HB_RELAY_LISTEN, HB_RELAY_CERT, HB_RELAY_KEY, HB_RELAY_STATE_DIR,
+/// HB_RELAY_PROXY, HB_RELAY_LINK_RATE, HB_RELAY_REQUEST_RATE and HB_RELAY_MEMORY_MB; raises the
+/// open-file limit to its hard limit and derives the caps from it. Nothing, with `error` set, when
+/// a variable is unusable.
 std::optional<ServiceOptions> optionsFromEnvironment(QString* error);
 
 } // namespace hb::relay::service

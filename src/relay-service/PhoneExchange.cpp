@@ -1,8 +1,9 @@
-#include "relay/service/PhoneExchange.h"
+#include "relay-service/PhoneExchange.h"
 
 #include "core/Json.h"
 
 #include <QJsonObject>
+#include <QUrl>
 #include <array>
 
 namespace hb::relay::service {
@@ -11,7 +12,7 @@ namespace {
 constexpr qsizetype kMaxRelayIdChars = 64;
 constexpr int kMinStatus = 100;
 constexpr int kMaxStatus = 599;
-constexpr QByteArrayView kPhonePrefix = "/phone/";
+const QString kPhonePrefix = QStringLiteral("/phone/");
 constexpr std::array kForwardedHeaders = {"x-hb-token", "content-type", "accept"};
 
 bool isSafeFieldValue(QByteArrayView value) {
@@ -38,25 +39,36 @@ bool isValidRelayId(QStringView id) {
     return true;
 }
 
-PhoneTarget phoneTarget(const QByteArray& target) {
+namespace {
+
+QByteArray encodedQuery(const QHash<QString, QString>& query) {
+    QStringList names = query.keys();
+    names.sort();
+    QByteArray out;
+    for (const QString& name : std::as_const(names)) {
+        out += out.isEmpty() ? '?' : '&';
+        out += QUrl::toPercentEncoding(name) + '=' + QUrl::toPercentEncoding(query.value(name));
+    }
+    return out;
+}
+
+} // namespace
+
+PhoneTarget phoneTarget(const QString& path, const QHash<QString, QString>& query) {
     PhoneTarget result;
-    const qsizetype queryAt = target.indexOf('?');
-    const QByteArray path = queryAt < 0 ? target : target.left(queryAt);
-    const QByteArray query = queryAt < 0 ? QByteArray() : target.mid(queryAt);
     if (!path.startsWith(kPhonePrefix))
         return result;
-    const qsizetype idEnd = path.indexOf('/', kPhonePrefix.size());
-    const QString id =
-        QString::fromLatin1(path.mid(kPhonePrefix.size(), idEnd < 0 ? -1 : idEnd - kPhonePrefix.size()));
+    const qsizetype idEnd = path.indexOf(u'/', kPhonePrefix.size());
+    const QString id = path.mid(kPhonePrefix.size(), idEnd < 0 ? -1 : idEnd - kPhonePrefix.size());
     if (!isValidRelayId(id))
         return result;
     result.relayId = id;
     if (idEnd < 0) {
         result.kind = PhoneTarget::Kind::Redirect;
-        result.location = path + '/' + query;
+        result.location = QUrl::toPercentEncoding(path, "/") + '/' + encodedQuery(query);
     } else {
         result.kind = PhoneTarget::Kind::Forward;
-        result.rest = path.mid(idEnd) + query;
+        result.rest = QUrl::toPercentEncoding(path.mid(idEnd), "/") + encodedQuery(query);
     }
     return result;
 }
@@ -69,18 +81,17 @@ bool isForwardedHeader(const QByteArray& lowerName) {
     return false;
 }
 
-QByteArray requestMessage(const QString& reqId, const HttpHead& head, const QByteArray& rest,
-                          const QByteArray& body) {
+QByteArray requestMessage(const QString& reqId, const server::Request& request, const QByteArray& rest) {
     QJsonObject headers;
-    for (auto it = head.fields.begin(); it != head.fields.end(); ++it) {
-        if (isForwardedHeader(it.key()))
-            headers.insert(QString::fromLatin1(it.key()), QString::fromUtf8(it.value()));
+    for (auto it = request.headers.begin(); it != request.headers.end(); ++it) {
+        if (isForwardedHeader(it.key().toLatin1()))
+            headers.insert(it.key(), it.value());
     }
     return json::compact({{QStringLiteral("reqId"), reqId},
-                          {QStringLiteral("method"), QString::fromLatin1(head.method)},
+                          {QStringLiteral("method"), request.method},
                           {QStringLiteral("path"), QString::fromLatin1(rest)},
                           {QStringLiteral("headers"), headers},
-                          {QStringLiteral("body"), QString::fromUtf8(body)}});
+                          {QStringLiteral("body"), QString::fromUtf8(request.body)}});
 }
 
 AgentAnswer parseAgentReply(const QString& text) {

@@ -1,7 +1,7 @@
 // harbly-relay: the reference relay service. Agents connect at /mac/ws?id=<relay id>; phones reach
 // their agent at /phone/<relay id>/. Configured from the environment (see docs/relay.md).
-#include "relay/service/RelayService.h"
-#include "relay/service/ServiceOptions.h"
+#include "relay-service/RelayService.h"
+#include "relay-service/ServiceOptions.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
     }
     hb::relay::service::RelayService service(*options);
     if (!service.start(&error)) {
-        std::fprintf(stderr, "harbly-relay: cannot listen on %s:%u: %s\n",
+        std::fprintf(stderr, "harbly-relay: cannot serve on %s:%u: %s\n",
                      qPrintable(options->address.toString()), unsigned(options->port), qPrintable(error));
         return 1;
     }

@@ -1,10 +1,11 @@
-#include "relay/service/RelayService.h"
+#include "relay-service/RelayService.h"
 
 #include "core/Json.h"
-#include "relay/service/IncomingConnection.h"
-#include "relay/service/Listener.h"
-#include "relay/service/PhoneExchange.h"
+#include "relay-service/IncomingConnection.h"
+#include "relay-service/Listener.h"
+#include "relay-service/PhoneExchange.h"
 
+#include <QHostAddress>
 #include <QStringDecoder>
 #include <QTcpSocket>
 #include <QTimer>
@@ -15,7 +16,9 @@ namespace hb::relay::service {
 namespace {
 
 constexpr int kListenBacklog = 1024;
-constexpr QByteArrayView kAgentPath = "/mac/ws";
+constexpr QStringView kAgentPath = u"/mac/ws";
+constexpr char kKeyHeader[] = "x-hb-relay-key";
+constexpr qsizetype kMaxKeyBytes = 256;
 
 // Lives as long as its connection and reports the end of it.
 class ConnectionTicket : public QObject {
@@ -34,15 +37,32 @@ bool isUtf8(const QByteArray& bytes) {
     return !decoder.hasError();
 }
 
+// The last "id" wins, as in the server's target parsing.
 QString relayIdOf(const QUrl& url) {
-    return QUrlQuery(url).queryItemValue(QStringLiteral("id"), QUrl::FullyDecoded);
+    const QStringList ids = QUrlQuery(url).allQueryItemValues(QStringLiteral("id"), QUrl::FullyDecoded);
+    return ids.isEmpty() ? QString() : ids.last();
+}
+
+// The agent's key (empty when it sent none); nothing when it is too long or not printable ASCII.
+std::optional<QByteArray> keyOf(const QWebSocket* socket) {
+    const QByteArray key = socket->request().rawHeader(kKeyHeader).trimmed();
+    if (key.size() > kMaxKeyBytes)
+        return std::nullopt;
+    for (const char c : key) {
+        if (c <= ' ' || c > '~')
+            return std::nullopt;
+    }
+    return key;
 }
 
 } // namespace
 
 RelayService::RelayService(ServiceOptions options, QObject* parent)
     : QObject(parent), options_(std::move(options)),
-      webSockets_(QStringLiteral("harbly-relay"), QWebSocketServer::NonSecureMode) {
+      webSockets_(QStringLiteral("harbly-relay"), QWebSocketServer::NonSecureMode),
+      owners_(options_.stateDir), linkRate_(options_.linksPerSecond),
+      requestRate_(options_.requestsPerSecond) {
+    clock_.start();
     connect(&webSockets_, &QWebSocketServer::newConnection, this, [this] {
         while (QWebSocket* socket = webSockets_.nextPendingConnection())
             onAgentSocket(socket);
@@ -63,6 +83,8 @@ RelayService::~RelayService() {
 bool RelayService::start(QString* error) {
     QString ignored;
     QString& message = error ? *error : ignored;
+    if (!owners_.open(&message))
+        return false;
     auto* listener = new Listener(this);
     if (!options_.certPath.isEmpty()) {
         if (!listener->loadTls(options_.certPath, options_.keyPath, &message))
@@ -118,18 +140,27 @@ void RelayService::answer(QTcpSocket* socket, const QByteArray& response) {
 }
 
 void RelayService::answerStatus(QTcpSocket* socket, int status) {
-    answer(socket, httpResponse(status, "text/plain; charset=utf-8", reasonPhrase(status)));
+    answer(socket, statusResponse(status));
+}
+
+QHostAddress RelayService::clientOf(QTcpSocket* socket, const server::Request& request) const {
+    const QHostAddress peer = socket->peerAddress();
+    if (options_.trustedProxy.isNull() || !peer.isEqual(options_.trustedProxy))
+        return peer;
+    const QHostAddress named(request.header(QStringLiteral("x-real-ip")));
+    return named.isNull() ? peer : named;
 }
 
 // Agents
 
-void RelayService::onUpgrade(QTcpSocket* socket, const HttpHead& head) {
-    const QUrl url(QString::fromLatin1(head.target), QUrl::StrictMode);
-    if (url.path().toLatin1() != kAgentPath)
+void RelayService::onUpgrade(QTcpSocket* socket, const server::Request& request) {
+    if (request.path != kAgentPath)
         return answerStatus(socket, 404);
-    const QString relayId = relayIdOf(url);
-    if (!isValidRelayId(relayId))
+    if (!isValidRelayId(request.query.value(QStringLiteral("id"))))
         return answerStatus(socket, 400);
+    if (!linkRate_.take(clientOf(socket, request), clock_.elapsed()))
+        return answerStatus(socket, 429);
+    const QString relayId = request.query.value(QStringLiteral("id"));
     if (!agents_.contains(relayId) && agentCount() >= options_.maxAgents)
         return answerStatus(socket, 503);
     // The WebSocket built on it uses it until its own end (and then frees it), so it must not go at
@@ -147,6 +178,18 @@ void RelayService::onAgentSocket(QWebSocket* socket) {
     }
     // Ours from now on: a link still open when the service ends goes with it.
     socket->setParent(this);
+    const std::optional<QByteArray> key = keyOf(socket);
+    const OwnerKeys::Verdict verdict = key ? owners_.check(relayId, *key) : OwnerKeys::Verdict::Stranger;
+    if (verdict == OwnerKeys::Verdict::Stranger || verdict == OwnerKeys::Verdict::Failed) {
+        // The link that holds the identifier, if any, stays untouched.
+        connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
+        if (verdict == OwnerKeys::Verdict::Stranger)
+            socket->close(QWebSocketProtocol::CloseCode(kCloseNotOwner),
+                          QStringLiteral("relay identifier belongs to another agent"));
+        else
+            socket->close(QWebSocketProtocol::CloseCodeBadOperation, QStringLiteral("cannot check the key"));
+        return;
+    }
     socket->setMaxAllowedIncomingMessageSize(quint64(options_.maxMessageBytes));
     socket->setMaxAllowedIncomingFrameSize(quint64(options_.maxMessageBytes));
     Agent& agent = agents_[relayId];
@@ -173,6 +216,8 @@ void RelayService::markAlive(QWebSocket* socket, const QString& relayId) {
 
 // A link whose peer vanished without closing would otherwise hold the identifier for good.
 void RelayService::checkAgents() {
+    linkRate_.prune(clock_.elapsed());
+    requestRate_.prune(clock_.elapsed());
     QList<QWebSocket*> silent;
     for (Agent& agent : agents_) {
         if (!agent.socket)
@@ -201,7 +246,7 @@ void RelayService::onAgentMessage(QWebSocket* socket, const QString& relayId, co
         return;
     if (!reply.usable)
         return answerStatus(waiting.phone, 502);
-    answer(waiting.phone, httpResponse(reply.status, reply.contentType, reply.body, {}, waiting.withBody));
+    answer(waiting.phone, relayResponse(reply.status, reply.contentType, reply.body, {}, waiting.withBody));
 }
 
 void RelayService::onAgentGone(QWebSocket* socket, const QString& relayId) {
@@ -220,35 +265,37 @@ void RelayService::onAgentGone(QWebSocket* socket, const QString& relayId) {
 
 // Phones
 
-void RelayService::onPhoneRequest(QTcpSocket* socket, const HttpHead& head, const QByteArray& body) {
-    const PhoneTarget target = phoneTarget(head.target);
+void RelayService::onPhoneRequest(QTcpSocket* socket, const server::Request& request) {
+    if (!requestRate_.take(clientOf(socket, request), clock_.elapsed()))
+        return answerStatus(socket, 429);
+    const PhoneTarget target = phoneTarget(request.path, request.query);
     switch (target.kind) {
     case PhoneTarget::Kind::Other:
-        if (head.target == "/healthz" || head.target == "/")
-            return answer(socket, httpResponse(200, "text/plain; charset=utf-8", "harbly-relay\n"));
+        if (request.path == u"/healthz" || request.path == u"/")
+            return answer(socket, relayResponse(200, "text/plain; charset=utf-8", "harbly-relay\n"));
         return answerStatus(socket, 404);
     case PhoneTarget::Kind::Redirect:
-        return answer(socket, httpResponse(301, "text/plain; charset=utf-8", "moved\n",
-                                           "Location: " + target.location + "\r\n"));
+        return answer(socket, relayResponse(301, "text/plain; charset=utf-8", "moved\n",
+                                            QByteArray("Location: " + target.location + "\r\n")));
     case PhoneTarget::Kind::Forward:
-        if (!isUtf8(body))
+        if (!isUtf8(request.body))
             return answerStatus(socket, 400); // request bodies travel as text
-        return forward(socket, target.relayId, head, target.rest, body);
+        return forward(socket, target.relayId, request, target.rest);
     }
 }
 
-void RelayService::forward(QTcpSocket* socket, const QString& relayId, const HttpHead& head,
-                           const QByteArray& rest, const QByteArray& body) {
+void RelayService::forward(QTcpSocket* socket, const QString& relayId, const server::Request& request,
+                           const QByteArray& rest) {
     const auto it = agents_.find(relayId);
     if (it == agents_.end() || !it->socket)
         return answerStatus(socket, 502);
     if (it->pending.size() >= options_.maxInFlightPerAgent)
         return answerStatus(socket, 503);
     const QString reqId = QString::number(++nextReqId_);
-    const QByteArray message = requestMessage(reqId, head, rest, body);
+    const QByteArray message = requestMessage(reqId, request, rest);
     if (message.size() > options_.maxMessageBytes)
         return answerStatus(socket, 413);
-    it->pending.insert(reqId, Pending{socket, head.method != "HEAD"});
+    it->pending.insert(reqId, Pending{socket, request.method != u"HEAD"});
     it->socket->sendTextMessage(QString::fromUtf8(message));
 
     // Owned by the phone's socket: gone with it, and a phone that hangs up frees its slot.

@@ -1,4 +1,4 @@
-#include "relay/service/Listener.h"
+#include "relay-service/Listener.h"
 
 #include <QFile>
 #include <QSslCertificate>

@@ -1,12 +1,12 @@
 #pragma once
-#include "relay/service/HttpHead.h"
+#include "server/Request.h"
 
 #include <QByteArray>
 #include <QString>
 
 namespace hb::relay::service {
 
-/// Where a request target leads on the relay service.
+/// Where a request leads on the relay service.
 struct PhoneTarget {
     enum class Kind { Other, Redirect, Forward };
     Kind kind = Kind::Other;
@@ -15,8 +15,10 @@ struct PhoneTarget {
     QByteArray location; ///< Redirect: "/phone/<id>/" plus the query
 };
 
-/// Splits "/phone/<id>/…": Forward with the remainder, Redirect for "/phone/<id>" alone, else Other.
-PhoneTarget phoneTarget(const QByteArray& target);
+/// Splits the decoded path "/phone/<id>/…": Forward with the remainder, Redirect for "/phone/<id>"
+/// alone, else Other. The remainder and query are percent-encoded again, so that the agent's server
+/// reads them exactly as this one did.
+PhoneTarget phoneTarget(const QString& path, const QHash<QString, QString>& query);
 
 /// Relay identifiers: 1 to 64 of A–Z, a–z, 0–9, "-", "_", ".".
 bool isValidRelayId(QStringView id);
@@ -25,8 +27,7 @@ bool isValidRelayId(QStringView id);
 bool isForwardedHeader(const QByteArray& lowerName);
 
 /// The request message for the agent ("reqId", "method", "path", "headers", "body").
-QByteArray requestMessage(const QString& reqId, const HttpHead& head, const QByteArray& rest,
-                          const QByteArray& body);
+QByteArray requestMessage(const QString& reqId, const server::Request& request, const QByteArray& rest);
 
 /// One reply message of an agent, checked.
 struct AgentAnswer {

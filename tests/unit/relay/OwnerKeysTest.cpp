@@ -1,0 +1,44 @@
+// Who owns a relay identifier: bindings on disk, shared by every node pointed at the folder.
+#include "relay-service/OwnerKeys.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using hb::relay::service::OwnerKeys;
+using Verdict = hb::relay::service::OwnerKeys::Verdict;
+
+namespace {
+
+// Catches: a binding not kept on disk or not shared between nodes, a key compared loosely, a link
+// without a key taking a bound identifier, a damaged binding accepting anyone.
+TEST(OwnerKeys, FirstKeyBindsForEveryNodeOnTheFolder) {
+    QTemporaryDir dir;
+    OwnerKeys node(dir.path());
+    OwnerKeys other(dir.path()); // a second node, or this one restarted
+    QString error;
+    ASSERT_TRUE(node.open(&error)) << error.toStdString();
+    QFile damaged(dir.path() + QStringLiteral("/id-c"));
+    ASSERT_TRUE(damaged.open(QIODevice::WriteOnly) && damaged.write("short\n") > 0);
+    damaged.close();
+    const struct {
+        OwnerKeys* keys;
+        const char* id;
+        QByteArray key;
+        Verdict verdict;
+    } rows[] = {
+        {&node, "a", "key-1", Verdict::Owner},     {&node, "a", "key-1", Verdict::Owner},
+        {&node, "a", "key-2", Verdict::Stranger},  {&node, "a", "key-", Verdict::Stranger},
+        {&node, "a", "", Verdict::Stranger},       {&other, "a", "key-1", Verdict::Owner},
+        {&other, "a", "key-2", Verdict::Stranger}, {&node, "b", "", Verdict::Unproven},
+        {&other, "b", "key-2", Verdict::Owner},    {&node, "b", "key-1", Verdict::Stranger},
+        {&node, "c", "key-1", Verdict::Failed},    {&node, "..", "key-1", Verdict::Owner},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(row.keys->check(QString::fromLatin1(row.id), row.key), row.verdict)
+            << row.id << row.key.data();
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 4) << "no temporaries left";
+}
+
+} // namespace

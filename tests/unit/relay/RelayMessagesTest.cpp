@@ -1,0 +1,160 @@
+// The message rules on both ends of the relay, as pure functions: one row per class of input.
+#include "relay/RelayMessages.h"
+#include "relay-service/PhoneExchange.h"
+
+#include <gtest/gtest.h>
+
+using hb::relay::MessageVerdict;
+
+namespace {
+
+QString headersText(const hb::relay::RelayedRequest& request) {
+    QStringList out;
+    for (const auto& [name, value] : request.headers)
+        out << QString::fromUtf8(name + '=' + value);
+    out.sort();
+    return out.join(u';');
+}
+
+// Catches: a malformed message answered or replayed, a path that leaves the local server (other
+// host, scheme-relative, fragments, bad escapes), a method or header that splits the request,
+// framing and relay-marker fields taken from the phone, a body lost or re-encoded.
+TEST(RelayMessages, RequestMessagesAreDroppedRefusedOrReplayedAsSent) {
+    const struct {
+        const char* message;
+        MessageVerdict verdict;
+        const char* path;
+        const char* headers;
+        QByteArray body;
+    } rows[] = {
+        {"not json", MessageVerdict::Drop, "", "", ""},
+        {R"(["reqId","method","path"])", MessageVerdict::Drop, "", "", ""},
+        {R"({"method":"GET","path":"/a"})", MessageVerdict::Drop, "", "", ""},
+        {R"({"reqId":7,"method":"GET","path":"/a"})", MessageVerdict::Drop, "", "", ""},
+        {R"({"reqId":"r","method":null,"path":"/a"})", MessageVerdict::Drop, "", "", ""},
+        {R"({"reqId":"r","method":"GET","path":["/a"]})", MessageVerdict::Drop, "", "", ""},
+        {R"({"reqId":"r","method":"GET","path":""})", MessageVerdict::Refuse, "", "", ""},
+        {R"({"reqId":"r","method":"GET","path":"api/admin"})", MessageVerdict::Refuse, "", "", ""},
+        {R"({"reqId":"r","method":"GET","path":"//evil.example/api"})", MessageVerdict::Refuse, "", "", ""},
+        {R"({"reqId":"r","method":"GET","path":"/a b"})", MessageVerdict::Refuse, "", "", ""},
+        {R"({"reqId":"r","method":"GET","path":"/a\r\nx-hb-token: forged"})", MessageVerdict::Refuse, "", "",
+         ""},
+        {R"({"reqId":"r","method":"GET","path":"/bad%zz"})", MessageVerdict::Refuse, "", "", ""},
+        {R"({"reqId":"r","method":"GET","path":"/a#frag"})", MessageVerdict::Refuse, "", "", ""},
+        {R"({"reqId":"r","method":"GET","path":"/\\evil.example"})", MessageVerdict::Refuse, "", "", ""},
+        {R"({"reqId":"r","method":"GET /x HTTP/1.1\r\nx: y","path":"/a"})", MessageVerdict::Refuse, "", "",
+         ""},
+        {R"({"reqId":"r","method":"","path":"/a"})", MessageVerdict::Refuse, "", "", ""},
+        {R"({"reqId":"r","method":"GET","path":"/api/icon?app=Text%20Editor&x=+"})", MessageVerdict::Replay,
+         "/api/icon?app=Text%20Editor&x=+", "", ""},
+        {R"({"reqId":"r","method":"POST","path":"/a","body":"abc","headers":{"Host":"evil","Content-Length":"1",
+            "Transfer-Encoding":"chunked","X-Hb-Relay":"0","x-bad":"v\r\nx-hb-token: f","bad name":"v",
+            "x-hb-token":"t"}})",
+         MessageVerdict::Replay, "/a", "x-hb-token=t", "abc"},
+        {R"({"reqId":"r","method":"GET","path":"/a","headers":{"x-hb-token":"t","x-n":5}})",
+         MessageVerdict::Replay, "/a", "", ""},
+        {R"({"reqId":"r","method":"POST","path":"/a","body":{"value":1}})", MessageVerdict::Replay, "/a", "",
+         ""},
+        {R"({"reqId":"r","method":"POST","path":"/t","body":"Hé €😀"})", MessageVerdict::Replay, "/t", "",
+         "H\xc3\xa9 \xe2\x82\xac\xf0\x9f\x98\x80"},
+    };
+    for (const auto& row : rows) {
+        const auto parsed = hb::relay::parseRequestMessage(QString::fromUtf8(row.message));
+        EXPECT_EQ(parsed.verdict, row.verdict) << row.message;
+        if (row.verdict != MessageVerdict::Replay)
+            continue;
+        EXPECT_EQ(parsed.request.path, QString::fromUtf8(row.path)) << row.message;
+        EXPECT_EQ(headersText(parsed.request), QString::fromUtf8(row.headers)) << row.message;
+        EXPECT_EQ(parsed.request.body, row.body) << row.message;
+    }
+}
+
+// Catches: bytes that are not text corrupted by a text body, a Content-Type invented when the
+// local answer had none.
+TEST(RelayMessages, RepliesCarryTextOrBase64) {
+    const QByteArray png = QByteArray::fromHex("89504e470d0a1a0aff00fe");
+    const struct {
+        QString type;
+        QByteArray body;
+        const char* json;
+    } rows[] = {
+        {QStringLiteral("application/json"), R"({"ok":false})",
+         R"({"body":"{\"ok\":false}","headers":{"Content-Type":"application/json"},"reqId":"r","status":401})"},
+        {QString(), "", R"({"body":"","headers":{},"reqId":"r","status":401})"},
+        {QStringLiteral("image/png"), png,
+         R"({"body":"","bodyBase64":"iVBORw0KGgr/AP4=","headers":{"Content-Type":"image/png"},"reqId":"r","status":401})"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(hb::relay::replyMessage(QStringLiteral("r"), 401, row.type, row.body),
+                  QByteArray(row.json));
+}
+
+// Catches: an unusable agent reply (status not an integer in range, broken base64) reaching the
+// phone as if valid, and header injection through the Content-Type.
+TEST(RelayMessages, AgentRepliesAreCheckedBeforeThePhoneSeesThem) {
+    const struct {
+        const char* reply;
+        bool usable;
+        int status;
+        QByteArray contentType;
+        QByteArray body;
+    } rows[] = {
+        {R"({"reqId":"r","status":200,"headers":{"Content-Type":"image/png"},"body":"","bodyBase64":"iVBORw0KGgo="})",
+         true, 200, "image/png", QByteArray::fromBase64("iVBORw0KGgo=")},
+        {R"({"reqId":"r","status":204})", true, 204, "", ""},
+        {R"({"reqId":"r","status":200,"headers":{"Content-Type":"text/html\r\nSet-Cookie: a=b"},"body":"x"})",
+         true, 200, "", "x"},
+        {R"({"reqId":"r","status":"200"})", false, 0, "", ""},
+        {R"({"reqId":"r","status":200.5})", false, 0, "", ""},
+        {R"({"reqId":"r","status":600})", false, 0, "", ""},
+        {R"({"reqId":"r","status":200,"bodyBase64":"@@@"})", false, 0, "", ""},
+    };
+    for (const auto& row : rows) {
+        const auto answer = hb::relay::service::parseAgentReply(QString::fromUtf8(row.reply));
+        EXPECT_TRUE(answer.valid) << row.reply;
+        EXPECT_EQ(answer.usable, row.usable) << row.reply;
+        if (row.usable) {
+            EXPECT_EQ(answer.status, row.status) << row.reply;
+            EXPECT_EQ(answer.contentType, row.contentType) << row.reply;
+            EXPECT_EQ(answer.body, row.body) << row.reply;
+        }
+    }
+    EXPECT_FALSE(hb::relay::service::parseAgentReply(QStringLiteral(R"({"status":200})")).valid);
+}
+
+// Catches: a phone path sent on to the agent in another form than the relay read it (a second
+// decoding, a lost query), and identifiers that are not identifiers.
+TEST(RelayMessages, PhonePathsSplitIntoIdentifierAndAgentTarget) {
+    using Kind = hb::relay::service::PhoneTarget::Kind;
+    const struct {
+        const char* path;
+        QHash<QString, QString> query;
+        Kind kind;
+        const char* id;
+        QByteArray forwarded; ///< rest, or location for a redirect
+    } rows[] = {
+        {"/phone/A-1/api/x", {}, Kind::Forward, "A-1", "/api/x"},
+        {"/phone/A-1/",
+         {{QStringLiteral("app"), QStringLiteral("Text Editor")}},
+         Kind::Forward,
+         "A-1",
+         "/?app=Text%20Editor"},
+        {"/phone/A-1/a%2Fb c", {}, Kind::Forward, "A-1", "/a%252Fb%20c"},
+        {"/phone/A-1",
+         {{QStringLiteral("x"), QStringLiteral("1")}},
+         Kind::Redirect,
+         "A-1",
+         "/phone/A-1/?x=1"},
+        {"/phone/bad id/", {}, Kind::Other, "", ""},
+        {"/phone//x", {}, Kind::Other, "", ""},
+        {"/mac/ws", {}, Kind::Other, "", ""},
+    };
+    for (const auto& row : rows) {
+        const auto target = hb::relay::service::phoneTarget(QString::fromUtf8(row.path), row.query);
+        EXPECT_EQ(target.kind, row.kind) << row.path;
+        EXPECT_EQ(target.relayId, QString::fromUtf8(row.id)) << row.path;
+        EXPECT_EQ(row.kind == Kind::Redirect ? target.location : target.rest, row.forwarded) << row.path;
+    }
+}
+
+} // namespace
