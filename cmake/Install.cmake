@@ -105,8 +105,10 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Started as programs, not linked: volume through pactl, the desktop's web browser, Wayland tools.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio-utils, xdg-utils, hicolor-icon-theme")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "wl-clipboard, qt6-wayland")
+# Wayland sessions: Qt's Wayland platform for the tray and panel, the RemoteDesktop portal for
+# keys where the desktop is not GNOME, wl-clipboard for the clipboard on wlroots and KDE.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+    "pulseaudio-utils, xdg-utils, hicolor-icon-theme, qt6-wayland, xdg-desktop-portal, wl-clipboard")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${HB_PACKAGING_DIR}/debian/postinst ${HB_PACKAGING_DIR}/debian/prerm ${HB_PACKAGING_DIR}/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

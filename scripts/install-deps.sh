@@ -9,7 +9,7 @@ build_pkgs=(
   build-essential cmake pkg-config ninja-build
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-websockets-dev qt6-webengine-dev libqt6svg6
   qt6-image-formats-plugins qt6-qpa-plugins
-  libqrencode-dev libx11-dev libxtst-dev libglib2.0-dev libgl-dev
+  libqrencode-dev libx11-dev libxtst-dev libglib2.0-dev libgl-dev libwayland-dev libxkbcommon-dev
   pulseaudio-utils xdg-utils desktop-file-utils
 )
 test_pkgs=(
@@ -18,6 +18,7 @@ test_pkgs=(
   pulseaudio playerctl zbar-tools imagemagick iproute2
   chromium nodejs npm nginx-light wrk hicolor-icon-theme adwaita-icon-theme
   fonts-noto-color-emoji lintian appstream openssl
+  mutter xwayland qt6-wayland wev wl-clipboard xdg-desktop-portal
 )
 
 want=("${build_pkgs[@]}")

@@ -36,10 +36,14 @@ class Shortcuts {
 class Input {
   public:
     virtual ~Input() = default;
-    /// True when an input injector is usable (X display with XTEST, or writable uinput).
+    /// True when an input injector is usable in this session.
     virtual bool accessibilityTrusted() = 0;
     /// Tells the user, through a desktop notification, how to allow input injection.
     virtual void promptAccessibility() = 0;
+    /// What the user can do on this desktop to allow input, for the phone to show.
+    virtual QString accessHint() {
+        return QStringLiteral("Allow Harbly to send keystrokes on this desktop, then try again.");
+    }
     virtual bool runGesture(const QString& name) = 0;
     virtual bool typeText(const QString& text) = 0;
     virtual bool setClipboard(const QString& text) = 0;

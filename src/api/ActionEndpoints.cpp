@@ -15,10 +15,6 @@ namespace {
 using server::Request;
 using server::Responder;
 
-const QString kAccessibilityLong =
-    QStringLiteral("Allow Harbly in System Settings → Privacy & Security → Accessibility, then try again.");
-const QString kAccessibilityShort = QStringLiteral("Allow Harbly in System Settings → Accessibility.");
-
 constexpr int kDefaultVolume = 50;
 constexpr int kMinVolume = 0;
 constexpr int kMaxVolume = 100;
@@ -37,11 +33,11 @@ QString fieldWithFallback(const Request& request, const QString& first, const QS
     return json::textField(body, first, json::textField(body, second));
 }
 
-/// Failed input actions tell the user how to grant input injection when it is not granted.
-QJsonObject inputAnswer(actions::Input& input, bool ok, const QString& message) {
+/// Failed input actions tell the user how to allow input on this desktop when it is not allowed.
+QJsonObject inputAnswer(actions::Input& input, bool ok) {
     QJsonObject answer = okAnswer(ok);
     if (!ok && !input.accessibilityTrusted())
-        answer.insert(QStringLiteral("error"), message);
+        answer.insert(QStringLiteral("error"), input.accessHint());
     return answer;
 }
 
@@ -93,12 +89,12 @@ void shortcut(Context& context, const Request& request, const Responder& respond
 void gesture(Context& context, const Request& request, const Responder& responder) {
     const QString name = fieldWithFallback(request, QStringLiteral("value"), QStringLiteral("action"));
     const bool ok = context.platform.input.runGesture(name);
-    responder.json(inputAnswer(context.platform.input, ok, kAccessibilityLong));
+    responder.json(inputAnswer(context.platform.input, ok));
 }
 
 void media(Context& context, const Request& request, const Responder& responder) {
     const bool ok = context.platform.media.mediaAction(field(request, QStringLiteral("action")));
-    responder.json(inputAnswer(context.platform.input, ok, kAccessibilityShort));
+    responder.json(inputAnswer(context.platform.input, ok));
 }
 
 void volume(Context& context, const Request& request, const Responder& responder) {
@@ -118,7 +114,7 @@ void clipboard(Context& context, const Request& request, const Responder& respon
 
 void type(Context& context, const Request& request, const Responder& responder) {
     const bool ok = context.platform.input.typeText(field(request, QStringLiteral("text")));
-    responder.json(inputAnswer(context.platform.input, ok, kAccessibilityShort));
+    responder.json(inputAnswer(context.platform.input, ok));
 }
 
 } // namespace

@@ -76,14 +76,13 @@ TEST_F(ActionEndpoints, VolumeIsReadWithAnyOtherMethod) {
     EXPECT_TRUE(api.fake().calls().filter(QStringLiteral("setVolume")).isEmpty());
 }
 
-TEST_F(ActionEndpoints, InputNotAllowedAnswersTheAccessibilityMessages) {
+TEST_F(ActionEndpoints, InputNotAllowedAnswersWhatToDoOnThisDesktop) {
     api.fake().trusted = false;
     api.fake().actionsSucceed = false;
-    EXPECT_TRUE(post("/api/gesture", R"({"value":"spotlight"})")
-                    .body.endsWith("\"Allow Harbly in System Settings \xE2\x86\x92 Privacy & Security "
-                                   "\xE2\x86\x92 Accessibility, then try again.\",\"ok\":false}"));
-    EXPECT_EQ(post("/api/type", R"({"text":"hi"})").json().value(QStringLiteral("error")),
-              QStringLiteral("Allow Harbly in System Settings → Accessibility."));
+    const QJsonObject refused{{QStringLiteral("ok"), false},
+                              {QStringLiteral("error"), api.fake().accessHint()}};
+    for (const char* path : {"/api/gesture", "/api/media", "/api/type"})
+        EXPECT_EQ(post(path, R"({"value":"spotlight","action":"play","text":"hi"})").json(), refused) << path;
     EXPECT_EQ(post("/api/clipboard", R"({"text":"hi"})").json(), parsed(R"({"ok":false})"));
 }
 

@@ -36,17 +36,18 @@ std::map<Key, std::vector<GestureStep>> buildTable() {
     const auto other = [](const char* name) { return Key{Desktop::Other, QString::fromLatin1(name)}; };
     return {
         // GNOME Shell: the overview is the Super key; its app grid has a D-Bus method that
-        // newer versions restrict, so the chord stands behind it.
+        // newer versions restrict, so the chord stands behind it. GNOME binds no key to
+        // showing the desktop and has no view of one application's windows: those two are
+        // not offered rather than pressing keys that do nothing.
         {gnome("minimize"), {chord({kSuperL}, kH)}},
         {gnome("mission_control"), {chord({}, kSuperL)}},
-        {gnome("show_desktop"), {chord({kSuperL}, kD)}},
         {gnome("spotlight"), {chord({}, kSuperL)}},
         {gnome("lock_screen"), {kLock}},
         {gnome("launchpad"),
          {call("org.gnome.Shell", "/org/gnome/Shell", "org.gnome.Shell", "ShowApplications"),
           chord({kSuperL}, kA)}},
         // KDE Plasma: KWin's named global shortcuts, with their default keys as fallback.
-        {kde("minimize"), {chord({kSuperL}, kPageDown)}},
+        {kde("minimize"), {kwin("Window Minimize"), chord({kSuperL}, kPageDown)}},
         {kde("mission_control"), {kwin("Overview"), chord({kSuperL}, kW)}},
         {kde("app_windows"), {kwin("ExposeClass"), chord({kControlL}, kF7)}},
         {kde("show_desktop"), {kwin("Show Desktop"), chord({kSuperL}, kD)}},
@@ -57,6 +58,7 @@ std::map<Key, std::vector<GestureStep>> buildTable() {
          {call("org.kde.plasmashell", "/PlasmaShell", "org.kde.PlasmaShell", "activateLauncherMenu"),
           chord({kAltL}, kF1)}},
         // Other X11 desktops (Xfce, MATE, Cinnamon, bare window managers): the common defaults.
+        // Not used on Wayland, where such compositors (sway, Hyprland, ...) bind none of them.
         {other("minimize"), {chord({kAltL}, kF9)}},
         {other("mission_control"), {chord({kControlL, kAltL}, kUp)}},
         {other("app_windows"), {chord({kControlL, kAltL}, kDown)}},

@@ -1,5 +1,7 @@
 #include "InputUinput.h"
 
+#include "WaylandKeymap.h"
+
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
@@ -57,6 +59,9 @@ std::optional<int> keyCodeFor(Keysym sym) {
     return std::nullopt;
 }
 
+// Keys below this are the keyboard's (the media keys included); above are buttons.
+constexpr int kKeyboardKeys = 256;
+
 // One virtual keyboard for the life of the process: creating one per call would cost the
 // settle time on every gesture.
 std::mutex deviceMutex;
@@ -67,8 +72,9 @@ int createDevice() {
     if (fd < 0)
         return -1;
     bool ok = ::ioctl(fd, UI_SET_EVBIT, EV_KEY) == 0 && ::ioctl(fd, UI_SET_EVBIT, EV_SYN) == 0;
-    for (const KeyMapping& key : kKeys)
-        ok = ok && ::ioctl(fd, UI_SET_KEYBIT, key.code) == 0;
+    // Every key of a full keyboard, so that text can use whatever key the layout puts it on.
+    for (int code = KEY_ESC; code < kKeyboardKeys; ++code)
+        ok = ok && ::ioctl(fd, UI_SET_KEYBIT, code) == 0;
     uinput_setup setup{};
     setup.id.bustype = BUS_VIRTUAL;
     std::strncpy(setup.name, kDeviceName, UINPUT_MAX_NAME_SIZE - 1);
@@ -99,11 +105,22 @@ bool UinputInjector::available() {
     return ::access(kUinputPath, W_OK) == 0;
 }
 
+UinputInjector::UinputInjector() : keymap_(WaylandKeymap::connect()) {}
+
 std::unique_ptr<InputInjector> UinputInjector::open() {
     if (!available())
         return nullptr;
     return std::unique_ptr<InputInjector>(new UinputInjector());
 }
+
+namespace {
+/// The device, created on first use; -1 when it cannot be. Caller holds deviceMutex.
+int device() {
+    if (deviceFd < 0)
+        deviceFd = createDevice();
+    return deviceFd;
+}
+} // namespace
 
 bool UinputInjector::sendChord(const Chord& chord) {
     std::vector<int> modifiers;
@@ -117,22 +134,43 @@ bool UinputInjector::sendChord(const Chord& chord) {
     if (!key)
         return false;
     std::lock_guard lock(deviceMutex);
-    if (deviceFd < 0)
-        deviceFd = createDevice();
-    if (deviceFd < 0)
+    const int fd = device();
+    if (fd < 0)
         return false;
     bool ok = true;
     for (const int code : modifiers)
-        ok = emitKey(deviceFd, code, true) && ok;
-    ok = emitKey(deviceFd, *key, true) && ok;
-    ok = emitKey(deviceFd, *key, false) && ok;
+        ok = emitKey(fd, code, true) && ok;
+    ok = emitKey(fd, *key, true) && ok;
+    ok = emitKey(fd, *key, false) && ok;
     for (auto it = modifiers.rbegin(); it != modifiers.rend(); ++it)
-        ok = emitKey(deviceFd, *it, false) && ok;
+        ok = emitKey(fd, *it, false) && ok;
     return ok;
 }
 
-bool UinputInjector::typeKeysyms(const std::vector<Keysym>&) {
-    return false;
+bool UinputInjector::typeKeysyms(const std::vector<Keysym>& keysyms) {
+    // Without the compositor's layout a key code could type anything: refuse.
+    if (!keymap_ || !keymap_->refresh())
+        return false;
+    std::vector<KeyPlace> places;
+    for (const Keysym sym : keysyms) {
+        const auto place = keymap_->placeOf(sym);
+        if (!place)
+            return false; // would be dropped: type nothing rather than part
+        places.push_back(*place);
+    }
+    std::lock_guard lock(deviceMutex);
+    const int fd = device();
+    if (fd < 0)
+        return false;
+    bool ok = true;
+    for (const KeyPlace& place : places) {
+        if (place.shifted)
+            ok = emitKey(fd, KEY_LEFTSHIFT, true) && ok;
+        ok = emitKey(fd, place.evdevCode, true) && emitKey(fd, place.evdevCode, false) && ok;
+        if (place.shifted)
+            ok = emitKey(fd, KEY_LEFTSHIFT, false) && ok;
+    }
+    return ok;
 }
 
 } // namespace hb::actions

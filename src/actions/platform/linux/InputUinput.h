@@ -1,6 +1,7 @@
 #pragma once
-// Key chords on Wayland through a virtual keyboard made with /dev/uinput. It cannot type
-// arbitrary characters: a kernel keyboard only has the keys of its layout.
+// Key chords and text on Wayland through a virtual keyboard made with /dev/uinput. A kernel
+// keyboard only has keys: text is typed with the compositor's layout, read as a Wayland client,
+// and a text with a symbol that layout lacks is refused whole.
 #include "InputInjector.h"
 
 #include <memory>
@@ -18,7 +19,8 @@ class UinputInjector final : public InputInjector {
     bool typeKeysyms(const std::vector<Keysym>& keysyms) override;
 
   private:
-    UinputInjector() = default;
+    UinputInjector();
+    std::shared_ptr<class WaylandKeymap> keymap_; ///< nothing without a Wayland compositor
 };
 
 } // namespace hb::actions

@@ -10,8 +10,8 @@ namespace hb::actions {
 
 LinuxPlatform::LinuxPlatform(const QString& supportDir)
     : apps_(std::make_unique<LinuxApplications>()), shortcuts_(std::make_unique<LinuxShortcuts>(supportDir)),
-      input_(std::make_unique<LinuxInput>()), media_(std::make_unique<LinuxMedia>(*input_)),
-      host_(std::make_unique<LinuxHostIdentity>()),
+      input_(std::make_unique<LinuxInput>(QByteArray(), supportDir)),
+      media_(std::make_unique<LinuxMedia>(*input_)), host_(std::make_unique<LinuxHostIdentity>()),
       platform_(std::make_unique<Platform>(Platform{*apps_, *shortcuts_, *input_, *media_, *host_})) {}
 
 LinuxPlatform::~LinuxPlatform() = default;

@@ -1,0 +1,106 @@
+// The RemoteDesktop portal handshake against a fake portal on the test desktop's session bus
+// (the real one's approval dialog cannot be clicked here), and what the user is told.
+#include "WaylandSupport.h"
+#include "actions/platform/linux/LinuxInput.h"
+#include "actions/platform/linux/PortalInjector.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+using hb::actions::PortalInjector;
+using namespace hb::test;
+using namespace Qt::StringLiterals;
+
+class Portal : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (qEnvironmentVariableIsEmpty("HB_TEST_DESKTOP"))
+            GTEST_SKIP() << "needs the private test desktop (tests/desktop.sh)";
+    }
+    QString storedToken() const {
+        QFile file(tokenFile);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : u"<none>"_s;
+    }
+    QTemporaryDir dir;
+    const QString tokenFile = dir.filePath(u"portal-restore-token"_s);
+};
+
+// Faults caught: persist_mode sent to a version-1 portal (which rejects the session); the
+// token not kept, kept readable by others, or reused instead of replaced (single use: the
+// user would be asked at every start); a declined dialog taken for a session; keys sent with
+// the wrong session, order or press state.
+TEST_F(Portal, RestoreTokenIsKeptPrivateAndReplacedAfterEveryStart) {
+    const struct {
+        const char* version;
+        QJsonValue persistMode; ///< undefined: not sent
+        QString restoreTokenSent[2];
+        QString kept[2];
+    } rows[] = {
+        {"1", QJsonValue::Undefined, {{}, {}}, {u"<none>"_s, u"<none>"_s}},
+        {"2", 2, {{}, u"token-1"_s}, {u"token-1"_s, u"token-2"_s}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.version);
+        Fake portal(u"fake_portal.py"_s, {QString::fromLatin1(row.version)});
+        ASSERT_TRUE(portal.ready());
+        for (int start = 0; start < 2; ++start) {
+            auto injector = PortalInjector::begin(tokenFile);
+            ASSERT_EQ(injector->wait(std::chrono::seconds(5)), PortalInjector::State::Ready);
+            const QJsonObject options =
+                portal.calls(u"SelectDevices"_s).at(start).value(u"args"_s).toArray().at(1).toObject();
+            EXPECT_EQ(options.value(u"types"_s), 3) << "keyboard and pointer";
+            EXPECT_EQ(options.value(u"persist_mode"_s), row.persistMode);
+            EXPECT_EQ(options.value(u"restore_token"_s).toString(), row.restoreTokenSent[start]);
+            EXPECT_EQ(storedToken(), row.kept[start]);
+            if (start == 0) {
+                ASSERT_TRUE(injector->sendChord(hb::actions::Chord{{0xffe3}, 'v'}));
+            }
+        }
+        QStringList sent;
+        for (const QJsonObject& call : portal.calls(u"NotifyKeyboardKeysym"_s)) {
+            const QJsonArray args = call.value(u"args"_s).toArray();
+            sent << u"%1 %2:%3"_s.arg(args.at(0).toString().section(u'/', -1))
+                        .arg(args.at(2).toInt(), 0, 16)
+                        .arg(args.at(3).toInt());
+        }
+        EXPECT_EQ(sent,
+                  (QStringList{u"harbly ffe3:1"_s, u"harbly 76:1"_s, u"harbly 76:0"_s, u"harbly ffe3:0"_s}));
+    }
+    struct stat info {};
+    ASSERT_EQ(::stat(QFile::encodeName(tokenFile).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    Fake declining(u"fake_portal.py"_s, {u"2"_s, u"deny"_s});
+    ASSERT_TRUE(declining.ready());
+    EXPECT_EQ(PortalInjector::begin(tokenFile)->wait(std::chrono::seconds(5)),
+              PortalInjector::State::Refused);
+}
+
+// Faults caught: the phone told of macOS settings or of the "input" group (which lets every
+// program read every keyboard) instead of what to do on this desktop.
+TEST_F(Portal, RefusalSaysWhatToDoOnThisDesktop) {
+    qputenv("XDG_SESSION_TYPE", "wayland");
+    const struct {
+        const char* name;
+        QStringList fakeArguments; ///< empty: no portal at all
+        const char* advice;
+    } rows[] = {
+        {"dialog declined", {u"2"_s, u"deny"_s}, "approve it in the dialog"},
+        {"no portal", {}, "TAG+=\"uaccess\""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::optional<Fake> portal;
+        if (!row.fakeArguments.isEmpty()) {
+            ASSERT_TRUE(portal.emplace(u"fake_portal.py"_s, row.fakeArguments).ready());
+        }
+        hb::actions::LinuxInput input;
+        EXPECT_FALSE(input.typeText(u"a"_s));
+        EXPECT_FALSE(input.accessibilityTrusted());
+        const QString hint = input.accessHint();
+        EXPECT_TRUE(hint.contains(QString::fromUtf8(row.advice))) << hint.toStdString();
+        EXPECT_FALSE(hint.contains(u"\"input\""_s) || hint.contains(u"System Settings"_s));
+    }
+    qunsetenv("XDG_SESSION_TYPE");
+}
