@@ -2,10 +2,10 @@
 // the page and tile editor, and flows. Everything is saved with "POST api/config".
 import { get, post } from './api.js';
 import { $, confirmDialog, h, str, toast } from './dom.js';
+import { createDevices } from './devices.js';
 import { createEditor } from './editor.js';
 import { watchEvents } from './events.js';
 import { createFlows } from './flows.js';
-import { drawQR } from './qr.js';
 import { SETTING_LIMITS, displaySettings } from './tiles.js';
 
 const state = { admin: null, saved: '', work: null };
@@ -34,6 +34,7 @@ function changed() {
 
 const editor = createEditor({ work, catalogue, changed, confirm: confirmDialog });
 const flows = createFlows({ work, catalogue, dirty, notify });
+const devices = createDevices({ notify, confirm: confirmDialog });
 
 async function load() {
   const answer = await get('admin', { auth: false });
@@ -51,6 +52,7 @@ async function load() {
   renderSettings();
   editor.render();
   changed();
+  devices.refresh();
 }
 
 async function newLink() {
@@ -58,12 +60,15 @@ async function newLink() {
   const qr = $('#qr');
   if (!answer.ok) { $('#link').textContent = 'Couldn’t make a pairing link.'; return; }
   $('#link').textContent = str(answer.url);
-  // The agent's own image when it made one, else drawn here.
-  const image = str(answer.qr).startsWith('data:image/') ? answer.qr : '';
-  qr.hidden = !image;
-  $('#qr-drawn').hidden = !!image;
-  if (image) qr.src = image;
-  else drawQR($('#qr-drawn'), str(answer.url));
+  showQR(qr, answer.qr);
+}
+
+/** Shows the agent's QR image; without one the address beside it is still there to type. */
+function showQR(img, image) {
+  const ok = str(image).startsWith('data:image/png');
+  img.hidden = !ok;
+  if (ok) img.src = image;
+  img.closest('.qr-box').hidden = !ok;
 }
 
 // Settings live in the configuration document and are saved with it.
@@ -91,7 +96,7 @@ function renderRelay() {
   $('#relay-info').hidden = !on || !url;
   if (on && url) {
     $('#relay-url').textContent = url;
-    drawQR($('#relay-qr'), url);
+    showQR($('#relay-qr'), state.admin.relayQr);
   }
 }
 

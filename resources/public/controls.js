@@ -27,7 +27,14 @@ export function createControls({ notify, confirm, onUnpair }) {
     $('#mute-glyph').textContent = on ? '🔇' : '🔊';
   }
 
+  async function showName() {
+    const answer = await get('devices');
+    const self = Array.isArray(answer.devices) ? answer.devices.find((d) => d && d.current === true) : null;
+    $('#device-name').textContent = self && typeof self.name === 'string' ? 'This phone: ' + self.name : '';
+  }
+
   async function refresh() {
+    showName();
     if (dragging) return;
     const answer = await get('volume');
     if (!answer.ok) return;

@@ -5,6 +5,19 @@ import { $, h } from './dom.js';
 const MIN_PIN = 4;
 const MAX_PIN = 8;
 
+// First match wins: Chrome-based browsers also say "Chrome" and "Safari".
+const BROWSERS = [['Edg', 'Edge'], ['SamsungBrowser/', 'Samsung Internet'], ['OPR/', 'Opera'], ['OPiOS/', 'Opera'], ['Firefox/', 'Firefox'],
+  ['FxiOS/', 'Firefox'], ['CriOS/', 'Chrome'], ['Chrome/', 'Chrome'], ['Safari/', 'Safari']];
+const SYSTEMS = [['iPhone', 'iPhone'], ['iPad', 'iPad'], ['Android', 'Android'], ['CrOS', 'ChromeOS'],
+  ['Windows', 'Windows'], ['Macintosh', 'Mac'], ['Linux', 'Linux']];
+
+/** A name for this phone such as "Chrome on Android", from its User-Agent. */
+export function guessName(userAgent = navigator.userAgent) {
+  const find = (table) => (table.find(([needle]) => userAgent.includes(needle)) || [])[1];
+  const [browser, system] = [find(BROWSERS), find(SYSTEMS)];
+  return browser && system ? browser + ' on ' + system : browser || system || 'Phone';
+}
+
 /** Removes "pair" from the address bar so the one-time code is not kept in history. */
 function takePairCode() {
   const url = new URL(location.href);
@@ -20,6 +33,8 @@ export function createPairing({ onPaired }) {
   const dots = $('#pin-dots');
   const message = $('#pair-message');
   const keypad = $('#keypad');
+  const name = $('#pair-name');
+  name.value = guessName();
   let busy = false;
   let locked = false;
 
@@ -47,7 +62,7 @@ export function createPairing({ onPaired }) {
     busy = true;
     render();
     say('Pairing…', 'busy');
-    const answer = await post('pair', { pin: input.value }, { auth: false });
+    const answer = await post('pair', { pin: input.value, name: name.value }, { auth: false });
     busy = false;
     input.value = '';
     render();
@@ -88,9 +103,10 @@ export function createPairing({ onPaired }) {
     render();
   });
   input.addEventListener('keydown', (e) => { if (e.key === 'Enter') submit(); });
+  name.addEventListener('keydown', (e) => { if (e.key === 'Enter') submit(); });
   // A hardware keyboard works on the pad too.
   document.addEventListener('keydown', (e) => {
-    if ($('#pair').hidden || e.target === input || e.ctrlKey || e.metaKey || e.altKey) return;
+    if ($('#pair').hidden || e.target === input || e.target === name || e.ctrlKey || e.metaKey || e.altKey) return;
     const key = /^[0-9]$/.test(e.key) ? e.key : { Backspace: 'back', Enter: 'ok' }[e.key];
     if (!key || (key === 'ok' && e.target.closest && e.target.closest('button'))) return;
     e.preventDefault();
@@ -104,7 +120,7 @@ export function createPairing({ onPaired }) {
       const code = takePairCode();
       if (code === null) return false;
       say('Pairing…', 'busy');
-      const answer = await post('pair-code', { code }, { auth: false });
+      const answer = await post('pair-code', { code, name: name.value }, { auth: false });
       if (answer.ok && typeof answer.token === 'string') {
         say('', '');
         session.save(answer.token);

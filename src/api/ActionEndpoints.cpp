@@ -71,58 +71,64 @@ QJsonObject readVolume(actions::Media& media) {
                        {QStringLiteral("muted"), media.isMuted()}};
 }
 
+void launch(Context& context, const Request& request, const Responder& responder) {
+    const QString app = field(request, QStringLiteral("app"));
+    const bool allowed = context.store.allowedApps().contains(app);
+    responder.json(okAnswer(allowed && context.platform.apps.launchApp(app)));
+}
+
+void url(Context& context, const Request& request, const Responder& responder) {
+    responder.json(okAnswer(context.platform.apps.openURL(field(request, QStringLiteral("url")))));
+}
+
+void shortcut(Context& context, const Request& request, const Responder& responder) {
+    const QString name = fieldWithFallback(request, QStringLiteral("name"), QStringLiteral("value"));
+    responder.json(okAnswer(context.platform.shortcuts.runShortcut(name)));
+}
+
+void gesture(Context& context, const Request& request, const Responder& responder) {
+    const QString name = fieldWithFallback(request, QStringLiteral("value"), QStringLiteral("action"));
+    const bool ok = context.platform.input.runGesture(name);
+    responder.json(inputAnswer(context.platform.input, ok));
+}
+
+void media(Context& context, const Request& request, const Responder& responder) {
+    const bool ok = context.platform.media.mediaAction(field(request, QStringLiteral("action")));
+    responder.json(inputAnswer(context.platform.input, ok));
+}
+
+void volume(Context& context, const Request& request, const Responder& responder) {
+    if (request.method == QStringLiteral("POST"))
+        responder.json(setVolume(context.platform.media, bodyJSON(request)));
+    else
+        responder.json(readVolume(context.platform.media));
+}
+
+void system(Context& context, const Request& request, const Responder& responder) {
+    responder.json(okAnswer(context.platform.media.systemAction(field(request, QStringLiteral("action")))));
+}
+
+void clipboard(Context& context, const Request& request, const Responder& responder) {
+    responder.json(okAnswer(context.platform.input.setClipboard(field(request, QStringLiteral("text")))));
+}
+
+void type(Context& context, const Request& request, const Responder& responder) {
+    const bool ok = context.platform.input.typeText(field(request, QStringLiteral("text")));
+    responder.json(inputAnswer(context.platform.input, ok));
+}
+
 } // namespace
 
 void registerActionEndpoints(Router& router) {
-    Context& context = router.context();
-    actions::Platform& platform = context.platform;
-
-    router.handle(QStringLiteral("/api/launch"),
-                  [&context](const Request& request, const Responder& responder) {
-                      const QString app = field(request, QStringLiteral("app"));
-                      const bool allowed = context.store.allowedApps().contains(app);
-                      responder.json(okAnswer(allowed && context.platform.apps.launchApp(app)));
-                  });
-    router.handle(QStringLiteral("/api/url"),
-                  [&platform](const Request& request, const Responder& responder) {
-                      responder.json(okAnswer(platform.apps.openURL(field(request, QStringLiteral("url")))));
-                  });
-    router.handle(
-        QStringLiteral("/api/shortcut"), [&platform](const Request& request, const Responder& responder) {
-            const QString name = fieldWithFallback(request, QStringLiteral("name"), QStringLiteral("value"));
-            responder.json(okAnswer(platform.shortcuts.runShortcut(name)));
-        });
-    router.handle(QStringLiteral("/api/gesture"), [&platform](const Request& request,
-                                                              const Responder& responder) {
-        const QString name = fieldWithFallback(request, QStringLiteral("value"), QStringLiteral("action"));
-        const bool ok = platform.input.runGesture(name);
-        responder.json(inputAnswer(platform.input, ok));
-    });
-    router.handle(QStringLiteral("/api/media"),
-                  [&platform](const Request& request, const Responder& responder) {
-                      const bool ok = platform.media.mediaAction(field(request, QStringLiteral("action")));
-                      responder.json(inputAnswer(platform.input, ok));
-                  });
-    router.handle(QStringLiteral("/api/volume"),
-                  [&platform](const Request& request, const Responder& responder) {
-                      if (request.method == QStringLiteral("POST"))
-                          responder.json(setVolume(platform.media, bodyJSON(request)));
-                      else
-                          responder.json(readVolume(platform.media));
-                  });
-    router.handle(
-        QStringLiteral("/api/system"), [&platform](const Request& request, const Responder& responder) {
-            responder.json(okAnswer(platform.media.systemAction(field(request, QStringLiteral("action")))));
-        });
-    router.handle(
-        QStringLiteral("/api/clipboard"), [&platform](const Request& request, const Responder& responder) {
-            responder.json(okAnswer(platform.input.setClipboard(field(request, QStringLiteral("text")))));
-        });
-    router.handle(QStringLiteral("/api/type"),
-                  [&platform](const Request& request, const Responder& responder) {
-                      const bool ok = platform.input.typeText(field(request, QStringLiteral("text")));
-                      responder.json(inputAnswer(platform.input, ok));
-                  });
+    router.add({QStringLiteral("/api/launch"), Gate::Token, launch});
+    router.add({QStringLiteral("/api/url"), Gate::Token, url});
+    router.add({QStringLiteral("/api/shortcut"), Gate::Token, shortcut});
+    router.add({QStringLiteral("/api/gesture"), Gate::Token, gesture});
+    router.add({QStringLiteral("/api/media"), Gate::Token, media});
+    router.add({QStringLiteral("/api/volume"), Gate::Token, volume});
+    router.add({QStringLiteral("/api/system"), Gate::Token, system});
+    router.add({QStringLiteral("/api/clipboard"), Gate::Token, clipboard});
+    router.add({QStringLiteral("/api/type"), Gate::Token, type});
 }
 
 } // namespace hb::api

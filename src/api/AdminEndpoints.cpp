@@ -1,5 +1,5 @@
-// "/api/admin", "/api/config" and "/api/open-admin": the agent's configuration and identity
-// for the web apps, and replacing the configuration.
+// The agent's configuration and identity for the web apps, replacing the configuration, and
+// opening the Control Panel.
 #include "actions/Actions.h"
 #include "actions/Gestures.h"
 #include "api/Endpoints.h"
@@ -29,7 +29,9 @@ QString relayPhoneUrl(Context& context) {
 
 void admin(Context& context, const server::Request&, const server::Responder& responder) {
     actions::Platform& platform = context.platform;
-    // Beside the summary, the relay phone address, so the Control Panel can show its QR code.
+    // Beside the summary, the relay phone address and its QR code for the Control Panel; the
+    // code carries the trailing slash the phone app's relative addresses need.
+    const QString relayUrl = relayPhoneUrl(context);
     responder.json(QJsonObject{
         {QStringLiteral("ok"), true},
         {QStringLiteral("host"), platform.host.hostName()},
@@ -39,7 +41,8 @@ void admin(Context& context, const server::Request&, const server::Responder& re
         {QStringLiteral("apps"), QJsonArray::fromStringList(platform.apps.listApps())},
         {QStringLiteral("gestures"), gestureCatalogue()},
         {QStringLiteral("shortcuts"), QJsonArray::fromStringList(platform.shortcuts.listShortcuts())},
-        {QStringLiteral("relayUrl"), relayPhoneUrl(context)}});
+        {QStringLiteral("relayUrl"), relayUrl},
+        {QStringLiteral("relayQr"), actions::qrDataURL(relayUrl + u'/').value_or(QString())}});
 }
 
 void saveConfig(Context& context, const server::Request& request, const server::Responder& responder) {
@@ -76,16 +79,11 @@ void openAdmin(Context& context, const server::Request&, const server::Responder
 } // namespace
 
 void registerAdminEndpoints(Router& router) {
-    Context& context = router.context();
-    const auto bind = [&router, &context](const QString& path, auto endpoint) {
-        router.handle(
-            path, [&context, endpoint](const server::Request& request, const server::Responder& responder) {
-                endpoint(context, request, responder);
-            });
-    };
-    bind(QStringLiteral("/api/admin"), admin);
-    bind(QStringLiteral("/api/config"), config);
-    bind(QStringLiteral("/api/open-admin"), openAdmin);
+    // A refused summary answers 200 {"ok": false}: the pages read it as "not this computer".
+    router.add({QStringLiteral("/api/admin"), Gate::LocalOrToken, admin, 200});
+    // Reading the configuration needs a token; saving it is the Control Panel's, so local.
+    router.add({QStringLiteral("/api/config"), Gate::Token, config, 401, Gate::LocalOrToken});
+    router.add({QStringLiteral("/api/open-admin"), Gate::LocalOrToken, openAdmin});
 }
 
 } // namespace hb::api

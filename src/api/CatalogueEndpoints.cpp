@@ -6,26 +6,29 @@
 #include <QJsonArray>
 
 namespace hb::api {
+namespace {
+
+void icon(Context& context, const server::Request& request, const server::Responder& responder) {
+    const auto app = request.query.constFind(QStringLiteral("app"));
+    const std::optional<QByteArray> png =
+        app != request.query.cend() ? context.platform.apps.iconPNG(*app) : std::nullopt;
+    if (png)
+        responder.send(200, QByteArrayLiteral("image/png"), *png);
+    else
+        responder.send(404, QByteArrayLiteral("text/plain"), {});
+}
+
+void shortcuts(Context& context, const server::Request&, const server::Responder& responder) {
+    responder.json(QJsonObject{{QStringLiteral("ok"), true},
+                               {QStringLiteral("shortcuts"),
+                                QJsonArray::fromStringList(context.platform.shortcuts.listShortcuts())}});
+}
+
+} // namespace
 
 void registerCatalogueEndpoints(Router& router) {
-    actions::Platform& platform = router.context().platform;
-
-    router.handle(QStringLiteral("/api/icon"),
-                  [&platform](const server::Request& request, const server::Responder& responder) {
-                      const auto app = request.query.constFind(QStringLiteral("app"));
-                      const std::optional<QByteArray> png =
-                          app != request.query.cend() ? platform.apps.iconPNG(*app) : std::nullopt;
-                      if (png)
-                          responder.send(200, QByteArrayLiteral("image/png"), *png);
-                      else
-                          responder.send(404, QByteArrayLiteral("text/plain"), {});
-                  });
-    router.handle(QStringLiteral("/api/shortcuts"), [&platform](const server::Request&,
-                                                                const server::Responder& responder) {
-        responder.json(QJsonObject{
-            {QStringLiteral("ok"), true},
-            {QStringLiteral("shortcuts"), QJsonArray::fromStringList(platform.shortcuts.listShortcuts())}});
-    });
+    router.add({QStringLiteral("/api/icon"), Gate::Open, icon});
+    router.add({QStringLiteral("/api/shortcuts"), Gate::LocalOrToken, shortcuts});
 }
 
 } // namespace hb::api

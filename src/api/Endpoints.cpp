@@ -10,6 +10,7 @@ void registerEndpoints(Router& router) {
     registerActionEndpoints(router);
     registerCatalogueEndpoints(router);
     registerPlanEndpoints(router);
+    registerDevicesEndpoints(router);
 }
 
 } // namespace hb::api

@@ -1,5 +1,4 @@
-// "/api/pair", "/api/pair-code", "/api/unpair", "/api/set-pin", "/api/connect", "/api/airdrop":
-// translating between HTTP and the store's pairing secrets.
+// Pairing and its secrets: translating between HTTP and the store's PIN, tokens and codes.
 #include "actions/Actions.h"
 #include "api/Endpoints.h"
 #include "api/Router.h"
@@ -19,7 +18,7 @@ QJsonObject failure(const QString& message) {
 
 void pair(Context& context, const server::Request& request, const server::Responder& responder) {
     const store::PairResult result =
-        context.store.pair(json::textField(bodyJSON(request), QStringLiteral("pin")));
+        context.store.pair(json::textField(bodyJSON(request), QStringLiteral("pin")), newDevice(request));
     switch (result.outcome) {
     case store::PairOutcome::Ok:
         responder.json(withToken(result.token));
@@ -37,8 +36,8 @@ void pair(Context& context, const server::Request& request, const server::Respon
 }
 
 void pairCode(Context& context, const server::Request& request, const server::Responder& responder) {
-    const std::optional<QString> token =
-        context.store.consumeCode(json::textField(bodyJSON(request), QStringLiteral("code")));
+    const std::optional<QString> token = context.store.consumeCode(
+        json::textField(bodyJSON(request), QStringLiteral("code")), newDevice(request));
     if (token)
         responder.json(withToken(*token));
     else
@@ -72,19 +71,12 @@ void airdrop(Context&, const server::Request&, const server::Responder& responde
 } // namespace
 
 void registerPairingEndpoints(Router& router) {
-    Context& context = router.context();
-    const auto bind = [&router, &context](const QString& path, auto endpoint) {
-        router.handle(
-            path, [&context, endpoint](const server::Request& request, const server::Responder& responder) {
-                endpoint(context, request, responder);
-            });
-    };
-    bind(QStringLiteral("/api/pair"), pair);
-    bind(QStringLiteral("/api/pair-code"), pairCode);
-    bind(QStringLiteral("/api/unpair"), unpair);
-    bind(QStringLiteral("/api/set-pin"), setPin);
-    bind(QStringLiteral("/api/connect"), connect);
-    bind(QStringLiteral("/api/airdrop"), airdrop);
+    router.add({QStringLiteral("/api/pair"), Gate::Open, pair});
+    router.add({QStringLiteral("/api/pair-code"), Gate::Open, pairCode});
+    router.add({QStringLiteral("/api/unpair"), Gate::Token, unpair});
+    router.add({QStringLiteral("/api/set-pin"), Gate::LocalOrToken, setPin});
+    router.add({QStringLiteral("/api/connect"), Gate::LocalOrToken, connect});
+    router.add({QStringLiteral("/api/airdrop"), Gate::LocalOrToken, airdrop});
 }
 
 } // namespace hb::api

@@ -1,4 +1,4 @@
-// "/api/plan", "/api/run-plan" and "/api/flows": sequences of steps planned, run and stored.
+// Sequences of steps planned, run and stored as flows.
 // Every list that is run or stored passes the step gate as a whole first.
 #include "api/Endpoints.h"
 #include "api/Router.h"
@@ -82,19 +82,9 @@ void flows(Context& context, const server::Request& request, const server::Respo
 } // namespace
 
 void registerPlanEndpoints(Router& router) {
-    Context& context = router.context();
-    router.handle(QStringLiteral("/api/plan"),
-                  [&context](const server::Request& request, const server::Responder& responder) {
-                      plan(context, request, responder);
-                  });
-    router.handle(QStringLiteral("/api/run-plan"),
-                  [&context](const server::Request& request, const server::Responder& responder) {
-                      runPlan(context, request, responder);
-                  });
-    router.handle(QStringLiteral("/api/flows"),
-                  [&context](const server::Request& request, const server::Responder& responder) {
-                      flows(context, request, responder);
-                  });
+    router.add({QStringLiteral("/api/run-plan"), Gate::Token, runPlan});
+    router.add({QStringLiteral("/api/plan"), Gate::Token, plan});
+    router.add({QStringLiteral("/api/flows"), Gate::LocalOrToken, flows});
 }
 
 } // namespace hb::api

@@ -9,51 +9,6 @@
 namespace hb::api {
 namespace {
 
-struct TableRow {
-    QString path;
-    Gate gate;
-    std::optional<Gate> postGate; ///< the gate for "POST" when it differs
-    int refusalStatus = 401;
-};
-
-/// Every API path in dispatch order, with its gate. Endpoint groups supply the handlers.
-const QList<TableRow>& routingTable() {
-    static const QList<TableRow> table = {
-        {QStringLiteral("/api/pair"), Gate::Open, {}, 401},
-        {QStringLiteral("/api/pair-code"), Gate::Open, {}, 401},
-        {QStringLiteral("/api/unpair"), Gate::Token, {}, 401},
-        {QStringLiteral("/api/admin"), Gate::LocalOrToken, {}, 200},
-        {QStringLiteral("/api/config"), Gate::Token, Gate::LocalOrToken, 401},
-        {QStringLiteral("/api/set-pin"), Gate::LocalOrToken, {}, 401},
-        {QStringLiteral("/api/connect"), Gate::LocalOrToken, {}, 401},
-        {QStringLiteral("/api/airdrop"), Gate::LocalOrToken, {}, 401},
-        {QStringLiteral("/api/launch"), Gate::Token, {}, 401},
-        {QStringLiteral("/api/url"), Gate::Token, {}, 401},
-        {QStringLiteral("/api/shortcut"), Gate::Token, {}, 401},
-        {QStringLiteral("/api/gesture"), Gate::Token, {}, 401},
-        {QStringLiteral("/api/media"), Gate::Token, {}, 401},
-        {QStringLiteral("/api/volume"), Gate::Token, {}, 401},
-        {QStringLiteral("/api/system"), Gate::Token, {}, 401},
-        {QStringLiteral("/api/clipboard"), Gate::Token, {}, 401},
-        {QStringLiteral("/api/type"), Gate::Token, {}, 401},
-        {QStringLiteral("/api/icon"), Gate::Open, {}, 401},
-        {QStringLiteral("/api/shortcuts"), Gate::LocalOrToken, {}, 401},
-        {QStringLiteral("/api/run-plan"), Gate::Token, {}, 401},
-        {QStringLiteral("/api/plan"), Gate::Token, {}, 401},
-        {QStringLiteral("/api/flows"), Gate::LocalOrToken, {}, 401},
-        {QStringLiteral("/api/open-admin"), Gate::LocalOrToken, {}, 401},
-    };
-    return table;
-}
-
-const TableRow* findRow(const QString& path) {
-    for (const TableRow& row : routingTable()) {
-        if (row.path == path)
-            return &row;
-    }
-    return nullptr;
-}
-
 /// "host", "host:port", "[v6]" or "[v6]:port" without the port.
 QString hostWithoutPort(const QString& host) {
     if (host.startsWith(u'[')) {
@@ -83,17 +38,24 @@ bool isOwnOrigin(const QString& origin, quint16 port) {
 
 Router::Router(Context& context) : context_(context) {}
 
-void Router::handle(const QString& path, Endpoint endpoint) {
-    endpoints_.insert(path, std::move(endpoint));
+void Router::add(Route route) {
+    Q_ASSERT(route.handler && !routes_.contains(route.path));
+    const QString path = route.path;
+    routes_.insert(path, std::move(route));
 }
 
 bool Router::tokenAuth(const server::Request& request) const {
     const auto token = request.headers.constFind(QStringLiteral("x-hb-token"));
-    return token != request.headers.cend() && context_.store.tokenValid(*token);
+    return token != request.headers.cend() &&
+           context_.store.useToken(*token, isRelayed(request) ? store::Via::Relay : store::Via::Lan);
+}
+
+bool isRelayed(const server::Request& request) {
+    return request.hasHeader(QStringLiteral("x-hb-relay"));
 }
 
 bool Router::isTrustedLocal(const server::Request& request) const {
-    if (!request.isLocal || request.hasHeader(QStringLiteral("x-hb-relay")))
+    if (!request.isLocal || isRelayed(request))
         return false;
     // A page on another site (or another port of this machine) must not borrow local trust.
     if (request.hasHeader(QStringLiteral("origin")) &&
@@ -125,32 +87,39 @@ void Router::route(const server::Request& request, const server::Responder& resp
         responder.openEventStream();
         return;
     }
-    const TableRow* row = findRow(request.path);
-    if (!row) {
+    // Paths are matched exactly and each is installed once, so at most one route matches.
+    const auto route = routes_.constFind(request.path);
+    if (route == routes_.cend()) {
         if (request.method == QStringLiteral("GET"))
             responder.serveStatic(request.path);
         else
             responder.json(notOk(), 404);
         return;
     }
-    const Gate gate = request.method == QStringLiteral("POST") && row->postGate ? *row->postGate : row->gate;
-    const bool passed = gate == Gate::Open || (gate == Gate::Token && tokenAuth(request)) ||
-                        (gate == Gate::LocalOrToken && localOrAuth(request));
-    if (!passed) {
-        responder.json(notOk(), row->refusalStatus);
+    const Gate gate =
+        request.method == QStringLiteral("POST") && route->postGate ? *route->postGate : route->gate;
+    if (!passes(gate, request)) {
+        responder.json(notOk(), route->refusalStatus);
         return;
     }
-    const auto endpoint = endpoints_.constFind(request.path);
-    if (endpoint == endpoints_.cend()) {
-        responder.json(notOk(), 404);
-        return;
+    route->handler(context_, request, responder);
+}
+
+bool Router::passes(Gate gate, const server::Request& request) const {
+    switch (gate) {
+    case Gate::Open:
+        return true;
+    case Gate::Token:
+        return tokenAuth(request);
+    case Gate::LocalOrToken:
+        return localOrAuth(request);
     }
-    (*endpoint)(request, responder);
+    return false;
 }
 
 bool Router::answersAtOnce(const server::Request& request) const {
     return request.method == QStringLiteral("OPTIONS") || request.path == QStringLiteral("/api/events") ||
-           !findRow(request.path);
+           !routes_.contains(request.path);
 }
 
 QJsonObject bodyJSON(const server::Request& request) {

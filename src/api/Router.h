@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <QString>
 #include <functional>
+#include <optional>
 
 namespace hb::store {
 class Store;
@@ -37,15 +38,30 @@ struct Context {
 
 enum class Gate { Open, Token, LocalOrToken };
 
-/// Dispatches a request by exact method and path, applies the endpoint's gate and runs it.
+/// One API path and all that belongs to it: who may call it, what a refused caller gets,
+/// and the handler.
+struct Route {
+    using Handler = void (*)(Context&, const server::Request&, const server::Responder&);
+
+    Route(QString path, Gate gate, Handler handler, int refusalStatus = 401,
+          std::optional<Gate> postGate = {})
+        : path(std::move(path)), gate(gate), handler(handler), refusalStatus(refusalStatus),
+          postGate(postGate) {}
+
+    QString path;
+    Gate gate;
+    Handler handler;
+    int refusalStatus;            ///< the status of the {"ok": false} a refused caller gets
+    std::optional<Gate> postGate; ///< the gate for "POST" when it differs
+};
+
+/// Dispatches a request by its exact path, applies the route's gate and runs its handler.
 class Router {
   public:
-    using Endpoint = std::function<void(const server::Request&, const server::Responder&)>;
-
     explicit Router(Context& context);
 
-    /// Installs the endpoint for `path`; the gate comes from the routing table.
-    void handle(const QString& path, Endpoint endpoint);
+    /// Installs a route; every path is installed once.
+    void add(Route route);
 
     void route(const server::Request& request, const server::Responder& responder) const;
 
@@ -64,12 +80,17 @@ class Router {
     Context& context() const { return context_; }
 
   private:
+    bool passes(Gate gate, const server::Request& request) const;
+
     Context& context_;
-    QHash<QString, Endpoint> endpoints_;
+    QHash<QString, Route> routes_;
 };
 
 /// Reads the body as a JSON object; the empty object when it is not one.
 QJsonObject bodyJSON(const server::Request& request);
+
+/// Replayed by the relay client, which marks every request it replays.
+bool isRelayed(const server::Request& request);
 
 /// {"ok": false}
 QJsonObject notOk();

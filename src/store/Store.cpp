@@ -83,6 +83,7 @@ void Store::loadStateLocked() {
         pin_ = json::textField(*state, QStringLiteral("pin"));
         tokens_ = tokensFrom(state->value(QStringLiteral("tokens")));
         storedRelayId_ = json::textField(*state, QStringLiteral("relayId"));
+        loadDevicesLocked(*state);
     }
     bool changed = false;
     if (pin_.isEmpty()) {
@@ -100,9 +101,12 @@ void Store::loadStateLocked() {
 void Store::saveStateLocked() {
     QStringList tokens(tokens_.cbegin(), tokens_.cend());
     std::sort(tokens.begin(), tokens.end());
-    const QJsonObject state{{QStringLiteral("pin"), pin_},
-                            {QStringLiteral("tokens"), QJsonArray::fromStringList(tokens)},
-                            {QStringLiteral("relayId"), storedRelayId_}};
+    QJsonObject state{{QStringLiteral("pin"), pin_},
+                      {QStringLiteral("tokens"), QJsonArray::fromStringList(tokens)},
+                      {QStringLiteral("relayId"), storedRelayId_}};
+    const QJsonObject devices = devicesJsonLocked();
+    if (!devices.isEmpty()) // no phone records: the file stays as older versions wrote it
+        state.insert(QStringLiteral("devices"), devices);
     if (!writeFileAtomically(stateFile(), json::compact(state), kStateFileMode))
         qCWarning(lcHarbly) << "could not save" << stateFile() << "- keeping the state in memory";
 }

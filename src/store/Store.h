@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QList>
 #include <QSet>
 #include <QString>
 #include <functional>
@@ -24,6 +25,29 @@ inline constexpr int kTokenBytes = 24; // 48 hex characters
 inline constexpr int kCodeBytes = 8;   // 16 hex characters
 inline constexpr int kCodeLifetimeSeconds = 600;
 inline constexpr int kMaxOutstandingCodes = 64;
+
+/// How a phone reached the agent: directly, or through the relay service.
+enum class Via { Lan, Relay };
+
+/// Details a new phone is paired with; the name is cleaned by `deviceName`.
+struct NewDevice {
+    QString name;
+    Via via = Via::Lan;
+};
+
+/// One paired phone as the device list shows it.
+struct Device {
+    QString id;         ///< short handle derived from the token, never the token itself
+    QString name;       ///< "Unknown phone" for a token paired before records were kept
+    QDateTime pairedAt; ///< invalid when unknown
+    QDateTime lastSeen; ///< invalid when never seen
+    QString via;        ///< "lan", "relay", or empty when never seen
+    bool current = false;
+};
+
+inline constexpr int kMaxDeviceNameLength = 40;
+inline constexpr int kDeviceIdLength = 12;      // hex digits of the token's SHA-256
+inline constexpr int kLastSeenSaveSeconds = 60; // a phone's last contact is saved at most this often
 
 /// The single owner of persistent state (PIN, tokens, relay identifier in state.json; the
 /// configuration document in config.json) and of the in-memory pairing state (failure
@@ -51,13 +75,26 @@ class Store {
     // Pairing secrets
     QString pinValue();
     bool setPin(const QString& pin);
-    PairResult pair(const QString& pin);
+    PairResult pair(const QString& pin, const NewDevice& device = {});
     bool isLocked();
     bool tokenValid(const QString& token);
     void removeToken(const QString& token);
     QString mintCode();
-    std::optional<QString> consumeCode(const QString& code);
+    std::optional<QString> consumeCode(const QString& code, const NewDevice& device = {});
     QString relayId();
+
+    // Paired phones
+    /// `tokenValid`, and on success notes the phone's contact (saved at most once a minute).
+    bool useToken(const QString& token, Via via);
+    /// Every paired phone, oldest first; `current` marks the one holding `callerToken`.
+    QList<Device> devices(const QString& callerToken);
+    /// False when no phone has `id`.
+    bool revokeDevice(const QString& id);
+    bool renameDevice(const QString& id, const QString& name);
+    void revokeAllDevices();
+    static QString deviceId(const QString& token);
+    /// Trimmed, inner whitespace collapsed, at most 40 characters.
+    static QString deviceName(const QString& name);
 
     // Configuration document
     QJsonObject snapshotConfig();
@@ -81,6 +118,17 @@ class Store {
     void saveConfigLocked();
     QDateTime nowLocked() const;
 
+    struct DeviceRecord {
+        QString name;
+        QDateTime pairedAt;
+        QDateTime lastSeen;
+        QString via;
+    };
+    void addDeviceLocked(const QString& token, const NewDevice& device);
+    QString tokenForIdLocked(const QString& id) const;
+    void loadDevicesLocked(const QJsonObject& state);
+    QJsonObject devicesJsonLocked() const;
+
     Options options_;
     std::mutex mutex_;
     QString pin_;
@@ -89,6 +137,7 @@ class Store {
     QHash<QString, QDateTime> codes_;
     QJsonObject config_;
     QString storedRelayId_;
+    QHash<QString, DeviceRecord> devices_; ///< by token; saved under "devices", keyed by id
     bool isFirstRun_ = false;
 };
 

@@ -31,7 +31,7 @@ bool Store::setPin(const QString& pin) {
     return true;
 }
 
-PairResult Store::pair(const QString& pin) {
+PairResult Store::pair(const QString& pin, const NewDevice& device) {
     std::lock_guard lock(mutex_);
     if (pairFailures_ >= MAX_PAIR_FAILURES)
         return {PairOutcome::Locked, {}};
@@ -42,6 +42,7 @@ PairResult Store::pair(const QString& pin) {
     pairFailures_ = 0;
     const QString token = randomHex(kTokenBytes);
     tokens_.insert(token);
+    addDeviceLocked(token, device);
     saveStateLocked();
     return {PairOutcome::Ok, token};
 }
@@ -59,6 +60,7 @@ bool Store::tokenValid(const QString& token) {
 void Store::removeToken(const QString& token) {
     std::lock_guard lock(mutex_);
     tokens_.remove(token);
+    devices_.remove(token);
     saveStateLocked();
 }
 
@@ -76,7 +78,7 @@ QString Store::mintCode() {
     return code;
 }
 
-std::optional<QString> Store::consumeCode(const QString& code) {
+std::optional<QString> Store::consumeCode(const QString& code, const NewDevice& device) {
     std::lock_guard lock(mutex_);
     const auto entry = codes_.constFind(code);
     if (entry == codes_.cend())
@@ -87,6 +89,7 @@ std::optional<QString> Store::consumeCode(const QString& code) {
         return std::nullopt;
     const QString token = randomHex(kTokenBytes);
     tokens_.insert(token);
+    addDeviceLocked(token, device);
     saveStateLocked();
     return token;
 }

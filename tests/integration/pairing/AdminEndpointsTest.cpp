@@ -12,11 +12,14 @@ TEST(AdminEndpoint, LocalCallerGetsTheEightKeysAndTheRelayAddress) {
     const RawResponse response = api.request("GET", "/api/admin");
     EXPECT_EQ(response.status, 200);
     const QJsonObject body = response.json();
+    EXPECT_EQ(body.keys(),
+              (QStringList{QStringLiteral("apps"), QStringLiteral("config"), QStringLiteral("gestures"),
+                           QStringLiteral("host"), QStringLiteral("ok"), QStringLiteral("pin"),
+                           QStringLiteral("relayQr"), QStringLiteral("relayUrl"), QStringLiteral("shortcuts"),
+                           QStringLiteral("version")}));
     EXPECT_EQ(
-        body.keys(),
-        (QStringList{QStringLiteral("apps"), QStringLiteral("config"), QStringLiteral("gestures"),
-                     QStringLiteral("host"), QStringLiteral("ok"), QStringLiteral("pin"),
-                     QStringLiteral("relayUrl"), QStringLiteral("shortcuts"), QStringLiteral("version")}));
+        body.value(QStringLiteral("relayQr")),
+        actions::qrDataURL(body.value(QStringLiteral("relayUrl")).toString() + u'/').value_or(QString()));
     EXPECT_TRUE(body.value(QStringLiteral("relayUrl"))
                     .toString()
                     .endsWith(QStringLiteral("/phone/") + api.store().relayId()));
