@@ -1,4 +1,5 @@
 #pragma once
+#include "api/HeldButtons.h"
 #include "server/Request.h"
 #include "server/Responder.h"
 
@@ -34,6 +35,8 @@ struct Context {
     std::function<void(bool)> setRelayEnabled; ///< empty when the agent has no relay client
     std::function<void()> openAdmin;           ///< posts showPanel to the UI thread; may be empty
     std::function<QString()> relayBase;        ///< relay service base (HB_RELAY_URL or default)
+    std::function<QJsonObject()> nowPlaying;   ///< the desktop's media state; may be empty
+    std::shared_ptr<HeldButtons> heldButtons = std::make_shared<HeldButtons>();
 };
 
 enum class Gate { Open, Token, LocalOrToken };

@@ -1,6 +1,7 @@
 #include "app/Agent.h"
 
 #include "actions/platform/linux/LinuxPlatform.h"
+#include "actions/platform/linux/MediaWatcher.h"
 #include "api/Endpoints.h"
 #include "api/Router.h"
 #include "core/Env.h"
@@ -45,6 +46,7 @@ Agent::Agent(QObject* parent)
             relay->setEnabled(enabled);
     };
     context_->relayBase = [] { return relay::relayBase(); };
+    context_->nowPlaying = [this] { return media_ ? media_->state() : QJsonObject(); };
     context_->openAdmin = [this] {
         postTo(this, [this] {
             if (openAdmin_)
@@ -67,6 +69,8 @@ void Agent::start() {
         store_.relayId(), relay::relayBase(), [this] { return server_->listeningPort(); }, this);
     relay->setEnabled(store_.relayEnabled());
     relay_.store(relay);
+    media_ = std::make_unique<actions::MediaWatcher>(
+        [this](const QJsonObject& state) { server_->broadcast(actions::mediaEvent(state)); });
 }
 
 void Agent::stop() {
@@ -75,6 +79,7 @@ void Agent::stop() {
         delete relay;
     }
     server_->stop();
+    media_.reset();
 }
 
 void Agent::setOpenAdmin(std::function<void()> openAdmin) {

@@ -13,6 +13,7 @@ class Store;
 namespace hb::actions {
 struct Platform;
 class LinuxPlatform;
+class MediaWatcher;
 } // namespace hb::actions
 namespace hb::steps {
 class Planner;
@@ -56,6 +57,7 @@ class Agent : public QObject {
     std::unique_ptr<api::Router> router_;
     std::unique_ptr<server::Server> server_;
     std::atomic<relay::RelayClient*> relay_{nullptr};
+    std::unique_ptr<actions::MediaWatcher> media_; ///< from start(); sends to server_
     std::function<void()> openAdmin_;
 };
 

@@ -1,5 +1,8 @@
 #!/usr/bin/python3
-"""Fake MPRIS player. Usage: fake_mpris_player.py RECORD NAME_SUFFIX PLAYBACK_STATUS"""
+"""Fake MPRIS player. Usage: fake_mpris_player.py RECORD NAME_SUFFIX PLAYBACK_STATUS
+
+Besides the player, org.harbly.Test.SetTrack(title, artist, status) changes what it plays and
+announces it with PropertiesChanged, as a real player does."""
 import sys
 
 from gi.repository import Gio, GLib
@@ -15,13 +18,31 @@ XML = """<node>
     <method name="PlayPause"/><method name="Play"/><method name="Pause"/>
     <method name="Next"/><method name="Previous"/><method name="Stop"/>
     <property name="PlaybackStatus" type="s" access="read"/>
+    <property name="Metadata" type="a{sv}" access="read"/>
+  </interface>
+  <interface name="org.harbly.Test">
+    <method name="SetTrack"><arg type="s"/><arg type="s"/><arg type="s"/></method>
   </interface>
 </node>"""
 
+PATH = "/org/mpris/MediaPlayer2"
 record, suffix, status = sys.argv[1:4]
+player = {"PlaybackStatus": GLib.Variant("s", status), "Metadata": GLib.Variant("a{sv}", {})}
+
+
+def set_track(args):
+    title, artist, playback = args
+    player["Metadata"] = GLib.Variant("a{sv}", {"xesam:title": GLib.Variant("s", title),
+                                                "xesam:artist": GLib.Variant("as", [artist])})
+    player["PlaybackStatus"] = GLib.Variant("s", playback)
+    Gio.bus_get_sync(Gio.BusType.SESSION).emit_signal(
+        None, PATH, "org.freedesktop.DBus.Properties", "PropertiesChanged",
+        GLib.Variant("(sa{sv}as)", ("org.mpris.MediaPlayer2.Player", dict(player), [])))
+
+
 service = FakeService(Gio.BusType.SESSION, "org.mpris.MediaPlayer2." + suffix, record)
-service.export("/org/mpris/MediaPlayer2", XML, {}, {
+service.export(PATH, XML, {"SetTrack": set_track}, {
     "org.mpris.MediaPlayer2": {"Identity": GLib.Variant("s", suffix)},
-    "org.mpris.MediaPlayer2.Player": {"PlaybackStatus": GLib.Variant("s", status)},
+    "org.mpris.MediaPlayer2.Player": player,
 })
 service.run()
