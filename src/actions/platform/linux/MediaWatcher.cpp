@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 
 namespace hb::actions {
 
@@ -21,8 +22,10 @@ const QString kPlayerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player")
 const QString kNamePrefix = QStringLiteral("org.mpris.MediaPlayer2.");
 /// Changes closer together than this are read once (a track change sends several signals).
 constexpr int kSettleMs = 30;
-/// After `pactl subscribe` ends (PulseAudio restarted), it is started again this much later.
+/// After `pactl subscribe` ends (PulseAudio restarted), it is started again this much later,
+/// doubling while it keeps ending quickly.
 constexpr int kResubscribeMs = 2000;
+constexpr int kMaxResubscribeMs = 60'000;
 
 QVariantMap metadataOf(const QString& player) {
     const auto value =
@@ -98,8 +101,11 @@ class MediaWatcherCore : public QObject {
                     QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameOwnerChanged"), this,
                     SLOT(nameOwnerChanged(QString, QString, QString)));
         connect(&pactl_, &QProcess::readyReadStandardOutput, this, &MediaWatcherCore::pulseEvents);
-        connect(&pactl_, &QProcess::finished, this,
-                [this] { QTimer::singleShot(kResubscribeMs, this, &MediaWatcherCore::subscribe); });
+        // Without a sound server pactl ends at once: wait longer each time, up to a minute.
+        connect(&pactl_, &QProcess::finished, this, [this] {
+            QTimer::singleShot(resubscribeMs_, this, &MediaWatcherCore::subscribe);
+            resubscribeMs_ = std::min(resubscribeMs_ * 2, kMaxResubscribeMs);
+        });
         subscribe();
         settle_.start();
     }
@@ -126,6 +132,7 @@ class MediaWatcherCore : public QObject {
 
     /// "Event 'change' on sink #0", or on "server" when the default sink moves.
     void pulseEvents() {
+        resubscribeMs_ = kResubscribeMs; // it is running: the next loss starts again quickly
         while (pactl_.canReadLine()) {
             const QByteArray line = pactl_.readLine();
             if (line.contains(" on sink #") || line.contains(" on server"))
@@ -134,6 +141,7 @@ class MediaWatcherCore : public QObject {
     }
 
     std::function<void(const QJsonObject&)> publish_;
+    int resubscribeMs_ = kResubscribeMs;
     // Children, so that they move to the watcher's thread with it.
     QTimer settle_{this};
     QProcess pactl_{this};
