@@ -120,12 +120,12 @@ void pointer(Context& context, const Request& request, const Responder& responde
     const auto& command = std::get<actions::PointerCommand>(parsed);
     actions::Input& input = context.platform.input;
     const bool ok = input.pointer(command);
-    if (command.kind == actions::PointerCommand::Kind::Button) {
-        if (ok && command.action == actions::ButtonAction::Down)
-            context.heldButtons->pressed(input, command.button);
-        else if (command.action != actions::ButtonAction::Down)
-            context.heldButtons->released(command.button);
-    }
+    if (command.kind != actions::PointerCommand::Kind::Button)
+        context.heldButtons->renewed();
+    else if (command.action != actions::ButtonAction::Down)
+        context.heldButtons->released(command.button);
+    else if (ok)
+        context.heldButtons->pressed(input, command.button);
     responder.json(inputAnswer(input, ok));
 }
 

@@ -33,20 +33,26 @@ TEST(PointerKeysEndpoints, RefusedRequestsNeverReachTheDesktop) {
     EXPECT_TRUE(harness.fake().calls().isEmpty()) << harness.fake().calls().join(u' ').toStdString();
 }
 
-// Catches a button left held when the phone drops off after "down", and a release sent
-// although the phone did release it.
-TEST(PointerKeysEndpoints, AHeldButtonIsReleasedByTheAgentUnlessThePhoneDoes) {
+// Catches a button left held when the phone drops off after "down", a long drag cut short
+// while the phone still moves, and a release sent although the phone did release it.
+TEST(PointerKeysEndpoints, AHeldButtonIsReleasedByTheAgentOnceThePhoneFallsSilent) {
     ApiHarness harness(shortHold());
     const QString token = harness.pairToken();
     const QString release = QStringLiteral("pointer:button 2 2");
     harness.remote("POST", "/api/pointer", R"({"button": "left", "action": "down"})", token);
     harness.remote("POST", "/api/pointer", R"({"button": "left", "action": "up"})", token);
     harness.remote("POST", "/api/pointer", R"({"button": "right", "action": "down"})", token);
+    for (int i = 0; i < 4; ++i) { // 400 ms of dragging, twice the hold limit
+        waitFor([] { return false; }, std::chrono::milliseconds(100));
+        harness.remote("POST", "/api/pointer", R"({"dx": 1})", token);
+    }
+    EXPECT_FALSE(harness.fake().calls().contains(release)) << "released during the drag";
     ASSERT_TRUE(waitFor([&] { return harness.fake().calls().contains(release); }));
     waitFor([] { return false; }, std::chrono::milliseconds(400));
+    const QString move = QStringLiteral("pointer:move 1,0");
     EXPECT_EQ(harness.fake().calls(),
               (QStringList{QStringLiteral("pointer:button 0 1"), QStringLiteral("pointer:button 0 2"),
-                           QStringLiteral("pointer:button 2 1"), release}));
+                           QStringLiteral("pointer:button 2 1"), move, move, move, move, release}));
 }
 
 } // namespace
