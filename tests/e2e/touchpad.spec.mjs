@@ -48,7 +48,15 @@ test('gestures on the pad become pointer requests, keys carry sticky modifiers',
   const touch = (type, points) => cdp.send('Input.dispatchTouchEvent', {
     type, touchPoints: points.map(([px, py], id) => ({ x: px, y: py, id })),
   });
-  const settle = async (count) => { await page.waitForFunction(() => true); for (let i = 0; i < 40 && (sent.length < count || inFlight); i++) await sleep(50); };
+  // Until `count` requests arrived and none followed for 300 ms (the page sends the next one
+  // only after it has read the previous answer).
+  const settle = async (count) => {
+    for (let i = 0, seen = -1, quiet = 0; i < 80 && (sent.length < count || inFlight || quiet < 6); i++) {
+      quiet = sent.length === seen ? quiet + 1 : 0;
+      seen = sent.length;
+      await sleep(50);
+    }
+  };
 
   // One finger: 30 moves of 4 px right and 2 px up.
   await touch('touchStart', [[x, y]]);
