@@ -64,13 +64,15 @@ actions::Platform& Agent::platform() {
 }
 
 void Agent::start() {
+    // Before the server: request threads read media_ and never see it change.
+    if (!media_)
+        media_ = std::make_unique<actions::MediaWatcher>(
+            [this](const QJsonObject& state) { server_->broadcast(actions::mediaEvent(state)); });
     server_->start();
     auto* relay = new relay::RelayClient(
         store_.relayId(), relay::relayBase(), [this] { return server_->listeningPort(); }, this);
     relay->setEnabled(store_.relayEnabled());
     relay_.store(relay);
-    media_ = std::make_unique<actions::MediaWatcher>(
-        [this](const QJsonObject& state) { server_->broadcast(actions::mediaEvent(state)); });
 }
 
 void Agent::stop() {
@@ -79,7 +81,6 @@ void Agent::stop() {
         delete relay;
     }
     server_->stop();
-    media_.reset();
 }
 
 void Agent::setOpenAdmin(std::function<void()> openAdmin) {
