@@ -6,6 +6,7 @@ import { $, confirmDialog, toast } from './dom.js';
 import { watchEvents } from './events.js';
 import { createHome } from './home.js';
 import { createPairing } from './pair.js';
+import { createTouchpad } from './touchpad.js';
 
 const CONFIG_CACHE_KEY = 'harbly.config';
 const app = $('#app');
@@ -19,11 +20,12 @@ const confirm = confirmDialog;
 const home = createHome({ notify, confirm });
 const controls = createControls({ notify, confirm, onUnpair: () => showPairing('') });
 createAsk({ notify });
+createTouchpad({ notify });
 const pairing = createPairing({ onPaired: () => showMain() });
 
 function setView(name) {
   app.dataset.view = name;
-  for (const view of ['home', 'controls', 'ask']) $('#view-' + view).hidden = view !== name;
+  for (const view of ['home', 'touchpad', 'controls', 'ask']) $('#view-' + view).hidden = view !== name;
   for (const tab of document.querySelectorAll('.tab')) {
     if (tab.dataset.view === name) tab.setAttribute('aria-current', 'page');
     else tab.removeAttribute('aria-current');
@@ -56,7 +58,7 @@ function showMain() {
   const cached = cachedConfig();
   if (cached) render(cached);
   loadConfig();
-  if (!events) events = watchEvents({ onReload: loadConfig, onResync: loadConfig, onState: setLive });
+  if (!events) events = watchEvents({ onReload: loadConfig, onResync: loadConfig, onState: setLive, onMedia: controls.showMedia });
 }
 
 function render(answer) {

@@ -27,6 +27,22 @@ export function createControls({ notify, confirm, onUnpair }) {
     $('#mute-glyph').textContent = on ? '🔇' : '🔊';
   }
 
+  /** What the computer plays and its volume, as the "media" event and "now-playing" give it. */
+  function showMedia(state) {
+    if (!state || typeof state !== 'object') return;
+    const text = (v) => (typeof v === 'string' ? v : '');
+    const title = text(state.title) || (text(state.player) ? text(state.player) : 'Nothing playing');
+    $('#np-title').textContent = title;
+    $('#np-artist').textContent = text(state.artist);
+    const playing = state.playing === true;
+    const button = document.querySelector('[data-media=playpause]');
+    button.setAttribute('aria-label', playing ? 'Pause' : 'Play');
+    button.dataset.playing = String(playing);
+    button.firstElementChild.textContent = playing ? '⏸' : '▶';
+    if (!dragging && typeof state.volume === 'number') showVolume(state.volume);
+    if (typeof state.muted === 'boolean') showMuted(state.muted);
+  }
+
   async function showName() {
     const answer = await get('devices');
     const self = Array.isArray(answer.devices) ? answer.devices.find((d) => d && d.current === true) : null;
@@ -35,6 +51,7 @@ export function createControls({ notify, confirm, onUnpair }) {
 
   async function refresh() {
     showName();
+    get('now-playing').then((state) => { if (state.ok) showMedia(state); });
     if (dragging) return;
     const answer = await get('volume');
     if (!answer.ok) return;
@@ -109,5 +126,5 @@ export function createControls({ notify, confirm, onUnpair }) {
     }
   });
 
-  return { refresh };
+  return { refresh, showMedia };
 }

@@ -9,7 +9,7 @@ const MAX_BACKOFF_MS = 30000;
 const MAX_FAILED_OPENS = 3;
 
 /** onState receives 'on', 'lost' (retrying) or 'idle' (no live updates on this path). */
-export function watchEvents({ onReload, onResync, onState = () => {} }) {
+export function watchEvents({ onReload, onResync, onState = () => {}, onMedia = () => {} }) {
   let source = null;
   let backoff = 1000;
   let retryTimer = 0;
@@ -32,6 +32,11 @@ export function watchEvents({ onReload, onResync, onState = () => {} }) {
       hadError = false;
     });
     stream.addEventListener('reload', () => onReload());
+    stream.addEventListener('media', (e) => {
+      let state = null;
+      try { state = JSON.parse(e.data); } catch { return; }
+      if (state && typeof state === 'object') onMedia(state);
+    });
     stream.addEventListener('error', () => {
       if (stream !== source) return;
       hadError = true;

@@ -1,6 +1,8 @@
 #pragma once
 // What the agent can do on the desktop, as interfaces. The Linux implementation lives in
 // platform/linux/, a recording fake for tests in platform/fake/. OS headers never appear here.
+#include "actions/InputCommands.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -47,6 +49,10 @@ class Input {
     virtual bool runGesture(const QString& name) = 0;
     virtual bool typeText(const QString& text) = 0;
     virtual bool setClipboard(const QString& text) = 0;
+    /// Moves, presses or scrolls the pointer; false where this session cannot.
+    virtual bool pointer(const PointerCommand&) { return false; }
+    /// Presses the modifiers, then the key; releases them in reverse order.
+    virtual bool pressKey(const KeyCommand&) { return false; }
 };
 
 /// Media keys, volume and mute, and whole-system actions (sleep, screen saver).

@@ -112,6 +112,39 @@ void clipboard(Context& context, const Request& request, const Responder& respon
     responder.json(okAnswer(context.platform.input.setClipboard(field(request, QStringLiteral("text")))));
 }
 
+void pointer(Context& context, const Request& request, const Responder& responder) {
+    const auto parsed = actions::parsePointer(bodyJSON(request));
+    if (const QString* error = std::get_if<QString>(&parsed))
+        return responder.json(QJsonObject{{QStringLiteral("ok"), false}, {QStringLiteral("error"), *error}},
+                              400);
+    const auto& command = std::get<actions::PointerCommand>(parsed);
+    actions::Input& input = context.platform.input;
+    const bool ok = input.pointer(command);
+    if (command.kind != actions::PointerCommand::Kind::Button)
+        context.heldButtons->renewed();
+    else if (command.action != actions::ButtonAction::Down)
+        context.heldButtons->released(command.button);
+    else if (ok)
+        context.heldButtons->pressed(input, command.button);
+    responder.json(inputAnswer(input, ok));
+}
+
+void key(Context& context, const Request& request, const Responder& responder) {
+    const auto parsed = actions::parseKey(bodyJSON(request));
+    if (const QString* error = std::get_if<QString>(&parsed))
+        return responder.json(QJsonObject{{QStringLiteral("ok"), false}, {QStringLiteral("error"), *error}},
+                              400);
+    const bool ok = context.platform.input.pressKey(std::get<actions::KeyCommand>(parsed));
+    responder.json(inputAnswer(context.platform.input, ok));
+}
+
+/// The desktop's media state as the "media" event carries it.
+void nowPlaying(Context& context, const Request&, const Responder& responder) {
+    QJsonObject answer = context.nowPlaying ? context.nowPlaying() : QJsonObject();
+    answer.insert(QStringLiteral("ok"), !answer.isEmpty());
+    responder.json(answer);
+}
+
 void type(Context& context, const Request& request, const Responder& responder) {
     const bool ok = context.platform.input.typeText(field(request, QStringLiteral("text")));
     responder.json(inputAnswer(context.platform.input, ok));
@@ -129,6 +162,9 @@ void registerActionEndpoints(Router& router) {
     router.add({QStringLiteral("/api/system"), Gate::Token, system});
     router.add({QStringLiteral("/api/clipboard"), Gate::Token, clipboard});
     router.add({QStringLiteral("/api/type"), Gate::Token, type});
+    router.add({QStringLiteral("/api/pointer"), Gate::Token, pointer});
+    router.add({QStringLiteral("/api/key"), Gate::Token, key});
+    router.add({QStringLiteral("/api/now-playing"), Gate::Token, nowPlaying});
 }
 
 } // namespace hb::api

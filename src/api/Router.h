@@ -1,4 +1,5 @@
 #pragma once
+#include "api/HeldButtons.h"
 #include "server/Request.h"
 #include "server/Responder.h"
 
@@ -38,6 +39,8 @@ struct Context {
     /// else why not). Empty when the agent runs headless.
     std::function<bool()> loginItemEnabled;
     std::function<std::optional<QString>(bool)> setLoginItem;
+    std::function<QJsonObject()> nowPlaying;   ///< the desktop's media state; may be empty
+    std::shared_ptr<HeldButtons> heldButtons = std::make_shared<HeldButtons>();
 };
 
 enum class Gate { Open, Token, LocalOrToken };

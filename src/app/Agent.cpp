@@ -1,6 +1,7 @@
 #include "app/Agent.h"
 
 #include "actions/platform/linux/LinuxPlatform.h"
+#include "actions/platform/linux/MediaWatcher.h"
 #include "api/Endpoints.h"
 #include "api/Router.h"
 #include "core/Env.h"
@@ -45,6 +46,7 @@ Agent::Agent(QObject* parent)
             relay->setEnabled(enabled);
     };
     context_->relayBase = [] { return relay::relayBase(); };
+    context_->nowPlaying = [this] { return media_ ? media_->state() : QJsonObject(); };
     context_->openAdmin = [this] {
         postTo(this, [this] {
             if (openAdmin_)
@@ -62,6 +64,10 @@ actions::Platform& Agent::platform() {
 }
 
 void Agent::start() {
+    // Before the server: request threads read media_ and never see it change.
+    if (!media_)
+        media_ = std::make_unique<actions::MediaWatcher>(
+            [this](const QJsonObject& state) { server_->broadcast(actions::mediaEvent(state)); });
     server_->start();
     relay::RelayOptions relayOptions;
     relayOptions.key = store_.relayKey().toLatin1();

@@ -15,6 +15,7 @@ class Store;
 namespace hb::actions {
 struct Platform;
 class LinuxPlatform;
+class MediaWatcher;
 } // namespace hb::actions
 namespace hb::steps {
 class Planner;
@@ -60,6 +61,7 @@ class Agent : public QObject {
     std::unique_ptr<api::Router> router_;
     std::unique_ptr<server::Server> server_;
     std::atomic<relay::RelayClient*> relay_{nullptr};
+    std::unique_ptr<actions::MediaWatcher> media_; ///< from start(); sends to server_, ends first
     std::function<void()> openAdmin_;
 };
 

@@ -167,4 +167,26 @@ void FakePlatform::setShortcuts(const QStringList& names) {
     shortcuts = names;
 }
 
+/// "pointer:<kind> <dx>,<dy>" or "pointer:button <button> <action>" (as enum numbers).
+bool FakePlatform::pointer(const PointerCommand& command) {
+    if (command.kind == PointerCommand::Kind::Button)
+        record(QStringLiteral("pointer:button %1 %2").arg(int(command.button)).arg(int(command.action)));
+    else
+        record(QStringLiteral("pointer:%1 %2,%3")
+                   .arg(command.kind == PointerCommand::Kind::Move ? QStringLiteral("move")
+                                                                   : QStringLiteral("scroll"))
+                   .arg(command.dx)
+                   .arg(command.dy));
+    return accessibilityTrusted();
+}
+
+bool FakePlatform::pressKey(const KeyCommand& command) {
+    QStringList parts;
+    for (const auto modifier : command.modifiers)
+        parts.append(QString::number(modifier, 16));
+    parts.append(QString::number(command.keysym, 16));
+    record(QStringLiteral("pressKey:") + parts.join(QLatin1Char('+')));
+    return accessibilityTrusted();
+}
+
 } // namespace hb::actions

@@ -35,6 +35,8 @@ class FakePlatform final : public Applications,
     bool runGesture(const QString& name) override;
     bool typeText(const QString& text) override;
     bool setClipboard(const QString& text) override;
+    bool pointer(const PointerCommand& command) override;
+    bool pressKey(const KeyCommand& command) override;
     // Media
     bool mediaAction(const QString& name) override;
     bool setVolume(int level) override;

@@ -240,4 +240,28 @@ bool LinuxInput::setClipboard(const QString& text) {
     return false;
 }
 
+bool LinuxInput::pointer(const PointerCommand& command) {
+    const auto injector = this->injector();
+    if (!injector) {
+        promptAccessibility();
+        return false;
+    }
+    switch (command.kind) {
+    case PointerCommand::Kind::Move:
+        return injector->pointerMotion(command.dx, command.dy);
+    case PointerCommand::Kind::Scroll:
+        return injector->pointerScroll(command.dx, command.dy);
+    case PointerCommand::Kind::Button:
+        break;
+    }
+    if (command.action == ButtonAction::Click)
+        return injector->pointerButton(command.button, true) &&
+               injector->pointerButton(command.button, false);
+    return injector->pointerButton(command.button, command.action == ButtonAction::Down);
+}
+
+bool LinuxInput::pressKey(const KeyCommand& command) {
+    return sendChord(Chord{command.modifiers, command.keysym});
+}
+
 } // namespace hb::actions

@@ -28,6 +28,8 @@ class LinuxInput final : public Input {
     bool runGesture(const QString& name) override;
     bool typeText(const QString& text) override;
     bool setClipboard(const QString& text) override;
+    bool pointer(const PointerCommand& command) override;
+    bool pressKey(const KeyCommand& command) override;
 
     /// Sends `chord`; without an injector, prompts (as every injection does) and answers false.
     bool sendChord(const Chord& chord);

@@ -368,6 +368,25 @@ bool MutterInjector::setClipboard(const QString& text) {
     return clipboard_->waitServedBeyond(before, kConfirmWait);
 }
 
+bool MutterInjector::pointerMotion(int dx, int dy) {
+    std::lock_guard lock(mutex_);
+    return call(QStringLiteral("NotifyPointerMotionRelative"), {double(dx), double(dy)});
+}
+
+bool MutterInjector::pointerButton(PointerButton button, bool pressed) {
+    // Linux input event codes: BTN_LEFT, BTN_RIGHT, BTN_MIDDLE.
+    const int code = button == PointerButton::Right ? 0x111 : button == PointerButton::Middle ? 0x112 : 0x110;
+    std::lock_guard lock(mutex_);
+    return call(QStringLiteral("NotifyPointerButton"), {code, pressed});
+}
+
+bool MutterInjector::pointerScroll(int dx, int dy) {
+    // Axis 0 is vertical, 1 horizontal; positive steps scroll down and right.
+    std::lock_guard lock(mutex_);
+    const QString method = QStringLiteral("NotifyPointerAxisDiscrete");
+    return (dy == 0 || call(method, {uint(0), dy})) && (dx == 0 || call(method, {uint(1), dx}));
+}
+
 } // namespace hb::actions
 
 #include "MutterInjector.moc"

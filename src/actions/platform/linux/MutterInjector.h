@@ -27,6 +27,9 @@ class MutterInjector final : public InputInjector {
     bool alive() const;
     bool sendChord(const Chord& chord) override;
     bool typeKeysyms(const std::vector<Keysym>& keysyms) override;
+    bool pointerMotion(int dx, int dy) override;
+    bool pointerButton(PointerButton button, bool pressed) override;
+    bool pointerScroll(int dx, int dy) override;
     /// Makes `text` the clipboard; true when reading it back through the compositor gives it.
     bool setClipboard(const QString& text);
 

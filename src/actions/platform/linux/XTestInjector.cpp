@@ -373,4 +373,52 @@ bool XTestInjector::typeKeysyms(const std::vector<Keysym>& keysyms) {
     return xErrors == 0;
 }
 
+namespace {
+
+/// X core buttons: 1 left, 2 middle, 3 right; 4/5 scroll up/down, 6/7 left/right.
+unsigned int xButton(PointerButton button) {
+    switch (button) {
+    case PointerButton::Middle:
+        return 2;
+    case PointerButton::Right:
+        return 3;
+    case PointerButton::Left:
+        break;
+    }
+    return 1;
+}
+
+} // namespace
+
+bool XTestInjector::pointerMotion(int dx, int dy) {
+    std::lock_guard lock(keyboardMutex);
+    xErrors = 0;
+    XTestFakeRelativeMotionEvent(display_, dx, dy, CurrentTime);
+    XSync(display_, False);
+    return xErrors == 0;
+}
+
+bool XTestInjector::pointerButton(PointerButton button, bool pressed) {
+    std::lock_guard lock(keyboardMutex);
+    xErrors = 0;
+    XTestFakeButtonEvent(display_, xButton(button), pressed ? True : False, CurrentTime);
+    XSync(display_, False);
+    return xErrors == 0;
+}
+
+bool XTestInjector::pointerScroll(int dx, int dy) {
+    std::lock_guard lock(keyboardMutex);
+    xErrors = 0;
+    const auto clicks = [this](unsigned int button, int count) {
+        for (int i = 0; i < count; ++i) {
+            XTestFakeButtonEvent(display_, button, True, CurrentTime);
+            XTestFakeButtonEvent(display_, button, False, CurrentTime);
+        }
+    };
+    clicks(dy < 0 ? 4 : 5, std::abs(dy));
+    clicks(dx < 0 ? 6 : 7, std::abs(dx));
+    XSync(display_, False);
+    return xErrors == 0;
+}
+
 } // namespace hb::actions

@@ -27,6 +27,9 @@ class XTestInjector final : public InputInjector {
 
     bool sendChord(const Chord& chord) override;
     bool typeKeysyms(const std::vector<Keysym>& keysyms) override;
+    bool pointerMotion(int dx, int dy) override;
+    bool pointerButton(PointerButton button, bool pressed) override;
+    bool pointerScroll(int dx, int dy) override;
 
   private:
     XTestInjector(_XDisplay* display, QByteArray displayName)

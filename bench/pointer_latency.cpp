@@ -1,0 +1,70 @@
+// Phone to pointer: token-gated "POST /api/pointer" motion requests, first byte to answer,
+// against the real server, router and store driving XTest on the private test desktop. The
+// endpoint answers after the X server has processed the motion (XSync), so each figure bounds
+// the time from the phone's request to the pointer moving. The phone sends one request at a
+// time and sums the motion made meanwhile into the next, so the updates per second it sustains
+// are the sequential rate printed here.
+//   tests/desktop.sh build/bench/pointer_latency           loopback figures
+//   tests/desktop.sh build/bench/pointer_latency --serve   prints "<port> <token>", serves until
+//                                                          stdin closes (bench/pointer_netem.sh)
+#include "BenchSupport.h"
+#include "actions/platform/linux/LinuxPlatform.h"
+#include "support/TestSupport.h"
+#include "support/api/ApiHarness.h"
+
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+namespace {
+
+constexpr int kWarmup = 50;
+constexpr int kRounds = 1000;
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QGuiApplication app(argc, argv);
+    if (!hb::bench::onTestDesktop())
+        return 2;
+    QTemporaryDir support;
+    hb::actions::LinuxPlatform desktop(support.path());
+    hb::test::ApiHarness::Options options;
+    options.platform = &desktop.platform();
+    hb::test::ApiHarness agent(options);
+    const QByteArray token = agent.pairToken().toUtf8();
+    if (argc > 1 && std::string(argv[1]) == "--serve") {
+        std::printf("%u %s\n", unsigned(agent.port()), token.constData());
+        std::fflush(stdout);
+        for (std::string line; std::getline(std::cin, line);) {
+        }
+        return 0;
+    }
+    int failures = 0;
+    std::vector<double> millis;
+    QElapsedTimer total;
+    for (int i = -kWarmup; i < kRounds; ++i) {
+        if (i == 0)
+            total.start();
+        QElapsedTimer timer;
+        timer.start();
+        const auto response = hb::test::httpRequest(agent.port(), "POST", "/api/pointer",
+                                                    i % 2 ? R"({"dx":-3,"dy":2})" : R"({"dx":3,"dy":-2})",
+                                                    {{"x-hb-token", token}});
+        if (i >= 0)
+            millis.push_back(double(timer.nsecsElapsed()) / 1e6);
+        if (response.status != 200 || !response.body.contains("\"ok\":true"))
+            ++failures;
+    }
+    const double seconds = double(total.nsecsElapsed()) / 1e9;
+    std::printf("POST /api/pointer motion with a token, %d sequential requests, new connection each, XTest\n",
+                kRounds);
+    std::printf("%-12s %10s %10s %10s %14s\n", "path", "p50 (ms)", "p99 (ms)", "max (ms)", "updates/s");
+    std::printf("%-12s %10.3f %10.3f %10.3f %14.0f\n", "loopback", hb::bench::percentile(millis, 0.5),
+                hb::bench::percentile(millis, 0.99), hb::bench::percentile(millis, 1.0), kRounds / seconds);
+    std::printf("failed requests: %d\n", failures);
+    return failures ? 1 : 0;
+}
