@@ -43,7 +43,6 @@ TEST_F(StoreState, DamagedOrMistypedKeysFallBackAndAreRewritten) {
         {R"({"pin":"","tokens":["t1"]})", false, true, false},
         {R"({"pin":"4321","tokens":["t1",7],"relayId":null})", true, false, false},
         {"{\"pin\":\"4321\",", false, false, false},
-        {R"([{"pin":"4321"}])", false, false, false},
     };
     for (const auto& row : rows) {
         writeFile(statePath(), row.file);
