@@ -8,7 +8,6 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
-#include <memory>
 
 using hb::server::RequestReader;
 using State = RequestReader::State;
@@ -183,18 +182,12 @@ TEST(StaticFiles, CachedAnswersFollowTheFolderOnceStale) {
 }
 
 TEST(RequestReader, EndsCleanlyOnlyWhenNothingCanFollowTheRequest) {
-    using hb::server::RequestReader;
-    const auto read = [](const char* bytes) {
-        auto reader = std::make_unique<RequestReader>(16 * 1024, 1024);
-        reader->feed(QByteArrayView(bytes));
-        return reader;
-    };
-    EXPECT_TRUE(read("GET / HTTP/1.1\r\n\r\n")->endedCleanly());
-    EXPECT_TRUE(read("POST / HTTP/1.1\r\nContent-Length: 2\r\n\r\nhi")->endedCleanly());
+    EXPECT_TRUE(readAll("GET / HTTP/1.1\r\n\r\n").endedCleanly());
+    EXPECT_TRUE(readAll("POST / HTTP/1.1\r\nContent-Length: 2\r\n\r\nhi").endedCleanly());
     // Bytes past the body, or a body the reader does not take in, may still be arriving:
     // closing at once would turn them into a reset that can destroy the answer in flight.
-    EXPECT_FALSE(read("POST / HTTP/1.1\r\nContent-Length: 1\r\n\r\nhi")->endedCleanly());
-    EXPECT_FALSE(read("GET / HTTP/1.1\r\n\r\nGET / HTTP/1.1\r\n")->endedCleanly());
-    EXPECT_FALSE(read("POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n")->endedCleanly());
-    EXPECT_FALSE(read("POST / HTTP/1.1\r\nContent-Length: 9\r\n\r\nhi")->endedCleanly());
+    EXPECT_FALSE(readAll("POST / HTTP/1.1\r\nContent-Length: 1\r\n\r\nhi").endedCleanly());
+    EXPECT_FALSE(readAll("GET / HTTP/1.1\r\n\r\nGET / HTTP/1.1\r\n").endedCleanly());
+    EXPECT_FALSE(readAll("POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n").endedCleanly());
+    EXPECT_FALSE(readAll("POST / HTTP/1.1\r\nContent-Length: 9\r\n\r\nhi").endedCleanly());
 }
