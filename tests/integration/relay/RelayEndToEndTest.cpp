@@ -1,8 +1,10 @@
 // A phone reaching a real agent core through harbly-relay and the agent's relay client.
 #include "RelaySupport.h"
 #include "relay/RelayClient.h"
+#include "store/Store.h"
 #include "support/api/ApiHarness.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QSslSocket>
 #include <QTemporaryDir>
@@ -13,7 +15,8 @@ using hb::test::waitFor;
 
 namespace {
 
-// A script that knows the agent's identifier tries to take its place. Catches: an impostor (wrong
+// An agent whose state file predates relay keys links, and a script that knows its identifier tries
+// to take its place. Catches: the new key not saved with the other keys kept, an impostor (wrong
 // key, or none) taking the link, a relayed request trusted as local (admin summary, PIN change
 // without a token), the phone app or icon bytes altered on the way, an event stream held open,
 // and an agent switched off and on not served again.
@@ -22,8 +25,17 @@ TEST(RelayEndToEnd, PhonesReachTheRealAgentAndOnlyIt) {
     hb::relay::service::ServiceOptions options;
     options.stateDir = bindings.path();
     hb::test::ServiceThread service(options);
+    QTemporaryDir support; // a state file from before relay keys: the key is saved at once, the rest kept
+    const QJsonObject old = hb::test::parsed(R"({"pin":"246810","tokens":["t-1"],"relayId":"OLD-ID"})");
+    QFile state(support.path() + QStringLiteral("/state.json"));
+    ASSERT_TRUE(state.open(QIODevice::WriteOnly) && state.write(QJsonDocument(old).toJson()) > 0);
+    state.close();
+    hb::store::Store store({support.path(), QStringLiteral(HB_RESOURCES_DIR), {}});
+    ASSERT_TRUE(state.open(QIODevice::ReadOnly));
+    QJsonObject saved = QJsonDocument::fromJson(state.readAll()).object();
+    EXPECT_EQ(saved.take(QStringLiteral("relayKey")).toString(), store.relayKey());
+    EXPECT_EQ(saved, old);
     hb::test::ApiHarness agent;
-    hb::store::Store& store = agent.store();
     hb::relay::RelayOptions linkOptions;
     linkOptions.key = store.relayKey().toLatin1();
     linkOptions.reconnectDelay = 200ms;
@@ -50,7 +62,7 @@ TEST(RelayEndToEnd, PhonesReachTheRealAgentAndOnlyIt) {
     EXPECT_EQ(phone.request("GET", url("/api/admin"), {}, token).json().value(u"pin").toString(),
               agent.store().pinValue());
 
-    EXPECT_EQ(phone.request("GET", url("")).location, "/phone/" + store.relayId().toLatin1() + "/");
+    EXPECT_EQ(phone.request("GET", url("")).location, "/phone/OLD-ID/");
     EXPECT_TRUE(phone.request("GET", url("/")).contentType.startsWith("text/html"));
     EXPECT_EQ(phone.request("GET", url("/api/events")).status, 204);
     const QByteArray png = QByteArray::fromHex("89504e470d0a1a0a0000000d4948445200000001");
