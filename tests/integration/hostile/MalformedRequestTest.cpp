@@ -1,7 +1,6 @@
-// Hostile and malformed requests over raw sockets against the real router: each gets its
-// answer (or a close) and the agent keeps serving with flat memory. Parsing rules belong to
-// the request reader's unit tests and the trust rules to the gate table; these rows are one
-// per class of attack on the whole stack.
+// Hostile requests over raw sockets against the real router, one row per class of attack on the
+// whole stack (parsing rules are the reader's unit tests): each gets its answer or a close, and
+// the agent keeps serving with flat memory.
 #include "support/api/ApiHarness.h"
 
 #include <gtest/gtest.h>
@@ -27,13 +26,8 @@ std::vector<Case> cases() {
         {"empty line defaults to GET /", "\r\n\r\n", 200},
         {"lower-case method", "get /nope HTTP/1.1\r\n\r\n", 404, kNotOk},
         {"absolute form elsewhere", "GET http://evil.example/nope HTTP/1.1\r\n\r\n", 404, kNotFound},
-        {"raw nul byte", QByteArray("GET /\0 HTTP/1.1\r\n\r\n", 19), 404, kNotFound},
-        {"api path in capitals", "POST /API/PAIR HTTP/1.1\r\n\r\n", 404, kNotOk},
-        {"header block over the limit", "GET / HTTP/1.1\r\nX: " + QByteArray(16400, 'a') + "\r\n\r\n", 431},
         {"duplicate token header", "GET /api/volume HTTP/1.1\r\nx-hb-token: a\r\nX-HB-TOKEN: b\r\n\r\n", 401,
          kNotOk},
-        {"negative length", "POST /api/x HTTP/1.1\r\nContent-Length: -1\r\n\r\n", 400},
-        {"length overflow", "POST /api/x HTTP/1.1\r\nContent-Length: 18446744073709551616\r\n\r\n", 400},
         {"length over the body limit", "POST /api/x HTTP/1.1\r\nContent-Length: 4194305\r\n\r\n", 413},
         {"shorter body then close", "POST /api/x HTTP/1.1\r\nContent-Length: 10\r\n\r\nabc", kClosed},
         {"chunked pair gets no body",
@@ -49,10 +43,8 @@ std::vector<Case> cases() {
          401},
         {"icon with bad escape", "GET /api/icon?app=%zz HTTP/1.1\r\n\r\n", 404, kNotFound},
     };
-    // Traversal: one of each encoding; all the ordinary 404.
-    for (const char* path :
-         {"/../state.json", "/..%2fstate.json", "/%2E%2E%2Fstate.json", "/..%5cstate.json",
-          "/%252e%252e/state.json", "/%c0%ae%c0%ae/state.json", "//etc/passwd", "/../resources/config.json"})
+    // Traversal (the static lookup's own rules are the reader's unit tests): the ordinary 404.
+    for (const char* path : {"/../state.json", "/%2E%2E%2Fstate.json", "//etc/passwd"})
         all.push_back({path, "GET " + QByteArray(path) + " HTTP/1.1\r\n\r\n", 404, kNotFound});
     return all;
 }

@@ -1,40 +1,18 @@
 // "/api/devices" and named pairing over real sockets: the wire shape, and that a revoked
 // phone is refused while the others keep working.
-#include "support/TestSupport.h"
 #include "support/api/ApiHarness.h"
 
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <atomic>
 #include <gtest/gtest.h>
 
 namespace hb::test {
 namespace {
 
-const QHostAddress kPhoneAddress(QStringLiteral("127.0.0.2"));
-
-QJsonObject object(std::initializer_list<std::pair<const char*, QJsonValue>> members) {
-    QJsonObject result;
-    for (const auto& [key, value] : members)
-        result.insert(QLatin1String(key), value);
-    return result;
-}
-
-QByteArray body(std::initializer_list<std::pair<const char*, QJsonValue>> members) {
-    return QJsonDocument(object(members)).toJson(QJsonDocument::Compact);
-}
-
-QString text(const QJsonObject& object, const char* key) {
-    return object.value(QLatin1String(key)).toString();
-}
-
-QJsonArray listed(ApiHarness& api, const QString& token) {
-    return api.remote("GET", "/api/devices", {}, token).json().value(QStringLiteral("devices")).toArray();
-}
-
-QJsonObject deviceNamed(const QJsonArray& devices, const QString& name) {
-    for (const QJsonValue& device : devices) {
-        if (text(device.toObject(), "name") == name)
+QJsonObject deviceNamed(ApiHarness& api, const QString& token, const QString& name) {
+    for (const QJsonValue& device :
+         api.remote("GET", "/api/devices", {}, token).json()[u"devices"].toArray()) {
+        if (device[u"name"] == name)
             return device.toObject();
     }
     return {};
@@ -44,77 +22,63 @@ int statusWith(ApiHarness& api, const QString& token) {
     return api.remote("GET", "/api/config", {}, token).status;
 }
 
-// Faults: names or via lost on the way to the store; the pairing answers changed; a token
-// (or something that leads back to it) in the list; the wrong phone revoked; a revoked
-// token still accepted; a rename not kept; an unknown id reported as done.
-TEST(DevicesEndpoint, TwoNamedPhonesListedRenamedAndOneRevoked) {
+// Faults: names or via lost on the way to the store; the pairing answers changed; a token in
+// the list; contacts not noted; the wrong phone revoked; a revoked token still accepted; a
+// rename not kept; an unknown id reported as done; a phone revoking itself keeping its token.
+TEST(DevicesEndpoint, TwoNamedPhonesListedRenamedAndRevoked) {
     const QDateTime start(QDate(2026, 5, 1), QTime(8, 0), Qt::UTC);
     std::atomic<int> minutes = 0;
     ApiHarness::Options options;
     options.now = [&] { return start.addSecs(60 * minutes.load()); };
     ApiHarness api(options);
+    const QByteArray pin = api.store().pinValue().toUtf8();
     const RawResponse paired =
-        api.remote("POST", "/api/pair",
-                   body({{"pin", api.store().pinValue()}, {"name", QStringLiteral("Anna's phone")}}));
+        api.remote("POST", "/api/pair", R"({"name":"Anna's phone","pin":")" + pin + "\"}");
     EXPECT_EQ(paired.json().keys(), (QStringList{QStringLiteral("ok"), QStringLiteral("token")}));
-    const QString anna = paired.json().value(QStringLiteral("token")).toString();
-    const QString ben =
-        api.request("POST", "/api/pair-code",
-                    body({{"code", api.store().mintCode()}, {"name", QStringLiteral(" Ben ")}}), {},
-                    {{"x-hb-relay", "1"}})
-            .json()
-            .value(QStringLiteral("token"))
-            .toString();
+    const QString anna = paired.json()[u"token"].toString();
+    const QByteArray code = api.store().mintCode().toUtf8();
+    const QString ben = api.request("POST", "/api/pair-code", R"({"name":" Ben ","code":")" + code + "\"}",
+                                    {}, {{"x-hb-relay", "1"}})
+                            .json()[u"token"]
+                            .toString();
 
     const RawResponse list = api.remote("GET", "/api/devices", {}, anna);
     EXPECT_FALSE(list.body.contains(anna.toUtf8()) || list.body.contains(ben.toUtf8()));
-    const QJsonArray devices = list.json().value(QStringLiteral("devices")).toArray();
-    ASSERT_EQ(devices.size(), 2);
-    const QJsonObject annaEntry = deviceNamed(devices, QStringLiteral("Anna's phone"));
-    const QJsonObject benEntry = deviceNamed(devices, QStringLiteral("Ben"));
+    EXPECT_EQ(list.json()[u"devices"].toArray().size(), 2);
+    const QJsonObject annaEntry = deviceNamed(api, anna, QStringLiteral("Anna's phone"));
     EXPECT_EQ(annaEntry.keys().join(u' '), QStringLiteral("current id lastSeen name pairedAt via"));
-    EXPECT_EQ(annaEntry.value(QStringLiteral("current")), QJsonValue(true));
-    EXPECT_EQ(text(annaEntry, "via"), QStringLiteral("lan"));
-    EXPECT_EQ(benEntry.value(QStringLiteral("current")), QJsonValue(false));
-    EXPECT_EQ(text(benEntry, "via"), QStringLiteral("relay"));
-    EXPECT_TRUE(QDateTime::fromString(text(benEntry, "pairedAt"), Qt::ISODate).isValid());
-    const QString benId = text(benEntry, "id");
+    EXPECT_EQ(annaEntry[u"current"], true);
+    EXPECT_EQ(annaEntry[u"via"], QStringLiteral("lan"));
+    const QJsonObject benEntry = deviceNamed(api, anna, QStringLiteral("Ben"));
+    EXPECT_EQ(benEntry[u"current"], false);
+    EXPECT_EQ(benEntry[u"via"], QStringLiteral("relay"));
+    EXPECT_TRUE(QDateTime::fromString(benEntry[u"pairedAt"].toString(), Qt::ISODate).isValid());
+    const QByteArray benId = benEntry[u"id"].toString().toUtf8();
 
     minutes = 2; // the gate notes each contact and its road
     EXPECT_EQ(statusWith(api, ben), 200);
-    const QJsonObject seen = deviceNamed(listed(api, anna), QStringLiteral("Ben"));
-    EXPECT_EQ(text(seen, "via"), QStringLiteral("lan"));
-    EXPECT_EQ(QDateTime::fromString(text(seen, "lastSeen"), Qt::ISODate), options.now());
+    const QJsonObject seen = deviceNamed(api, anna, QStringLiteral("Ben"));
+    EXPECT_EQ(seen[u"via"], QStringLiteral("lan"));
+    EXPECT_EQ(QDateTime::fromString(seen[u"lastSeen"].toString(), Qt::ISODate), options.now());
 
-    const QByteArray rename = body({{"rename", benId}, {"name", QStringLiteral("Ben's")}});
+    const QByteArray rename = R"({"name":"Ben's","rename":")" + benId + "\"}";
     EXPECT_EQ(api.remote("POST", "/api/devices", rename, anna).status, 200);
-    EXPECT_FALSE(deviceNamed(listed(api, ben), QStringLiteral("Ben's")).isEmpty());
+    EXPECT_FALSE(deviceNamed(api, ben, QStringLiteral("Ben's")).isEmpty());
 
     const int reloads = api.reloads();
-    EXPECT_EQ(api.remote("POST", "/api/devices", body({{"revoke", benId}}), anna).json(),
-              object({{"ok", true}}));
+    const QByteArray revoke = R"({"revoke":")" + benId + "\"}";
+    expectAnswer(api.remote("POST", "/api/devices", revoke, anna), 200, parsed(R"({"ok":true})"));
     EXPECT_EQ(api.reloads(), reloads + 1); // an open revoked phone learns of it at once
     EXPECT_EQ(statusWith(api, ben), 401);
     EXPECT_EQ(statusWith(api, anna), 200);
-
-    for (const QByteArray& change : {body({{"revoke", benId}}), rename}) {
-        const RawResponse unknown = api.remote("POST", "/api/devices", change, anna);
-        EXPECT_EQ(unknown.status, 404);
-        EXPECT_EQ(unknown.json(), object({{"ok", false}}));
-    }
+    for (const QByteArray& change : {revoke, rename})
+        expectAnswer(api.remote("POST", "/api/devices", change, anna), 404, kNotOk);
     EXPECT_EQ(api.remote("GET", "/api/devices").status, 401);
-    EXPECT_EQ(api.request("GET", "/api/devices").json().value(QStringLiteral("devices")).toArray().size(), 1);
-}
 
-// Fault: a phone that revokes itself keeps a working token, or takes another phone with it.
-TEST(DevicesEndpoint, APhoneRevokingItselfIsUnpaired) {
-    ApiHarness api;
-    const QString self = api.pairToken();
     const QString other = api.pairToken();
-    EXPECT_EQ(
-        api.remote("POST", "/api/devices", body({{"revoke", store::Store::deviceId(self)}}), self).status,
-        200);
-    EXPECT_EQ(statusWith(api, self), 401);
+    EXPECT_EQ(api.remote("POST", "/api/devices", field("revoke", store::Store::deviceId(anna)), anna).status,
+              200);
+    EXPECT_EQ(statusWith(api, anna), 401);
     EXPECT_EQ(statusWith(api, other), 200);
 }
 
@@ -134,13 +98,12 @@ TEST(DevicesEndpoint, AnUnnamedPhoneIsLabelledFromItsBrowser) {
     };
     ApiHarness api;
     for (const auto& row : rows) {
-        const QByteArray pair = body({{"pin", api.store().pinValue()}, {"name", QStringLiteral("  ")}});
-        const QString token =
-            api.request("POST", "/api/pair", pair, {}, {{"user-agent", row.userAgent}}, kPhoneAddress)
-                .json()
-                .value(QStringLiteral("token"))
-                .toString();
-        EXPECT_FALSE(deviceNamed(listed(api, token), QString::fromUtf8(row.label)).isEmpty()) << row.label;
+        const QByteArray pair = R"({"name":"  ","pin":")" + api.store().pinValue().toUtf8() + "\"}";
+        const QString token = api.request("POST", "/api/pair", pair, {}, {{"user-agent", row.userAgent}},
+                                          QHostAddress(QStringLiteral("127.0.0.2")))
+                                  .json()[u"token"]
+                                  .toString();
+        EXPECT_FALSE(deviceNamed(api, token, QString::fromUtf8(row.label)).isEmpty()) << row.label;
         api.store().removeToken(token);
     }
 }

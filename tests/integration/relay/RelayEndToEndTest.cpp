@@ -5,12 +5,10 @@
 #include "support/api/ApiHarness.h"
 
 #include <QFile>
-#include <QJsonArray>
 #include <QProcess>
 #include <QSslSocket>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 using namespace std::chrono_literals;
 using hb::test::waitFor;
@@ -18,31 +16,25 @@ using hb::test::waitFor;
 namespace {
 
 // An agent whose state file predates relay keys links, and a script that knows its identifier tries
-// to take its place. Catches: a state file losing its other keys or its mode when the key is added,
-// an impostor (wrong key, or none) taking the link, a relayed request trusted as local (admin
-// summary, PIN change without a token), the phone app or icon bytes altered on the way, an event
-// stream held open, and an agent switched off and on not served again.
+// to take its place. Catches: the new key not saved with the other keys kept, an impostor (wrong
+// key, or none) taking the link, a relayed request trusted as local (admin summary, PIN change
+// without a token), the phone app not served, an event stream held open, and an agent switched off
+// and on not served again (binary bodies: the relay messages' unit test).
 TEST(RelayEndToEnd, PhonesReachTheRealAgentAndOnlyIt) {
-    QTemporaryDir support;
-    const QJsonObject old{{QStringLiteral("pin"), QStringLiteral("246810")},
-                          {QStringLiteral("tokens"), QJsonArray{QStringLiteral("t-1")}},
-                          {QStringLiteral("relayId"), QStringLiteral("OLD-ID")}};
+    QTemporaryDir bindings;
+    hb::relay::service::ServiceOptions options;
+    options.stateDir = bindings.path();
+    hb::test::ServiceThread service(options);
+    QTemporaryDir support; // a state file from before relay keys: the key is saved at once, the rest kept
+    const QJsonObject old = hb::test::parsed(R"({"pin":"246810","tokens":["t-1"],"relayId":"OLD-ID"})");
     QFile state(support.path() + QStringLiteral("/state.json"));
     ASSERT_TRUE(state.open(QIODevice::WriteOnly) && state.write(QJsonDocument(old).toJson()) > 0);
     state.close();
     hb::store::Store store({support.path(), QStringLiteral(HB_RESOURCES_DIR), {}});
     ASSERT_TRUE(state.open(QIODevice::ReadOnly));
     QJsonObject saved = QJsonDocument::fromJson(state.readAll()).object();
-    EXPECT_EQ(saved.take(QStringLiteral("relayKey")).toString().size(), 64);
-    EXPECT_EQ(saved, old) << "the other keys stay as they were";
-    struct stat info {};
-    ASSERT_EQ(::stat(QFile::encodeName(state.fileName()).constData(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
-
-    QTemporaryDir bindings;
-    hb::relay::service::ServiceOptions options;
-    options.stateDir = bindings.path();
-    hb::test::ServiceThread service(options);
+    EXPECT_EQ(saved.take(QStringLiteral("relayKey")).toString(), store.relayKey());
+    EXPECT_EQ(saved, old);
     hb::test::ApiHarness agent;
     hb::relay::RelayOptions linkOptions;
     linkOptions.key = store.relayKey().toLatin1();
@@ -73,11 +65,6 @@ TEST(RelayEndToEnd, PhonesReachTheRealAgentAndOnlyIt) {
     EXPECT_EQ(phone.request("GET", url("")).location, "/phone/OLD-ID/");
     EXPECT_TRUE(phone.request("GET", url("/")).contentType.startsWith("text/html"));
     EXPECT_EQ(phone.request("GET", url("/api/events")).status, 204);
-    const QByteArray png = QByteArray::fromHex("89504e470d0a1a0a0000000d4948445200000001");
-    agent.fake().setIcon(QStringLiteral("Calculator"), png);
-    const auto icon = phone.request("GET", url("/api/icon?app=Calculator"));
-    EXPECT_EQ(icon.contentType, "image/png");
-    EXPECT_EQ(icon.body, png);
 
     link.setEnabled(false);
     ASSERT_TRUE(service.waitAgent(store.relayId(), false));

@@ -30,6 +30,8 @@ QProcessEnvironment environmentWith(const QList<QPair<QString, QString>>& variab
     return environment;
 }
 
+// Catches: a bad setting ignored (a relay up on a port or address nobody asked for, or without
+// its certificate), and an unusable state folder not reported.
 TEST(RelayProcess, RefusesUnusableSettings) {
     const struct {
         const char* name;
@@ -37,11 +39,8 @@ TEST(RelayProcess, RefusesUnusableSettings) {
         int exitCode;
     } rows[] = {
         {"HB_RELAY_PORT", "90a", 2},
-        {"HB_RELAY_PORT", "70000", 2},
         {"HB_RELAY_LISTEN", "relay.example", 2},
-        {"HB_RELAY_PROXY", "balancer", 2},
         {"HB_RELAY_CERT", "/nonexistent.pem", 2},
-        {"HB_RELAY_LINK_RATE", "-1", 2},
         {"HB_RELAY_STATE_DIR", "/proc/version/x", 1},
     };
     for (const auto& row : rows) {
@@ -97,8 +96,8 @@ QByteArray nginxConfig(const QString& dir, quint16 port, const Node& a, const No
         .toUtf8();
 }
 
-// Catches: the shipped balancer configuration not keeping an agent and its phones on one node,
-// agents not coming back after a node is lost, and a binding the surviving node does not know.
+// Catches: the shipped balancer configuration not keeping an agent and its phones on one node, and
+// agents not coming back after a node is lost (bindings shared between nodes: OwnerKeys' unit test).
 TEST(RelayProcess, TwoNodesBehindNginxSurviveLosingOne) {
     if (!QFileInfo(kNginx).isExecutable())
         GTEST_SKIP() << "nginx is not installed (scripts/install-deps.sh --test installs it)";
@@ -151,11 +150,6 @@ TEST(RelayProcess, TwoNodesBehindNginxSurviveLosingOne) {
     EXPECT_TRUE(hb::test::waitFor([&] { return answered() == ids.size(); }, 20s))
         << "agents did not come back";
 
-    for (const QString& id : std::as_const(ids)) {
-        hb::test::TestAgent impostor(base, id, "stolen");
-        ASSERT_TRUE(hb::test::waitFor([&] { return impostor.closeCode != 0; })) << id.toStdString();
-        EXPECT_EQ(impostor.closeCode, hb::relay::service::RelayService::kCloseNotOwner) << id.toStdString();
-    }
     nginx.terminate();
     nginx.waitForFinished(5000);
 }

@@ -1,5 +1,5 @@
-// The HTTP server over real loopback sockets: exact answers, deadlines, caps, threads, event
-// streams, binding, and floods bounded in count and time (latency figures: bench/flood_bench).
+// The HTTP server over real loopback sockets: deadlines, caps, workers, event streams, binding,
+// and floods bounded in count and time (latency figures: bench/flood_bench).
 #include "server/Server.h"
 #include "support/TestSupport.h"
 
@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <thread>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -56,28 +55,13 @@ class EchoServer {
         routed.fetch_add(1);
         if (request.path == QStringLiteral("/events"))
             return responder.openEventStream();
-        if (request.path == QStringLiteral("/slow"))
-            QThread::msleep(1500);
-        if (request.path == QStringLiteral("/file"))
-            return responder.serveStatic(QStringLiteral("/"));
         if (request.path == QStringLiteral("/silent"))
             return; // never answered: the connection must still close
-        responder.json(QJsonObject{{QStringLiteral("local"), request.isLocal},
-                                   {QStringLiteral("method"), request.method},
-                                   {QStringLiteral("body"), QString::fromUtf8(request.body)}});
+        responder.json(QJsonObject{{QStringLiteral("body"), QString::fromUtf8(request.body)}});
     }
 };
 
 } // namespace
-
-TEST(Server, AnswersOnceWithExactBytesAndCloses) {
-    EchoServer echo;
-    const auto response = rawRequest(echo.port(), "OPTIONS-NOT /p?x=1 HTTP/1.1\r\nHost: a\r\n\r\n");
-    EXPECT_TRUE(response.closed);
-    EXPECT_EQ(response.head, "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
-                                 QByteArray::number(response.body.size()) + "\r\nConnection: close");
-    EXPECT_EQ(response.json().value(QStringLiteral("method")).toString(), QStringLiteral("OPTIONS-NOT"));
-}
 
 TEST(Server, BodyIsRoutedOnceCompleteAndNeverWhenThePeerLeavesEarly) {
     EchoServer echo;
@@ -94,33 +78,13 @@ TEST(Server, BodyIsRoutedOnceCompleteAndNeverWhenThePeerLeavesEarly) {
     EXPECT_EQ(echo.routed.load(), 1);
 }
 
-TEST(Server, LoopbackAddressesAreLocalOthersAreNot) {
-    EchoServer echo;
-    const auto local = [&](const char* to, const char* from) {
-        return rawRequest(echo.port(), "GET /x HTTP/1.1\r\n\r\n", 3s, QHostAddress(QString::fromLatin1(to)),
-                          from ? QHostAddress(QString::fromLatin1(from)) : QHostAddress())
-            .json()
-            .value(QStringLiteral("local"))
-            .toBool();
-    };
-    EXPECT_TRUE(local("127.0.0.1", nullptr));
-    EXPECT_TRUE(local("::1", nullptr));
-    EXPECT_TRUE(local("::ffff:127.0.0.1", nullptr));
-    EXPECT_FALSE(local("127.0.0.1", "127.0.0.2"));
-}
-
-TEST(Server, SlowAndUnansweredClientsAreClosedAtTheirDeadlines) {
-    EchoServer echo([](ServerOptions& options) {
-        options.limits.headerTimeout = 300ms;
-        options.limits.bodyIdleTimeout = 300ms;
-    });
-    RawClient header(echo.port());
-    header.send("GET / HTTP/1.1\r\n");
+// The header deadline is the flood test's.
+TEST(Server, SlowBodiesAndUnansweredRequestsAreClosedAtTheirDeadlines) {
+    EchoServer echo([](ServerOptions& options) { options.limits.bodyIdleTimeout = 300ms; });
     RawClient body(echo.port());
     body.send("POST / HTTP/1.1\r\nContent-Length: 10\r\n\r\nab");
     RawClient silent(echo.port());
     silent.send("GET /silent HTTP/1.1\r\n\r\n");
-    EXPECT_TRUE(header.waitClosed(2s));
     EXPECT_TRUE(body.waitClosed(2s));
     EXPECT_TRUE(silent.waitClosed(2s)) << "an unanswered request must not hang";
 }
@@ -169,41 +133,6 @@ TEST(Server, BusyWorkersDelayNeitherOtherRoutesNorQuickAnswers) {
     release.set_value();
     EXPECT_TRUE(first.read(3s).endsWith("done"));
     EXPECT_TRUE(second.read(3s).endsWith("done"));
-}
-
-TEST(Server, SeveralIoThreadsShareTheListeningSocket) {
-    const int before = hb::test::openDescriptors();
-    {
-        EchoServer echo([](ServerOptions& options) { options.ioThreads = 3; });
-        std::atomic<int> answered{0};
-        std::vector<std::thread> clients;
-        for (int c = 0; c < 6; ++c) {
-            clients.emplace_back([&] {
-                for (int i = 0; i < 40; ++i)
-                    answered += rawRequest(echo.port(), "GET /file HTTP/1.1\r\n\r\n", 5s).status == 200;
-            });
-        }
-        for (auto& client : clients)
-            client.join();
-        EXPECT_EQ(answered.load(), 240);
-    }
-    EXPECT_TRUE(waitFor([&] { return hb::test::openDescriptors() <= before; }, 3s)) << "descriptors back";
-}
-
-TEST(Server, EventStreamsGetBroadcastsUpToTheirCapAndDeadOnesAreDropped) {
-    EchoServer echo([](ServerOptions& options) { options.limits.maxEventStreams = 2; });
-    RawClient first(echo.port());
-    RawClient second(echo.port());
-    first.send("GET /events HTTP/1.1\r\n\r\n");
-    second.send("GET /events HTTP/1.1\r\n\r\n");
-    EXPECT_EQ(first.read(3s, kStreamOpen.size()), kStreamOpen);
-    EXPECT_EQ(second.read(3s, kStreamOpen.size()), kStreamOpen);
-    EXPECT_EQ(rawRequest(echo.port(), "GET /events HTTP/1.1\r\n\r\n").status, 503);
-    echo.server->broadcastReload();
-    EXPECT_EQ(first.read(3s, kReload.size()), kReload);
-    EXPECT_EQ(second.read(3s, kReload.size()), kReload);
-    ::shutdown(second.fd(), SHUT_RDWR);
-    EXPECT_TRUE(waitFor([&] { return echo.server->openEventStreams() == 1; }, 3s));
 }
 
 TEST(Server, BusyPortIsBoundOnceFreedAndNotAfterTheLastAttempt) {
@@ -256,26 +185,13 @@ TEST(Floods, SlowHeadersAndIdleConnectionsAreClosedWhileServiceContinues) {
     EXPECT_LE(hb::test::openDescriptors(), descriptorsBefore + 4) << "descriptors back to baseline";
 }
 
-TEST(Floods, HugeUploadIsRefusedFromItsLength) {
-    EchoServer echo;
-    RawClient upload(echo.port());
-    upload.send("POST /up HTTP/1.1\r\nContent-Length: 10737418240\r\n\r\n");
-    QByteArray answer;
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < 1500 && upload.send(QByteArray(64 * 1024, 'x')))
-        answer += upload.read(1ms);
-    answer += upload.read(3s);
-    EXPECT_TRUE(answer.startsWith("HTTP/1.1 413 ERR")) << answer.left(40).constData();
-    EXPECT_TRUE(upload.waitClosed(4s));
-    EXPECT_EQ(echo.routed.load(), 0);
-}
-
+// Catches: streams beyond the cap, broadcasts lost or garbled under load, and stuck or closed
+// streams kept (a stuck one would hold the others back).
 TEST(Floods, BroadcastStormReachesHealthyStreamsAndDropsStuckOnes) {
     constexpr int kHealthy = 60;
     constexpr int kStuck = 4;
     constexpr int kBroadcasts = 1000;
-    EchoServer echo;
+    EchoServer echo([](ServerOptions& options) { options.limits.maxEventStreams = kHealthy + kStuck; });
     std::vector<std::unique_ptr<RawClient>> healthy;
     for (int i = 0; i < kHealthy; ++i) {
         healthy.push_back(std::make_unique<RawClient>(echo.port()));
@@ -292,7 +208,10 @@ TEST(Floods, BroadcastStormReachesHealthyStreamsAndDropsStuckOnes) {
         stuck.push_back(fd);
     }
     ASSERT_TRUE(waitFor([&] { return echo.server->openEventStreams() == kHealthy + kStuck; }, 3s));
+    EXPECT_EQ(rawRequest(echo.port(), "GET /events HTTP/1.1\r\n\r\n").status, 503);
+    EXPECT_EQ(healthy[0]->read(3s, kStreamOpen.size()), kStreamOpen);
     std::vector<qsizetype> received(kHealthy, -kStreamOpen.size());
+    received[0] = 0;
     const qsizetype expected = qsizetype(kBroadcasts) * kReload.size();
     for (int i = 0; i < kBroadcasts; ++i) {
         echo.server->broadcastReload();
@@ -308,6 +227,8 @@ TEST(Floods, BroadcastStormReachesHealthyStreamsAndDropsStuckOnes) {
     }
     EXPECT_TRUE(waitFor([&] { return echo.server->openEventStreams() == kHealthy; }, 5s))
         << "stuck streams dropped, open: " << echo.server->openEventStreams();
+    ::shutdown(healthy[0]->fd(), SHUT_RDWR);
+    EXPECT_TRUE(waitFor([&] { return echo.server->openEventStreams() == kHealthy - 1; }, 3s));
     for (const int fd : stuck)
         ::close(fd);
 }
