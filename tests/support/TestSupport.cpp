@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QMutexLocker>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -281,8 +280,11 @@ QList<HttpServer::Request> HttpServer::requests() const {
 
 HttpServer::Reply modelText(const QString& text, int status) {
     const QJsonObject block{{QStringLiteral("type"), QStringLiteral("text")}, {QStringLiteral("text"), text}};
-    return {status, jsonBody({{QStringLiteral("type"), QStringLiteral("message")},
-                              {QStringLiteral("content"), QJsonArray{block}}})};
+    HttpServer::Reply reply;
+    reply.status = status;
+    reply.body = jsonBody({{QStringLiteral("type"), QStringLiteral("message")},
+                           {QStringLiteral("content"), QJsonArray{block}}});
+    return reply;
 }
 
 QByteArray jsonBody(const QJsonObject& object) {
