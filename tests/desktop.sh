@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# Runs a command inside a private, throw-away test desktop:
-#   Xvfb, a session D-Bus, a stand-in system bus and PulseAudio with a null sink,
-#   with HOME and the XDG folders in a temporary directory. Everything is torn down after.
-# Usage: tests/desktop.sh <command> [args...]
+# tests/desktop.sh <command> [args...]: runs a command inside a private, throw-away test desktop
+# (Xvfb, a session bus, a stand-in system bus, PulseAudio with a null sink, HOME and the XDG
+# folders in a temporary directory), torn down after.
 set -uo pipefail
 
 W=$(mktemp -d /tmp/hb-desktop.XXXXXX)
@@ -46,6 +45,4 @@ pulseaudio -n --daemonize=no --exit-idle-time=-1 --disable-shm=yes \
 pids+=($!)
 for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
 
-"$@"
-status=$?
-exit $status
+"$@" # the script's status: the trap keeps it

@@ -1,12 +1,41 @@
-// Helpers shared by the browser tests: the agent started by run.sh, its API, and pages.
+// Helpers shared by the browser tests: the agent started by run.sh, its API, and Debian's
+// chromium through playwright-core.
 import { execFileSync } from 'node:child_process';
 import { existsSync, readFileSync } from 'node:fs';
+import { after, before } from 'node:test';
 import { setTimeout as sleep } from 'node:timers/promises';
+import { chromium } from 'playwright-core';
 
 export const BASE = process.env.HB_E2E_BASE;
 export const WORK = process.env.HB_E2E_WORK;
 export const ARTIFACTS = new URL('../artifacts/', import.meta.url).pathname;
 if (!BASE || !WORK) throw new Error('run these tests through tests/e2e/run.sh <bin dir>');
+
+/** A headless browser for the tests of this file; `.browser` once they run. */
+export function useBrowser() {
+  const held = {};
+  before(async () => {
+    held.browser = await chromium.launch({
+      executablePath: process.env.HB_CHROMIUM || '/usr/bin/chromium',
+      args: ['--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
+        '--disable-component-update', '--disable-sync'],
+    });
+  });
+  after(() => held.browser.close());
+  return held;
+}
+
+/** A new page, phone-sized unless `panel`; errors on it (bar failed loads, such as an app
+ *  without an icon) are collected in `page.errors`. */
+export async function newPage(browser, panel = false) {
+  const context = await browser.newContext(panel ? { viewport: { width: 980, height: 740 } }
+    : { viewport: { width: 360, height: 780 }, deviceScaleFactor: 2, isMobile: true, hasTouch: true });
+  const page = await context.newPage();
+  page.errors = [];
+  page.on('pageerror', (e) => page.errors.push(String(e)));
+  page.on('console', (m) => { if (m.type() === 'error' && !m.text().startsWith('Failed to load resource')) page.errors.push(m.text()); });
+  return page;
+}
 
 /** One API call from this machine (local to the agent); answers { status, body }. */
 export async function api(path, { body, token, method } = {}) {
@@ -16,10 +45,7 @@ export async function api(path, { body, token, method } = {}) {
     headers,
     body: body === undefined ? undefined : JSON.stringify(body),
   });
-  const text = await res.text();
-  let json = null;
-  try { json = JSON.parse(text); } catch { json = null; }
-  return { status: res.status, body: json };
+  return { status: res.status, body: await res.json().catch(() => null) };
 }
 
 export async function saveConfig(doc) {
@@ -59,6 +85,9 @@ export function workFile(name) {
   const path = WORK + '/' + name;
   return existsSync(path) ? readFileSync(path, 'utf8') : '';
 }
+
+/** Times the probe app has been launched so far. */
+export const launches = () => workFile('launched').split('\n').filter(Boolean).length;
 
 /** Decodes the QR code in a PNG file with zbarimg; '' when none is found. */
 export function decodeQR(pngPath) {

@@ -1,18 +1,15 @@
-// Journey: edit and save in the Control Panel; an open phone follows; the pairing card's QR
-// code is the pairing link.
+// Journeys in the Control Panel: the pairing card's QR code is the pairing link; a tile edited
+// and saved reaches an open phone; the "Paired phones" card renames and unpairs phones.
 import assert from 'node:assert/strict';
-import { after, before, test } from 'node:test';
-import { launchBrowser, panelPage, phonePage } from './browser.mjs';
-import { ARTIFACTS, BASE, api, decodeQR, eventually, openPairedPhone, saveConfig, sampleConfig } from './harness.mjs';
+import { test } from 'node:test';
+import { ARTIFACTS, BASE, api, decodeQR, eventually, newPage, openPairedPhone, pairCode, saveConfig, sampleConfig, useBrowser } from './harness.mjs';
 
-let browser;
-before(async () => { browser = await launchBrowser(); });
-after(() => browser.close());
+const held = useBrowser();
 
-async function openPanel() {
-  const page = await panelPage(browser);
+async function openPanel(ready = '.tile-card') {
+  const page = await newPage(held.browser, true);
   await page.goto(BASE + '/admin');
-  await page.locator('.tile-card').first().waitFor();
+  await page.locator(ready).first().waitFor();
   return page;
 }
 
@@ -27,8 +24,7 @@ test('the pairing card shows the PIN and a link whose QR code decodes to it', as
 
 test('a tile added and saved keeps unknown members and reaches the open phone', async () => {
   await saveConfig(sampleConfig());
-  const phone = await phonePage(browser);
-  await openPairedPhone(phone);
+  const phone = await openPairedPhone(await newPage(held.browser));
   const page = await openPanel();
   await page.click('#add-tile');
   await page.locator('.type-tab', { hasText: 'Website' }).click();
@@ -46,4 +42,47 @@ test('a tile added and saved keeps unknown members and reaches the open phone', 
   assert.equal(doc.pages[0].tiles[0]['x-tile-note'], 'kept');
   assert.deepEqual(doc.pages[0].tiles.at(-1), { type: 'url', label: 'Handbook', value: 'https://example.org/handbook' });
   assert.deepEqual(page.errors, []);
+});
+
+async function pairNamed(name) {
+  return (await api('pair-code', { body: { code: await pairCode(), name } })).body.token;
+}
+const listed = async (name) => (await api('devices')).body.devices.find((d) => d.name === name);
+
+test('the card lists phones, renames one and unpairs another after a confirmation', async () => {
+  const anna = await pairNamed('Anna’s phone');
+  const ben = await pairNamed('Ben’s tablet');
+  const panel = await openPanel('.device-item');
+  const annaRow = panel.locator('.device-item', { hasText: 'Anna’s phone' });
+  await annaRow.locator('.device-seen', { hasText: 'last seen just now' }).waitFor();
+
+  await panel.getByRole('button', { name: 'Rename Ben’s tablet' }).click();
+  await panel.getByRole('textbox', { name: 'New name for Ben’s tablet' }).fill('Kitchen tablet');
+  await panel.keyboard.press('Enter');
+  await panel.locator('.device-item', { hasText: 'Kitchen tablet' }).waitFor();
+  assert.ok(await listed('Kitchen tablet'));
+
+  await panel.getByRole('button', { name: 'Unpair Anna’s phone' }).click();
+  await panel.click('#confirm-ok');
+  await annaRow.waitFor({ state: 'detached' });
+  assert.equal((await api('config', { token: anna })).status, 401);
+  assert.equal((await api('config', { token: ben })).status, 200);
+  assert.deepEqual(panel.errors, []);
+});
+
+test('an open phone shows its own name, and its pairing screen once all phones are unpaired', async () => {
+  const phone = await openPairedPhone(await newPage(held.browser));
+  await phone.locator('.tab[data-view=controls]').click();
+  const own = phone.locator('#device-name');
+  await own.filter({ hasText: /^This phone: ./ }).waitFor();
+  const name = (await own.textContent()).replace('This phone: ', '');
+  assert.ok(await listed(name), 'the name the phone shows is the one it paired with');
+
+  const panel = await openPanel('.device-item');
+  await panel.click('#unpair-all');
+  await panel.click('#confirm-ok');
+  await panel.locator('#devices-note', { hasText: 'No phone is paired.' }).waitFor();
+  await phone.locator('#pair').waitFor({ state: 'visible' });
+  assert.equal(await phone.inputValue('#pair-name'), name, 'the name field holds the phone’s guess');
+  assert.deepEqual(phone.errors, []);
 });

@@ -1,14 +1,11 @@
 // The phone app through the relay service at /phone/<id>/: the same files, relative API
 // addresses, pairing by link, tiles, and a tap that reaches the agent.
 import assert from 'node:assert/strict';
-import { after, before, test } from 'node:test';
-import { launchBrowser, phonePage } from './browser.mjs';
-import { api, eventually, pairCode, saveConfig, sampleConfig, token, workFile } from './harness.mjs';
+import { test } from 'node:test';
+import { api, eventually, launches, newPage, pairCode, saveConfig, sampleConfig, token, useBrowser } from './harness.mjs';
 
 const skip = process.env.HB_E2E_RELAY ? false : 'the relay service was not built';
-let browser;
-before(async () => { if (!skip) browser = await launchBrowser(); });
-after(() => browser && browser.close());
+const held = useBrowser();
 
 test('the phone app works through the relay', { skip }, async () => {
   await saveConfig(sampleConfig({ relayEnabled: true }));
@@ -18,7 +15,7 @@ test('the phone app works through the relay', { skip }, async () => {
   // Wait until the agent's link to the relay is up.
   await eventually(async () => (await fetch(relayUrl + '/api/config')).status === 401, 'the relay link');
 
-  const page = await phonePage(browser);
+  const page = await newPage(held.browser);
   const requests = [];
   page.on('request', (r) => requests.push(new URL(r.url()).pathname));
   await page.goto(relayUrl + '?pair=' + (await pairCode())); // the relay adds the slash
@@ -26,9 +23,9 @@ test('the phone app works through the relay', { skip }, async () => {
   assert.doesNotMatch(page.url(), /pair=/);
   assert.ok(new URL(page.url()).pathname.endsWith('/'));
 
-  const launched = workFile('launched').split('\n').filter(Boolean).length;
+  const launched = launches();
   await page.locator('.tile[aria-label="Harbly Probe"]').click();
-  await eventually(() => workFile('launched').split('\n').filter(Boolean).length > launched, 'the probe to run');
+  await eventually(() => launches() > launched, 'the probe to run');
   const prefix = new URL(relayUrl).pathname + '/';
   const outside = requests.filter((p) => !p.startsWith(prefix) && p !== prefix.slice(0, -1)); // that one is redirected
   assert.deepEqual(outside, [], 'every request stays under the relay path');

@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# Browser tests of the phone web app and the Control Panel page.
-# Usage: tests/e2e/run.sh <bin dir holding harbly>
-# Starts the agent headless with a throw-away support folder and home, a fixture desktop
-# entry whose Exec writes a file (launch probe), a fake browser that records opened
-# addresses, and a fake Messages API on loopback; then runs the tests with node --test.
+# Browser tests of the phone web app and the Control Panel page: tests/e2e/run.sh <bin dir>
+# Starts the agent headless in a throw-away home, with a desktop entry whose Exec records a
+# launch, a fake browser that records opened addresses, a fake Messages API and (when built)
+# the relay service, all on loopback; then runs the tests with node --test.
 set -uo pipefail
 BIN=$(cd "${1:?usage: run.sh <bin dir>}" && pwd) || exit 1
 cd "$(dirname "$0")"
@@ -22,13 +21,7 @@ cleanup() {
 trap cleanup EXIT INT TERM
 
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
-wait_port() {
-  for _ in $(seq 200); do
-    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
-    sleep 0.05
-  done
-  return 1
-}
+wait_port() { for _ in $(seq 200); do (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0; sleep 0.05; done; return 1; }
 
 mkdir -p "$W/support" "$W/home" "$W/config" "$W/data" "$W/cache" "$W/share/applications"
 printf '#!/bin/sh\necho launched >> "%s/launched"\n' "$W" >"$W/probe.sh"
@@ -52,14 +45,12 @@ DESKTOP
 printf '[Default Applications]\nx-scheme-handler/http=harbly-fake-browser.desktop\nx-scheme-handler/https=harbly-fake-browser.desktop\n' \
   >"$W/config/mimeapps.list"
 
-# Ports chosen by the kernel: each server says which one it got.
 wait_line() { for _ in $(seq 200); do grep -q "$2" "$1" 2>/dev/null && return 0; sleep 0.05; done; return 1; }
 node fake-messages.mjs >"$W/api.port" &
 pids+=($!)
 wait_line "$W/api.port" '^[0-9]' || { echo "the fake Messages API did not start" >&2; exit 1; }
 API_PORT=$(head -n1 "$W/api.port")
 
-# The reference relay service, when it was built: phones then also reach the agent at /phone/<id>/.
 RELAY_URL="ws://127.0.0.1:9"
 if [[ -x "$BIN/harbly-relay" ]]; then
   RELAY_PORT=$(free_port)
@@ -77,16 +68,12 @@ env -u DISPLAY -u WAYLAND_DISPLAY \
   "$BIN/harbly" >"$W/agent.log" 2>&1 &
 pids+=($!)
 
-if ! wait_line "$W/agent.log" 'listening at http://'; then
-  echo "the agent did not start listening" >&2
-  cat "$W/agent.log" >&2
-  exit 1
-fi
+wait_line "$W/agent.log" 'listening at http://' || { echo "the agent did not start" >&2; cat "$W/agent.log" >&2; exit 1; }
 PORT=$(sed -n 's#.*listening at http://[^:]*:\([0-9]*\)/.*#\1#p' "$W/agent.log" | head -n1)
 
 export HB_E2E_BASE="http://127.0.0.1:$PORT" HB_E2E_WORK="$W" HB_E2E_BIN="$BIN"
 mkdir -p ../artifacts
-node --test --test-concurrency=1 ${HB_E2E_SPECS:-./*.spec.mjs}
+node --test --test-concurrency=1 ./*.spec.mjs
 status=$?
 cp "$W/agent.log" ../artifacts/agent.log 2>/dev/null
 [[ $status -ne 0 ]] && { echo "--- agent log (tail) ---"; tail -n 40 "$W/agent.log"; }

@@ -10,14 +10,11 @@ MANAGER_XML = """<node><interface name="org.freedesktop.login1.Manager">
   <method name="Suspend"><arg name="interactive" type="b" direction="in"/></method>
   <method name="LockSession"><arg name="session_id" type="s" direction="in"/></method>
   <method name="LockSessions"/>
-  <method name="GetSession"><arg type="s" direction="in"/><arg type="o" direction="out"/></method>
   <method name="GetSessionByPID"><arg type="u" direction="in"/><arg type="o" direction="out"/></method>
-  <property name="IdleHint" type="b" access="read"/>
 </interface></node>"""
 
 SESSION_XML = """<node><interface name="org.freedesktop.login1.Session">
   <method name="Lock"/>
-  <property name="Id" type="s" access="read"/>
 </interface></node>"""
 
 NO_SUCH_SESSION = "org.freedesktop.login1.NoSuchSession"
@@ -31,16 +28,10 @@ def lock_session(args):
     return None if args[0] == session_id else NO_SUCH_SESSION
 
 
-def get_session(args):
-    return session if args[0] == session_id else NO_SUCH_SESSION
-
-
 service = FakeService(Gio.BusType.SYSTEM, "org.freedesktop.login1", record)
 service.export("/org/freedesktop/login1", MANAGER_XML, {
     "LockSession": lock_session,
-    "GetSession": get_session,
     "GetSessionByPID": lambda args: session,
-}, {"org.freedesktop.login1.Manager": {"IdleHint": GLib.Variant("b", False)}})
-service.export(session_path, SESSION_XML, {},
-               {"org.freedesktop.login1.Session": {"Id": GLib.Variant("s", session_id)}})
+})
+service.export(session_path, SESSION_XML, {})
 service.run()

@@ -25,22 +25,9 @@ version = int(sys.argv[2])
 deny = len(sys.argv) > 3 and sys.argv[3] == "deny"
 tokens = [0]
 
-
-class Portal(FakeService):
-    def run(self):
-        # Takes the name from a real portal that something on the bus has started already.
-        loop = GLib.MainLoop()
-        Gio.bus_own_name(self.bus_type, self.name, Gio.BusNameOwnerFlags.REPLACE, self._on_bus,
-                         lambda *_: print("READY", flush=True),
-                         lambda *_: (print("NAME LOST", flush=True), sys.exit(1)))
-        loop.run()
-
-    def _on_call(self, handlers, conn, sender, path, interface, member, params, invocation):
-        self.conn, self.sender = conn, sender
-        super()._on_call(handlers, conn, sender, path, interface, member, params, invocation)
-
-
-service = Portal(Gio.BusType.SESSION, "org.freedesktop.portal.Desktop", sys.argv[1])
+# REPLACE: takes the name from a real portal that something on the bus has started already.
+service = FakeService(Gio.BusType.SESSION, "org.freedesktop.portal.Desktop", sys.argv[1],
+                      Gio.BusNameOwnerFlags.REPLACE)
 
 
 def request(options, code, results):

@@ -11,24 +11,20 @@ from gi.repository import Gio, GLib
 
 
 class FakeService:
-    def __init__(self, bus_type, name, record_path):
-        self.bus_type = bus_type
-        self.name = name
-        self.record_path = record_path
+    def __init__(self, bus_type, name, record_path, flags=Gio.BusNameOwnerFlags.NONE):
+        self.bus_type, self.name, self.record_path, self.flags = bus_type, name, record_path, flags
         self.objects = []  # (path, xml, handlers, properties)
 
     def export(self, path, xml, handlers, properties=None):
         """handlers: {member: fn(args) -> GLib.Variant | None | Exception-name str}."""
         self.objects.append((path, xml, handlers, properties or {}))
 
-    def _record(self, path, interface, member, args):
+    def _on_call(self, handlers, conn, sender, path, interface, member, params, invocation):
+        self.sender = sender
+        args = params.unpack()
         with open(self.record_path, "a", encoding="utf-8") as out:
             out.write(json.dumps({"path": path, "interface": interface, "member": member,
-                                  "args": args}) + "\n")
-
-    def _on_call(self, handlers, conn, sender, path, interface, member, params, invocation):
-        args = params.unpack()
-        self._record(path, interface, member, list(args))
+                                  "args": list(args)}) + "\n")
         handler = handlers.get(member)
         result = handler(args) if handler else None
         if isinstance(result, str):
@@ -48,8 +44,7 @@ class FakeService:
                     None)
 
     def run(self):
-        loop = GLib.MainLoop()
-        Gio.bus_own_name(self.bus_type, self.name, Gio.BusNameOwnerFlags.NONE, self._on_bus,
+        Gio.bus_own_name(self.bus_type, self.name, self.flags, self._on_bus,
                          lambda *_: print("READY", flush=True),
                          lambda *_: (print("NAME LOST", flush=True), sys.exit(1)))
-        loop.run()
+        GLib.MainLoop().run()

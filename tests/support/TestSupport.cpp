@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QMutexLocker>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -75,6 +74,18 @@ int connectTo(quint16 port, const QHostAddress& to, const QHostAddress& from) {
     return fd;
 }
 
+/// Inserts the "Name: value" lines of `head` after the first into `headers`, names lower-cased.
+template <typename Headers, typename Text>
+void parseHeaders(const QByteArray& head, Headers& headers, Text text) {
+    const QList<QByteArray> lines = head.split('\n');
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const qsizetype colon = lines[i].indexOf(':');
+        if (colon > 0)
+            headers.insert(text(lines[i].left(colon).trimmed().toLower()),
+                           text(lines[i].mid(colon + 1).trimmed()));
+    }
+}
+
 void parseResponse(RawResponse& response) {
     const qsizetype end = response.raw.indexOf("\r\n\r\n");
     if (!response.raw.startsWith("HTTP/1.1 ") || end < 0)
@@ -82,13 +93,7 @@ void parseResponse(RawResponse& response) {
     response.ok = true;
     response.head = response.raw.left(end);
     response.status = response.raw.mid(9, 3).toInt();
-    const QList<QByteArray> lines = response.head.split('\n');
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const qsizetype colon = lines[i].indexOf(':');
-        if (colon > 0)
-            response.headers.insert(QString::fromLatin1(lines[i].left(colon).trimmed()).toLower(),
-                                    QString::fromUtf8(lines[i].mid(colon + 1).trimmed()));
-    }
+    parseHeaders(response.head, response.headers, [](const QByteArray& b) { return QString::fromUtf8(b); });
     response.body = response.raw.mid(end + 4);
 }
 
@@ -196,16 +201,10 @@ struct HttpServer::Impl {
         if (end < 0)
             return false;
         Request request;
-        const QList<QByteArray> lines = buffer.left(end).split('\n');
-        const QList<QByteArray> start = lines.value(0).trimmed().split(' ');
+        const QList<QByteArray> start = buffer.left(buffer.indexOf('\n')).trimmed().split(' ');
         request.method = start.value(0);
         request.target = start.value(1);
-        for (qsizetype i = 1; i < lines.size(); ++i) {
-            const qsizetype colon = lines[i].indexOf(':');
-            if (colon > 0)
-                request.headers.insert(lines[i].left(colon).trimmed().toLower(),
-                                       lines[i].mid(colon + 1).trimmed());
-        }
+        parseHeaders(buffer.left(end), request.headers, [](const QByteArray& b) { return b; });
         const qsizetype length = request.headers.value("content-length").toLongLong();
         if (buffer.size() < end + 4 + length)
             return false;
@@ -281,12 +280,11 @@ QList<HttpServer::Request> HttpServer::requests() const {
 
 HttpServer::Reply modelText(const QString& text, int status) {
     const QJsonObject block{{QStringLiteral("type"), QStringLiteral("text")}, {QStringLiteral("text"), text}};
-    const QJsonObject reply{{QStringLiteral("type"), QStringLiteral("message")},
-                            {QStringLiteral("content"), QJsonArray{block}}};
-    HttpServer::Reply answer;
-    answer.status = status;
-    answer.body = jsonBody(reply);
-    return answer;
+    HttpServer::Reply reply;
+    reply.status = status;
+    reply.body = jsonBody({{QStringLiteral("type"), QStringLiteral("message")},
+                           {QStringLiteral("content"), QJsonArray{block}}});
+    return reply;
 }
 
 QByteArray jsonBody(const QJsonObject& object) {

@@ -1,7 +1,6 @@
 #pragma once
-// The tests' one HTTP toolkit and shared helpers: a blocking loopback client (RawClient,
-// rawRequest, httpRequest), a small loopback server on its own thread (HttpServer), JSON,
-// free-port and file-mode helpers, and waiting on the event loop.
+// The tests' HTTP toolkit (blocking loopback clients, a loopback server on its own thread) and
+// small shared helpers.
 #include <QByteArray>
 #include <QHash>
 #include <QHostAddress>
@@ -16,7 +15,6 @@
 #include <memory>
 #include <ostream>
 
-// Readable gtest failure messages for JSON values.
 inline void PrintTo(const QJsonObject& object, std::ostream* out) {
     *out << QJsonDocument(object).toJson(QJsonDocument::Compact).constData();
 }
@@ -29,7 +27,6 @@ namespace hb::test {
 /// Runs the event loop until `done` holds or `timeout` passes; returns `done()`.
 bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
-/// A response read off a raw socket.
 struct RawResponse {
     bool ok = false; ///< a status line arrived
     int status = 0;
@@ -48,7 +45,6 @@ RawResponse rawRequest(quint16 port, const QByteArray& bytes,
                        const QHostAddress& to = QHostAddress::LocalHost,
                        const QHostAddress& from = QHostAddress());
 
-/// Builds and sends one HTTP/1.1 request with a body and extra headers.
 RawResponse httpRequest(quint16 port, const QByteArray& method, const QByteArray& target,
                         const QByteArray& body = {}, const QHash<QByteArray, QByteArray>& headers = {},
                         const QHostAddress& from = QHostAddress());
@@ -79,7 +75,6 @@ class RawClient {
 /// until `holdUntil` requests arrived, which proves that many were in flight at once.
 class HttpServer {
   public:
-    /// One request as received.
     struct Request {
         QByteArray method;
         QByteArray target;
@@ -87,7 +82,6 @@ class HttpServer {
         QByteArray body;
         QJsonObject json() const { return QJsonDocument::fromJson(body).object(); }
     };
-    /// What the server answers.
     struct Reply {
         int status = 200;
         QByteArray body;
@@ -119,17 +113,15 @@ QByteArray field(const char* key, const QJsonValue& value);
 QByteArray field(const char* key, const char* text);
 QJsonObject parsed(const char* json);
 
-/// Permission bits of a file (-1 when it does not exist).
+/// Permission bits of a file (-1 when missing).
 int fileMode(const QString& path);
 
-/// The path of a file in tests/data.
-QString dataPath(const QString& relative);
+QString dataPath(const QString& relative); ///< a file in tests/data
+long residentKiB();                        ///< this process's resident memory (-1 when unknown)
+int openDescriptors();                     ///< open file descriptors of this process
+quint16 freePort();                        ///< a loopback TCP port that was free a moment ago
 
-/// This process's resident memory in KiB (-1 when unknown).
-long residentKiB();
-
-/// False under AddressSanitizer/ThreadSanitizer, whose shadow memory and quarantine make
-/// resident-memory figures meaningless.
+/// False under ASan/TSan, whose shadow memory makes resident-memory figures meaningless.
 constexpr bool memoryFiguresMeaningful() {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     return false;
@@ -137,11 +129,5 @@ constexpr bool memoryFiguresMeaningful() {
     return true;
 #endif
 }
-
-/// Number of open file descriptors of this process.
-int openDescriptors();
-
-/// A loopback TCP port that was free a moment ago.
-quint16 freePort();
 
 } // namespace hb::test

@@ -12,12 +12,11 @@ ApiHarness::ApiHarness() : ApiHarness(Options{}) {}
 
 ApiHarness::ApiHarness(Options options) : platform_(options.platform ? *options.platform : fake_.platform()) {
     store_ = std::make_unique<store::Store>(
-        store::Store::Options{supportDir_.path(), options.resourceDir, options.now});
+        store::Store::Options{supportDir_.path(), QStringLiteral(HB_RESOURCES_DIR), options.now});
 
     steps::StepEnvironment environment{[this] { return store_->allowedApps(); }, &platform_};
     steps::Planner::Options plannerOptions;
     plannerOptions.baseUrl = options.plannerBaseUrl;
-    plannerOptions.timeout = options.plannerTimeout;
     planner_ = std::make_unique<steps::Planner>(environment, plannerOptions);
 
     context_ = std::make_unique<api::Context>(api::Context{*store_, platform_, planner_.get()});
@@ -26,7 +25,7 @@ ApiHarness::ApiHarness(Options options) : platform_(options.platform ? *options.
 
     server::ServerOptions serverOptions;
     serverOptions.port = options.port;
-    serverOptions.publicDir = options.resourceDir + QStringLiteral("/public");
+    serverOptions.publicDir = QStringLiteral(HB_RESOURCES_DIR "/public");
     serverOptions.bindAttempts = 1;
     serverOptions.handler = [this](const server::Request& request, server::Responder responder) {
         router_->route(request, responder);
@@ -51,9 +50,10 @@ ApiHarness::~ApiHarness() {
 }
 
 QString ApiHarness::pairToken() {
-    const QByteArray body = QJsonDocument(QJsonObject{{QStringLiteral("pin"), store_->pinValue()}})
-                                .toJson(QJsonDocument::Compact);
-    return request("POST", "/api/pair", body).json().value(QStringLiteral("token")).toString();
+    return request("POST", "/api/pair", field("pin", store_->pinValue()))
+        .json()
+        .value(QStringLiteral("token"))
+        .toString();
 }
 
 RawResponse ApiHarness::request(const QByteArray& method, const QByteArray& target, const QByteArray& body,

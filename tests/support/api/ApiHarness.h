@@ -17,10 +17,8 @@ namespace hb::test {
 class ApiHarness {
   public:
     struct Options {
-        QString resourceDir = QStringLiteral(HB_RESOURCES_DIR);
         /// Messages API base for the planner; empty: ANTHROPIC_BASE_URL or the default.
         QString plannerBaseUrl;
-        std::chrono::milliseconds plannerTimeout = std::chrono::seconds(30);
         /// Clock for one-time codes; the system clock when empty.
         std::function<QDateTime()> now;
         /// Called before the server starts, to adjust hooks (relay switch, open-admin, ...).
