@@ -21,8 +21,8 @@ class FakeService {
     FakeService(const QString& script, const QStringList& arguments = {});
     ~FakeService();
     bool ready() const { return ready_; }
-    /// The calls recorded so far, oldest first.
-    QList<QJsonObject> calls() const;
+    /// The calls (of `member`, if given) recorded so far, oldest first.
+    QList<QJsonObject> calls(const QString& member = {}) const;
     /// The recorded member names, oldest first.
     QStringList members() const;
 

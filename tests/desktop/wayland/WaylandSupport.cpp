@@ -5,7 +5,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QJsonDocument>
 #include <QProcess>
 #include <atomic>
 
@@ -98,34 +97,6 @@ QProcessEnvironment HeadlessMutter::environment() const {
 void HeadlessMutter::enter() {
     left_ = QProcessEnvironment::systemEnvironment();
     applySessionVariables(environment());
-}
-
-Fake::Fake(const QString& script, const QStringList& arguments) {
-    process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process_.start(
-        QStringLiteral("/usr/bin/python3"),
-        QStringList{QStringLiteral(HB_TEST_FAKES_DIR "/") + script, dir_.filePath(QStringLiteral("calls"))} +
-            arguments);
-    ready_ = waitFor([this] { return process_.canReadLine() || process_.state() == QProcess::NotRunning; },
-                     kStartTimeout) &&
-             process_.readLine().trimmed() == "READY";
-}
-
-Fake::~Fake() {
-    process_.kill();
-    process_.waitForFinished();
-}
-
-QList<QJsonObject> Fake::calls(const QString& member) const {
-    QFile file(dir_.filePath(QStringLiteral("calls")));
-    QList<QJsonObject> result;
-    file.open(QIODevice::ReadOnly);
-    for (const QByteArray& line : file.readAll().split('\n')) {
-        const QJsonObject call = QJsonDocument::fromJson(line).object();
-        if (call.value(QStringLiteral("member")).toString() == member)
-            result.append(call);
-    }
-    return result;
 }
 
 } // namespace hb::test

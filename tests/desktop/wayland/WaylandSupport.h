@@ -1,10 +1,8 @@
 #pragma once
 // Real Wayland sessions for the tests: a headless mutter (with or without Xwayland) on the
-// test desktop's session bus, and fake services from tests/fakes.
-#include <QJsonObject>
+// test desktop's session bus.
 #include <QProcess>
 #include <QStringList>
-#include <QTemporaryDir>
 
 namespace hb::test {
 
@@ -14,9 +12,6 @@ class HeadlessMutter {
     explicit HeadlessMutter(bool xwayland);
     ~HeadlessMutter();
     bool ready() const { return !waylandDisplay_.isEmpty() && (!xwayland_ || !x11Display_.isEmpty()); }
-    QString waylandDisplay() const { return waylandDisplay_; }
-    /// ":N" of its Xwayland, empty without one.
-    QString x11Display() const { return x11Display_; }
     /// The session's environment for a client: Wayland, and DISPLAY only with Xwayland.
     QProcessEnvironment environment() const;
     /// Puts this process into the session (its environment) until this object ends.
@@ -29,21 +24,6 @@ class HeadlessMutter {
     QString x11Display_;
     QString xauthority_;
     QProcessEnvironment left_;
-};
-
-/// One fake service from tests/fakes, recording its calls to a file.
-class Fake {
-  public:
-    Fake(const QString& script, const QStringList& arguments);
-    ~Fake();
-    bool ready() const { return ready_; }
-    /// The recorded calls of `member`, oldest first.
-    QList<QJsonObject> calls(const QString& member) const;
-
-  private:
-    QTemporaryDir dir_;
-    QProcess process_;
-    bool ready_ = false;
 };
 
 } // namespace hb::test
