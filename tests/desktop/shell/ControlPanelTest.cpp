@@ -8,7 +8,6 @@
 
 #include <QApplication>
 #include <gtest/gtest.h>
-#include <unistd.h>
 #ifdef HB_HAVE_WEBENGINE
 #include <QWebEnginePage>
 #include <QWebEngineView>
@@ -18,39 +17,6 @@ using namespace hb::app;
 using namespace std::chrono_literals;
 
 namespace {
-
-#ifdef HB_HAVE_WEBENGINE
-constexpr bool kWebEngine = true;
-#else
-constexpr bool kWebEngine = false;
-#endif
-
-/// Where the engine cannot run (not built in, or root with its sandbox on), the page opens in
-/// the default browser instead of taking the agent down.
-TEST(ControlPanelFallback, OpensTheBrowserWhereTheEngineCannotRun) {
-    const QByteArray sandbox = qgetenv("QTWEBENGINE_DISABLE_SANDBOX");
-    const QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
-    qunsetenv("QTWEBENGINE_DISABLE_SANDBOX");
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu");
-    EXPECT_FALSE(embeddedPanelAvailable(true));
-    EXPECT_EQ(embeddedPanelAvailable(false), kWebEngine);
-
-    if (::geteuid() == 0 || !kWebEngine) {
-        QList<QUrl> opened;
-        ShellDeps deps;
-        deps.port = [] { return quint16(9000); };
-        deps.openURL = [&opened](const QUrl& url) {
-            opened.append(url);
-            return true;
-        };
-        AppDelegate shell(deps);
-        shell.showPanel();
-        EXPECT_EQ(shell.window(), nullptr);
-        EXPECT_EQ(opened, QList<QUrl>{QUrl(QStringLiteral("http://127.0.0.1:9000/admin"))});
-    }
-    qputenv("QTWEBENGINE_DISABLE_SANDBOX", sandbox);
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
-}
 
 #ifdef HB_HAVE_WEBENGINE
 

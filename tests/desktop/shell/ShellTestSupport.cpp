@@ -133,46 +133,6 @@ bool trayClick(const QString& label, qint64 pid) {
                .exitCode == 0;
 }
 
-/// The text a dbusmenu host shows for `label`: "_" marks the next character as the mnemonic,
-/// "__" is a literal underscore.
-QString shownText(const QString& label) {
-    QString shown;
-    for (qsizetype i = 0; i < label.size(); ++i) {
-        if (label[i] == u'_' && i + 1 < label.size())
-            ++i;
-        shown += label[i];
-    }
-    return shown;
-}
-
-QList<MenuEntry> menuEntries(const QJsonObject& dump) {
-    QList<MenuEntry> entries;
-    for (const QJsonValue& value : dump.value(u"menu").toArray()) {
-        const QJsonObject item = value.toObject();
-        MenuEntry entry;
-        entry.label = item.value(u"type").toString() == u"separator"
-                          ? QStringLiteral("-")
-                          : shownText(item.value(u"label").toString());
-        entry.visible = item.value(u"visible").toBool(true);
-        QStringList keys;
-        for (const QJsonValue& chord : item.value(u"shortcut").toArray()) {
-            for (const QJsonValue& key : chord.toArray())
-                keys.append(key.toString());
-        }
-        entry.shortcut = keys.join(u'+');
-        entries.append(entry);
-    }
-    return entries;
-}
-
-ScopedConfigHome::ScopedConfigHome() : previous_(qgetenv("XDG_CONFIG_HOME")) {
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir_.path()));
-}
-
-ScopedConfigHome::~ScopedConfigHome() {
-    qputenv("XDG_CONFIG_HOME", previous_);
-}
-
 QProcessEnvironment agentEnvironment(const QString& supportDir, const QString& configHome) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("HB_SUPPORT"), supportDir);

@@ -1,15 +1,11 @@
 // The tray over the real StatusNotifier/dbusmenu protocol (a fake watcher on a private session
-// bus): its entries, the update notice, the PIN dialog, its icon, and the real agent quitting.
+// bus): its entries, the update notice, and the real agent quitting.
 #include "ShellTestSupport.h"
 #include "app/AppDelegate.h"
-#include "app/TrayIcon.h"
 #include "support/TestSupport.h"
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QDir>
 #include <QFileInfo>
-#include <QMessageBox>
+#include <QJsonArray>
 #include <QProcess>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -21,11 +17,29 @@ using namespace std::chrono_literals;
 
 namespace {
 
+/// The menu as a desktop shows it: "_" marks the next character as the mnemonic ("__" is "_"),
+/// separators as "-", hidden entries and shortcuts marked.
 QString describe(const QJsonObject& dump) {
     QStringList lines;
-    for (const hb::test::MenuEntry& e : hb::test::menuEntries(dump))
-        lines.append(e.label + (e.visible ? QString() : QStringLiteral(" (hidden)")) +
-                     (e.shortcut.isEmpty() ? QString() : QStringLiteral(" [") + e.shortcut + u']'));
+    for (const QJsonValue& value : dump.value(u"menu").toArray()) {
+        const QJsonObject item = value.toObject();
+        const QString label = item.value(u"label").toString();
+        QString line;
+        for (qsizetype i = 0; i < label.size(); ++i)
+            line += label[label[i] == u'_' && i + 1 < label.size() ? ++i : i];
+        if (item.value(u"type").toString() == u"separator")
+            line = QStringLiteral("-");
+        if (!item.value(u"visible").toBool(true))
+            line += QStringLiteral(" (hidden)");
+        QStringList keys;
+        for (const QJsonValue& chord : item.value(u"shortcut").toArray()) {
+            for (const QJsonValue& key : chord.toArray())
+                keys.append(key.toString());
+        }
+        if (!keys.isEmpty())
+            line += QStringLiteral(" [") + keys.join(u'+') + u']';
+        lines.append(line);
+    }
     return lines.join(QStringLiteral(" | "));
 }
 
@@ -81,44 +95,6 @@ TEST(TrayMenu, EntriesAndTheUpdateNoticeOpeningItsAddress) {
     ASSERT_TRUE(hb::test::trayClick(newer));
     ASSERT_TRUE(waitFor([&] { return !opened.isEmpty(); }));
     EXPECT_EQ(opened, QList<QUrl>{QUrl(QStringLiteral("https://e/3"))});
-}
-
-TEST(TrayMenu, PinDialogShowsThePinReadWhenItOpens) {
-    QString pin = QStringLiteral("048213");
-    hb::app::ShellDeps deps;
-    deps.pinValue = [&pin] { return pin; };
-    AppDelegate shell(deps);
-    QString informative;
-    QTimer probe; // the dialog is modal: inspect and close it from a timer
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box || !box->isVisible())
-            return;
-        pin = QStringLiteral("999999"); // changed while open: the dialog keeps what it showed
-        QCoreApplication::processEvents();
-        informative = box->informativeText();
-        probe.stop();
-        box->buttons().value(0)->click();
-    });
-    probe.start(20);
-    shell.setupMenuBar();
-    EXPECT_TRUE(hb::test::trayClick(QStringLiteral("Show Pairing PIN\u2026")));
-    ASSERT_TRUE(waitFor([&] { return !informative.isEmpty(); }, 20s)) << "the dialog never showed";
-    EXPECT_EQ(informative,
-              QStringLiteral("Enter 048213 on your phone, or scan the QR code in the Control Panel."));
-}
-
-TEST(TrayIcon, OwnIconElseADrawnDiamond) {
-    QTemporaryDir empty;
-    EXPECT_EQ(hb::app::chooseTrayIcon(QStringLiteral(HB_RESOURCES_DIR)).source,
-              hb::app::TrayIconSource::Resource);
-    const QString themeName = QIcon::themeName();
-    QIcon::setThemeName(QStringLiteral("none-such"));
-    const hb::app::TrayIcon drawn = hb::app::chooseTrayIcon(empty.path());
-    QIcon::setThemeName(themeName);
-    EXPECT_EQ(drawn.source, hb::app::TrayIconSource::Text);
-    const QImage image = drawn.icon.pixmap(64, 64).toImage();
-    EXPECT_GT(qAlpha(image.pixel(32, 32)), 0) << "the diamond was drawn";
 }
 
 // The real agent: first run shows its tray and writes its login item; "Quit Harbly", chosen
