@@ -1,6 +1,6 @@
 #pragma once
-// Shared by the desktop shell tests: a fake tray watcher on a private session bus (started before
-// any tray icon exists, as Qt decides once per process whether a watcher is there), and helper
+// Shared by the desktop shell tests: a fake tray watcher on the session bus (started before any
+// tray icon exists, as Qt decides once per process whether a watcher is there), and helper
 // processes run without blocking the event loop.
 #include <QByteArray>
 #include <QJsonObject>
