@@ -45,14 +45,15 @@ FakeService::~FakeService() {
     process_.waitForFinished();
 }
 
-QList<QJsonObject> FakeService::calls() const {
+QList<QJsonObject> FakeService::calls(const QString& member) const {
     QFile file(record_);
     QList<QJsonObject> result;
     if (!file.open(QIODevice::ReadOnly))
         return result;
     for (const QByteArray& line : file.readAll().split('\n')) {
-        if (!line.isEmpty())
-            result.append(QJsonDocument::fromJson(line).object());
+        const QJsonObject call = QJsonDocument::fromJson(line).object();
+        if (!line.isEmpty() && (member.isEmpty() || call.value(QStringLiteral("member")) == member))
+            result.append(call);
     }
     return result;
 }

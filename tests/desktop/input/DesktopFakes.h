@@ -10,9 +10,9 @@
 
 namespace hb::test {
 
-/// True inside tests/desktop.sh (private X, buses, audio and home).
+/// True inside tests/desktop.sh (private X, buses, audio and home); the second, when the system
+/// bus is the desktop's stand-in, never the machine's own.
 bool inTestDesktop();
-/// True when the system bus is the desktop's stand-in, never the machine's own.
 bool systemBusIsPrivate();
 
 /// One fake service from tests/fakes, recording its calls to a file.
@@ -21,10 +21,9 @@ class FakeService {
     FakeService(const QString& script, const QStringList& arguments = {});
     ~FakeService();
     bool ready() const { return ready_; }
-    /// The calls recorded so far, oldest first.
-    QList<QJsonObject> calls() const;
-    /// The recorded member names, oldest first.
-    QStringList members() const;
+    /// The calls (of `member`, if given) recorded so far, oldest first.
+    QList<QJsonObject> calls(const QString& member = {}) const;
+    QStringList members() const; ///< of the calls so far
 
   private:
     QTemporaryDir dir_;
@@ -38,20 +37,18 @@ class XServerWithoutXTest {
   public:
     XServerWithoutXTest();
     ~XServerWithoutXTest();
-    /// ":N", or empty when it did not start.
-    QByteArray display() const { return display_; }
+    QByteArray display() const { return display_; } ///< ":N", or empty when it did not start
 
   private:
     QProcess process_;
     QByteArray display_;
 };
 
-/// How many keycodes of the X display `display` (empty: $DISPLAY) carry no symbol; -1 when
-/// it cannot be opened.
+/// How many keycodes of `display` (empty: $DISPLAY) carry no symbol; -1 when it cannot be opened.
 int emptyKeycodes(const QByteArray& display = {});
 
-/// Runs `call` on a worker thread while the GUI thread keeps handling events (typing
-/// rebinds keys that this process's own windows must read while the call is running).
+/// Runs `call` on a worker thread while the GUI thread keeps handling events (typing rebinds
+/// keys that this process's own windows must read meanwhile).
 bool runOffGuiThread(const std::function<bool()>& call);
 
 } // namespace hb::test

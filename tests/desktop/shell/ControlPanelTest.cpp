@@ -1,3 +1,5 @@
+// The Control Panel window over a real agent (built with the web engine only; without it the
+// panel opens in the browser, which the tray-host test checks).
 #include "ShellTestSupport.h"
 #include "app/Agent.h"
 #include "app/AppDelegate.h"
@@ -6,131 +8,72 @@
 #include "store/Store.h"
 #include "support/TestSupport.h"
 
-#include <QApplication>
 #include <gtest/gtest.h>
-#include <unistd.h>
 #ifdef HB_HAVE_WEBENGINE
 #include <QWebEnginePage>
 #include <QWebEngineView>
 #endif
 
 using namespace hb::app;
+using hb::test::waitFor;
 using namespace std::chrono_literals;
 
-namespace {
-
 #ifdef HB_HAVE_WEBENGINE
-constexpr bool kWebEngine = true;
-#else
-constexpr bool kWebEngine = false;
-#endif
-
-/// Where the engine cannot run (not built in, or root with its sandbox on), the page opens in
-/// the default browser instead of taking the agent down.
-TEST(ControlPanelFallback, OpensTheBrowserWhereTheEngineCannotRun) {
-    const QByteArray sandbox = qgetenv("QTWEBENGINE_DISABLE_SANDBOX");
-    const QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
-    qunsetenv("QTWEBENGINE_DISABLE_SANDBOX");
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu");
-    EXPECT_FALSE(embeddedPanelAvailable(true));
-    EXPECT_EQ(embeddedPanelAvailable(false), kWebEngine);
-
-    if (::geteuid() == 0 || !kWebEngine) {
-        QList<QUrl> opened;
-        ShellDeps deps;
-        deps.port = [] { return quint16(9000); };
-        deps.openURL = [&opened](const QUrl& url) {
-            opened.append(url);
-            return true;
-        };
-        AppDelegate shell(deps);
-        shell.showPanel();
-        EXPECT_EQ(shell.window(), nullptr);
-        EXPECT_EQ(opened, QList<QUrl>{QUrl(QStringLiteral("http://127.0.0.1:9000/admin"))});
-    }
-    qputenv("QTWEBENGINE_DISABLE_SANDBOX", sandbox);
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
-}
-
-#ifdef HB_HAVE_WEBENGINE
-
-class ControlPanel : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        agent_.start();
-        ASSERT_TRUE(agent_.server().waitUntilListening(10s));
-        ShellDeps deps;
-        deps.port = [this] { return agent_.server().listeningPort(); };
-        deps.pinValue = [] { return QString(); };
-        deps.isFirstRun = [] { return false; };
-        deps.openURL = [this](const QUrl& url) {
-            opened_.append(url);
-            return true;
-        };
-        shell_ = std::make_unique<AppDelegate>(deps);
-        agent_.setOpenAdmin([this] { shell_->showPanel(); });
-    }
-    void TearDown() override {
-        shell_.reset();
-        agent_.stop();
-    }
-
-    /// The window the shell opened, from the panel module.
-    ControlPanelWindow* panelWindow() const { return qobject_cast<ControlPanelWindow*>(shell_->window()); }
-
-    /// Runs `script` in the page and waits until the page has handled it.
-    void runInPage(const QString& script, QString* result = nullptr) {
+// Catches: a second window per request, the page not trusted as local (no PIN shown), and the
+// window following links to other sites, other ports or other schemes.
+TEST(ControlPanel, OneWindowShowingTheAdminPageThatKeepsOtherSitesOut) {
+    Agent agent;
+    agent.start();
+    ASSERT_TRUE(agent.server().waitUntilListening(10s));
+    const quint16 port = agent.server().listeningPort();
+    QList<QUrl> opened;
+    ShellDeps deps;
+    deps.port = [port] { return port; };
+    deps.pinValue = [] { return QString(); };
+    deps.isFirstRun = [] { return false; };
+    deps.openURL = [&opened](const QUrl& url) { return opened.append(url), true; };
+    AppDelegate shell(deps);
+    agent.setOpenAdmin([&shell] { shell.showPanel(); });
+    shell.setupMenuBar();
+    ASSERT_TRUE(hb::test::trayClick(QStringLiteral("Open Control Panel")));
+    ASSERT_TRUE(waitFor([&] { return shell.window() && shell.window()->isVisible(); }, 20s));
+    auto* panel = qobject_cast<ControlPanelWindow*>(shell.window());
+    const auto runInPage = [panel](const QString& script) {
         bool done = false;
-        panelWindow()->view()->page()->runJavaScript(script, [&done, result](const QVariant& value) {
-            if (result)
-                *result = value.toString();
+        QString result;
+        panel->view()->page()->runJavaScript(script, [&](const QVariant& value) {
+            result = value.toString();
             done = true;
         });
-        hb::test::waitFor([&] { return done; }, 10s);
-    }
-
-    Agent agent_;
-    std::unique_ptr<AppDelegate> shell_;
-    QList<QUrl> opened_;
-};
-
-TEST_F(ControlPanel, OneWindowShowingTheAdminPageThatKeepsOtherSitesOut) {
-    const quint16 port = agent_.server().listeningPort();
-    shell_->setupMenuBar();
-    ASSERT_TRUE(hb::test::trayClick(QStringLiteral("Open Control Panel")));
-    ASSERT_TRUE(hb::test::waitFor([&] { return shell_->window() && shell_->window()->isVisible(); }, 20s));
-    ControlPanelWindow* panel = panelWindow();
+        waitFor([&] { return done; }, 10s);
+        return result;
+    };
     const QUrl admin(QStringLiteral("http://127.0.0.1:%1/admin").arg(port));
     EXPECT_EQ(panel->address(), admin);
-    // The page reached our API as a trusted local caller: it shows the PIN.
     QString shown;
-    EXPECT_TRUE(hb::test::waitFor(
+    EXPECT_TRUE(waitFor(
         [&] {
-            runInPage(QStringLiteral(
-                          "document.querySelector('#pin') && document.querySelector('#pin').textContent"),
-                      &shown);
-            return shown == agent_.store().pinValue();
+            shown = runInPage(QStringLiteral(
+                "document.querySelector('#pin') && document.querySelector('#pin').textContent"));
+            return shown == agent.store().pinValue();
         },
         30s))
         << shown.toStdString();
     // Closed, then asked for again by the page's own endpoint: the same window comes back.
     panel->close();
     EXPECT_EQ(hb::test::httpRequest(port, "POST", "/api/open-admin").status, 200);
-    ASSERT_TRUE(hb::test::waitFor([&] { return panel->isVisible(); }, 10s));
-    EXPECT_EQ(shell_->window(), panel);
+    ASSERT_TRUE(waitFor([&] { return panel->isVisible(); }, 10s));
+    EXPECT_EQ(shell.window(), panel);
 
     // Other sites go to the browser; same host on another port and other schemes go nowhere.
     runInPage(QStringLiteral("window.open('https://example.com/popup')"));
-    ASSERT_TRUE(hb::test::waitFor([&] { return !opened_.isEmpty(); }, 10s));
-    EXPECT_EQ(opened_.takeFirst(), QUrl(QStringLiteral("https://example.com/popup")));
+    ASSERT_TRUE(waitFor([&] { return !opened.isEmpty(); }, 10s));
+    EXPECT_EQ(opened.takeFirst(), QUrl(QStringLiteral("https://example.com/popup")));
     runInPage(QStringLiteral("location.href = 'file:///etc/passwd'"));
     runInPage(QStringLiteral("location.href = 'http://127.0.0.1:9/admin'"));
     runInPage(QStringLiteral("location.href = '/admin?again'"));
-    ASSERT_TRUE(hb::test::waitFor([&] { return panel->view()->url().query() == u"again"; }, 10s));
-    EXPECT_EQ(opened_, QList<QUrl>{QUrl(QStringLiteral("http://127.0.0.1:9/admin"))});
+    ASSERT_TRUE(waitFor([&] { return panel->view()->url().query() == u"again"; }, 10s));
+    EXPECT_EQ(opened, QList<QUrl>{QUrl(QStringLiteral("http://127.0.0.1:9/admin"))});
     EXPECT_EQ(panel->view()->url().adjusted(QUrl::RemoveQuery), admin);
 }
-
-#endif // HB_HAVE_WEBENGINE
-
-} // namespace
+#endif

@@ -17,36 +17,13 @@ namespace {
 constexpr quint16 kPort = 8799;
 
 /// Everything written to the far end of a terminal or pipe so far, read without blocking.
-class Reader {
-  public:
-    explicit Reader(int fd) : fd_(fd) { ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK); }
-    QString text() {
-        char buffer[4096];
-        ssize_t got = 0;
-        while ((got = ::read(fd_, buffer, sizeof buffer)) > 0)
-            received_.append(buffer, got);
-        return QString::fromUtf8(received_).remove(u'\r'); // the terminal turns \n into \r\n
-    }
-
-  private:
-    int fd_;
-    QByteArray received_;
-};
-
-/// A pseudo-terminal pair: the presenter gets the terminal end, the test plays the user.
-struct Terminal {
-    Terminal() {
-        master = ::posix_openpt(O_RDWR | O_NOCTTY);
-        if (master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0)
-            terminal = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
-    }
-    ~Terminal() {
-        ::close(terminal);
-        ::close(master);
-    }
-    int master = -1;
-    int terminal = -1;
-};
+QString drain(int fd, QByteArray& received) {
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    char buffer[4096];
+    for (ssize_t got = 0; (got = ::read(fd, buffer, sizeof buffer)) > 0;)
+        received.append(buffer, got);
+    return QString::fromUtf8(received).remove(u'\r'); // the terminal turns \n into \r\n
+}
 
 class Headless : public ::testing::Test {
   protected:
@@ -74,36 +51,41 @@ class Headless : public ::testing::Test {
 };
 
 TEST_F(Headless, TerminalShowsPinLinkAndQrAndEnterGivesAFreshLink) {
-    Terminal tty;
-    ASSERT_GE(tty.terminal, 0);
-    Reader user(tty.master);
-    auto shown = presenter(tty.terminal, tty.terminal);
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_TRUE(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+    const int tty = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+    ASSERT_GE(tty, 0);
+    QByteArray received;
+    auto shown = presenter(tty, tty);
     shown->start();
 
-    const QString first = user.text();
+    const QString first = drain(master, received);
     EXPECT_TRUE(first.contains(QStringLiteral("http://%1:%2/\n").arg(host.lanIP()).arg(kPort)));
     EXPECT_TRUE(first.contains(QStringLiteral("Pairing PIN: ") + store.pinValue() + u'\n'));
     const QStringList codes = codesIn(first);
     ASSERT_EQ(codes.size(), 1) << first.toStdString();
     EXPECT_TRUE(first.contains(QChar(0x2588))) << "the QR code is drawn";
 
-    ASSERT_EQ(::write(tty.master, "\n", 1), 1);
+    ASSERT_EQ(::write(master, "\n", 1), 1);
     QString all;
-    ASSERT_TRUE(waitFor([&] { return codesIn(all = user.text()).size() == 2; }));
+    ASSERT_TRUE(waitFor([&] { return codesIn(all = drain(master, received)).size() == 2; }));
     const QStringList both = codesIn(all);
     EXPECT_NE(both.at(0), both.at(1));
     for (const QString& code : both)
         EXPECT_TRUE(store.consumeCode(code).has_value()) << "every printed link pairs";
+    shown.reset();
+    ::close(tty);
+    ::close(master);
 }
 
 TEST_F(Headless, PipeGetsTheAddressButNoSecrets) {
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
-    Reader log(fds[0]);
+    QByteArray received;
     auto shown = presenter(fds[0], fds[1]);
     shown->start();
     shown->printPairing(); // asked again: still nothing secret into a pipe
-    const QString text = log.text();
+    const QString text = drain(fds[0], received);
     ::close(fds[0]);
     ::close(fds[1]);
     EXPECT_TRUE(text.startsWith(

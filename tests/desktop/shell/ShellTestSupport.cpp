@@ -5,59 +5,10 @@
 #include <QDir>
 #include <QJsonDocument>
 #include <QProcess>
-#include <csignal>
-#include <cstdio>
-#include <cstring>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/prctl.h>
-#include <unistd.h>
 
 namespace hb::test {
 namespace {
-
-/// A session bus of this test process's own, started before main so that every D-Bus client here
-/// (and the agents started from here) uses it: test processes that run side by side on one test
-/// desktop then never see each other's tray watcher or tray items. It ends with the process.
-class PrivateSessionBus {
-  public:
-    PrivateSessionBus() {
-        int out[2];
-        if (::pipe(out) != 0)
-            return;
-        const pid_t parent = ::getpid();
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-            if (::getppid() != parent)
-                ::_exit(1);
-            ::dup2(out[1], STDOUT_FILENO);
-            if (const int quiet = ::open("/dev/null", O_WRONLY); quiet >= 0)
-                ::dup2(quiet, STDERR_FILENO); // its warning about descriptor limits is noise here
-            ::close(out[0]);
-            ::execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", "--print-address=1", nullptr);
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        if (FILE* reader = ::fdopen(out[0], "r")) {
-            char address[512] = {};
-            if (std::fgets(address, sizeof address, reader) && address[0] != '\0') {
-                address[std::strcspn(address, "\n")] = '\0';
-                ::setenv("DBUS_SESSION_BUS_ADDRESS", address, 1);
-            }
-            std::fclose(reader);
-        }
-    }
-    ~PrivateSessionBus() {
-        if (pid_ > 0)
-            ::kill(pid_, SIGTERM);
-    }
-
-  private:
-    pid_t pid_ = -1;
-};
-
-const PrivateSessionBus kSessionBus;
 
 QString watcherScript() {
     return QStringLiteral(HB_TEST_FAKES_DIR "/fake_sni_watcher.py");
@@ -131,46 +82,6 @@ bool trayClick(const QString& label, qint64 pid) {
     return runTool(QStringLiteral("/usr/bin/python3"),
                    QStringList{watcherScript(), QStringLiteral("click"), label} + pidArgument(pid))
                .exitCode == 0;
-}
-
-/// The text a dbusmenu host shows for `label`: "_" marks the next character as the mnemonic,
-/// "__" is a literal underscore.
-QString shownText(const QString& label) {
-    QString shown;
-    for (qsizetype i = 0; i < label.size(); ++i) {
-        if (label[i] == u'_' && i + 1 < label.size())
-            ++i;
-        shown += label[i];
-    }
-    return shown;
-}
-
-QList<MenuEntry> menuEntries(const QJsonObject& dump) {
-    QList<MenuEntry> entries;
-    for (const QJsonValue& value : dump.value(u"menu").toArray()) {
-        const QJsonObject item = value.toObject();
-        MenuEntry entry;
-        entry.label = item.value(u"type").toString() == u"separator"
-                          ? QStringLiteral("-")
-                          : shownText(item.value(u"label").toString());
-        entry.visible = item.value(u"visible").toBool(true);
-        QStringList keys;
-        for (const QJsonValue& chord : item.value(u"shortcut").toArray()) {
-            for (const QJsonValue& key : chord.toArray())
-                keys.append(key.toString());
-        }
-        entry.shortcut = keys.join(u'+');
-        entries.append(entry);
-    }
-    return entries;
-}
-
-ScopedConfigHome::ScopedConfigHome() : previous_(qgetenv("XDG_CONFIG_HOME")) {
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir_.path()));
-}
-
-ScopedConfigHome::~ScopedConfigHome() {
-    qputenv("XDG_CONFIG_HOME", previous_);
 }
 
 QProcessEnvironment agentEnvironment(const QString& supportDir, const QString& configHome) {

@@ -1,14 +1,12 @@
 #pragma once
 // Shared by the desktop shell tests: a fake tray watcher on the session bus (started before any
-// tray icon exists, as Qt decides once per process whether a watcher is there), temporary
-// configuration folders, helper processes run without blocking the event loop.
+// tray icon exists, as Qt decides once per process whether a watcher is there), and helper
+// processes run without blocking the event loop.
 #include <QByteArray>
-#include <QJsonArray>
 #include <QJsonObject>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
-#include <QTemporaryDir>
 #include <chrono>
 
 namespace hb::test {
@@ -30,26 +28,6 @@ QJsonObject trayDump(qint64 pid = 0);
 
 /// Sends the dbusmenu "clicked" event to the entry titled `label` of the newest item (of `pid`).
 bool trayClick(const QString& label, qint64 pid = 0);
-
-/// The menu entries of a dump, labels as the desktop shows them, separators as "-".
-struct MenuEntry {
-    QString label;
-    bool visible;
-    QString shortcut; ///< "Control+O" style, empty when none
-};
-QList<MenuEntry> menuEntries(const QJsonObject& dump);
-
-/// Points XDG_CONFIG_HOME at a fresh folder for the life of the object, then restores it.
-class ScopedConfigHome {
-  public:
-    ScopedConfigHome();
-    ~ScopedConfigHome();
-    QString path() const { return dir_.path(); }
-
-  private:
-    QTemporaryDir dir_;
-    QByteArray previous_;
-};
 
 /// The agent's environment for child processes and in-process use: temporary support folder,
 /// relay and update hosts on closed loopback ports.

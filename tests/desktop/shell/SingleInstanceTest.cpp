@@ -81,6 +81,8 @@ TEST(SingleInstance, SecondStartHandsOverAndEnds) {
         }
 #endif
         EXPECT_EQ(first.state(), QProcess::Running) << row.name;
+        EXPECT_FALSE(QFileInfo::exists(config.filePath(QStringLiteral("autostart/harbly.desktop"))))
+            << row.name << ": written again after the first run, overruling a user who removed it";
         first.kill();
         first.waitForFinished(5000);
     }

@@ -1,19 +1,120 @@
 // Typing and the clipboard on a real GNOME compositor (headless mutter), end to end: the real
 // server, router and desktop actions run in the session and a native Wayland window must receive
-// exactly what the phone sent.
-#include "WaylandSupport.h"
+// exactly what the phone sent. Each test starts its own headless mutter (with or without Xwayland).
 #include "actions/platform/linux/LinuxPlatform.h"
+#include "support/TestSupport.h"
 #include "support/api/ApiHarness.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QTemporaryDir>
+#include <atomic>
 #include <gtest/gtest.h>
 
 using namespace hb::test;
 using namespace Qt::StringLiterals;
 
 namespace {
+
+constexpr auto kStartTimeout = std::chrono::seconds(15);
+constexpr const char* kSessionVariables[] = {"WAYLAND_DISPLAY", "XDG_SESSION_TYPE", "XDG_CURRENT_DESKTOP",
+                                             "DISPLAY", "QT_QPA_PLATFORM"};
+
+void applySessionVariables(const QProcessEnvironment& from) {
+    for (const char* name : kSessionVariables) {
+        if (from.contains(QString::fromLatin1(name)))
+            qputenv(name, from.value(QString::fromLatin1(name)).toUtf8());
+        else
+            qunsetenv(name);
+    }
+}
+
+QStringList x11Sockets() {
+    return QDir(QStringLiteral("/tmp/.X11-unix")).entryList({QStringLiteral("X*")}, QDir::System);
+}
+
+/// `mutter --headless --wayland --virtual-monitor 1024x768`, `--no-x11` unless `xwayland`.
+class HeadlessMutter {
+  public:
+    explicit HeadlessMutter(bool xwayland) : xwayland_(xwayland) {
+        static std::atomic<int> counter{0};
+        const QString name =
+            QStringLiteral("hb-wayland-%1-%2").arg(QCoreApplication::applicationPid()).arg(++counter);
+        const QStringList socketsBefore = x11Sockets();
+        QStringList arguments{QStringLiteral("--headless"), QStringLiteral("--wayland"),
+                              QStringLiteral("--wayland-display=") + name,
+                              QStringLiteral("--virtual-monitor"), QStringLiteral("1024x768")};
+        if (!xwayland)
+            arguments << QStringLiteral("--no-x11");
+        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process_.setStandardOutputFile(QProcess::nullDevice());
+        process_.start(QStringLiteral("/usr/bin/mutter"), arguments);
+        const QString socket = qEnvironmentVariable("XDG_RUNTIME_DIR") + QLatin1Char('/') + name;
+        if (!waitFor([&] { return QFile::exists(socket); }, kStartTimeout))
+            return;
+        waylandDisplay_ = name;
+        if (!xwayland)
+            return;
+        // Xwayland's socket is the one that appeared since.
+        waitFor(
+            [&] {
+                for (const QString& socketName : x11Sockets()) {
+                    if (!socketsBefore.contains(socketName))
+                        x11Display_ = QLatin1Char(':') + socketName.mid(1);
+                }
+                return !x11Display_.isEmpty();
+            },
+            kStartTimeout);
+        // Xwayland admits only clients with mutter's cookie, as in a real session (XAUTHORITY).
+        const QDir runtime(qEnvironmentVariable("XDG_RUNTIME_DIR"));
+        waitFor([&] {
+            const QStringList files =
+                runtime.entryList({QStringLiteral(".mutter-Xwaylandauth.*")}, QDir::Files | QDir::Hidden);
+            if (!files.isEmpty())
+                xauthority_ = runtime.filePath(files.first());
+            return !xauthority_.isEmpty();
+        });
+    }
+    ~HeadlessMutter() {
+        if (!left_.isEmpty())
+            applySessionVariables(left_);
+        process_.terminate();
+        if (!process_.waitForFinished(5000))
+            process_.kill();
+    }
+    bool ready() const { return !waylandDisplay_.isEmpty() && (!xwayland_ || !x11Display_.isEmpty()); }
+    /// The session's environment for a client: Wayland, and DISPLAY only with Xwayland.
+    QProcessEnvironment environment() const {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("WAYLAND_DISPLAY"), waylandDisplay_);
+        environment.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("wayland"));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
+        environment.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("GNOME"));
+        if (x11Display_.isEmpty())
+            environment.remove(QStringLiteral("DISPLAY"));
+        else
+            environment.insert(QStringLiteral("DISPLAY"), x11Display_);
+        if (!xauthority_.isEmpty())
+            environment.insert(QStringLiteral("XAUTHORITY"), xauthority_);
+        return environment;
+    }
+    /// Puts this process into the session (its environment) until this object ends.
+    void enter() {
+        left_ = QProcessEnvironment::systemEnvironment();
+        applySessionVariables(environment());
+    }
+
+  private:
+    bool xwayland_;
+    QProcess process_;
+    QString waylandDisplay_;
+    QString x11Display_;
+    QString xauthority_;
+    QProcessEnvironment left_;
+};
 
 /// A focused native Wayland line edit (tests/desktop/wayland/target) and what it shows.
 class TypingTarget {

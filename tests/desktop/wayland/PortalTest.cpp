@@ -1,6 +1,6 @@
 // The RemoteDesktop portal handshake against a fake portal on the test desktop's session bus
 // (the real one's approval dialog cannot be clicked here), and what the user is told.
-#include "WaylandSupport.h"
+#include "DesktopFakes.h"
 #include "actions/platform/linux/LinuxInput.h"
 #include "actions/platform/linux/PortalInjector.h"
 
@@ -43,7 +43,7 @@ TEST_F(Portal, RestoreTokenIsKeptPrivateAndReplacedAfterEveryStart) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.version);
-        Fake portal(u"fake_portal.py"_s, {QString::fromLatin1(row.version)});
+        FakeService portal(u"fake_portal.py"_s, {QString::fromLatin1(row.version)});
         ASSERT_TRUE(portal.ready());
         for (int start = 0; start < 2; ++start) {
             auto injector = PortalInjector::begin(tokenFile);
@@ -71,7 +71,7 @@ TEST_F(Portal, RestoreTokenIsKeptPrivateAndReplacedAfterEveryStart) {
     struct stat info {};
     ASSERT_EQ(::stat(QFile::encodeName(tokenFile).constData(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
-    Fake declining(u"fake_portal.py"_s, {u"2"_s, u"deny"_s});
+    FakeService declining(u"fake_portal.py"_s, {u"2"_s, u"deny"_s});
     ASSERT_TRUE(declining.ready());
     EXPECT_EQ(PortalInjector::begin(tokenFile)->wait(std::chrono::seconds(5)),
               PortalInjector::State::Refused);
@@ -91,7 +91,7 @@ TEST_F(Portal, RefusalSaysWhatToDoOnThisDesktop) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        std::optional<Fake> portal;
+        std::optional<FakeService> portal;
         if (!row.fakeArguments.isEmpty()) {
             ASSERT_TRUE(portal.emplace(u"fake_portal.py"_s, row.fakeArguments).ready());
         }
