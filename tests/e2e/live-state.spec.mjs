@@ -3,19 +3,17 @@
 // the agent's event stream.
 import assert from 'node:assert/strict';
 import { execFileSync, spawn } from 'node:child_process';
-import { after, before, test } from 'node:test';
-import { launchBrowser, phonePage } from './browser.mjs';
-import { WORK, api, openPairedPhone, token } from './harness.mjs';
+import { after, test } from 'node:test';
+import { WORK, api, newPage, openPairedPhone, token, useBrowser } from './harness.mjs';
 
-let browser;
+const held = useBrowser();
 let player;
-before(async () => { browser = await launchBrowser(); });
-after(() => { browser.close(); if (player) player.kill(); });
+after(() => { if (player) player.kill(); });
 
 test('the volume and the track changed on the computer show on Controls', async (t) => {
   const { body } = await api('volume', { token: await token() });
   if (body.level < 0 || !process.env.DBUS_SESSION_BUS_ADDRESS) return t.skip('no sound server or session bus here');
-  const page = await phonePage(browser);
+  const page = await newPage(held.browser);
   await openPairedPhone(page);
   await page.click('.tab[data-view=controls]');
   await page.locator('#live[data-state=on]').waitFor();

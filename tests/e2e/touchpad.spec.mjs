@@ -2,10 +2,9 @@
 // motion is coalesced behind a slow answer (never two requests in flight, no movement lost),
 // modifiers are sticky for one key, and gestures never scroll or shift the page.
 import assert from 'node:assert/strict';
-import { after, before, test } from 'node:test';
+import { test } from 'node:test';
 import { setTimeout as sleep } from 'node:timers/promises';
-import { launchBrowser, phonePage } from './browser.mjs';
-import { openPairedPhone } from './harness.mjs';
+import { newPage, openPairedPhone, useBrowser } from './harness.mjs';
 
 /** The requests with consecutive moves, and consecutive scrolls, summed (as coalescing may split them). */
 function merged(bodies) {
@@ -19,12 +18,11 @@ function merged(bodies) {
   return out;
 }
 
-let browser;
-before(async () => { browser = await launchBrowser(); });
-after(() => browser.close());
+const held = useBrowser();
 
 test('gestures on the pad become pointer requests, keys carry sticky modifiers', async () => {
-  const page = await phonePage(browser, { colorScheme: 'dark' });
+  const page = await newPage(held.browser);
+  await page.emulateMedia({ colorScheme: 'dark' });
   await openPairedPhone(page);
   await page.click('.tab[data-view=touchpad]');
   const sent = [];
