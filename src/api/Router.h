@@ -39,7 +39,7 @@ struct Context {
     /// else why not). Empty when the agent runs headless.
     std::function<bool()> loginItemEnabled;
     std::function<std::optional<QString>(bool)> setLoginItem;
-    std::function<QJsonObject()> nowPlaying;   ///< the desktop's media state; may be empty
+    std::function<QJsonObject()> nowPlaying; ///< the desktop's media state; may be empty
     std::shared_ptr<HeldButtons> heldButtons = std::make_shared<HeldButtons>();
 };
 
