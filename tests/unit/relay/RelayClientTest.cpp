@@ -43,6 +43,7 @@ struct TestRelay {
         server.listen(QHostAddress::LocalHost, 0);
         QObject::connect(&server, &QWebSocketServer::newConnection, [this] {
             while (QWebSocket* socket = server.nextPendingConnection()) {
+                socket->setParent(&server); // the server hands its sockets over unowned
                 links.push_back(std::make_unique<Link>(Link{socket, socket->request(), {}}));
                 Link* link = links.back().get();
                 QObject::connect(socket, &QWebSocket::textMessageReceived, [link](const QString& text) {
