@@ -6,6 +6,8 @@
 #include "support/api/ApiHarness.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
@@ -54,6 +56,15 @@ class HeadlessMutter {
         process_.start(QStringLiteral("/usr/bin/mutter"), arguments);
         const QString socket = qEnvironmentVariable("XDG_RUNTIME_DIR") + QLatin1Char('/') + name;
         if (!waitFor([&] { return QFile::exists(socket); }, kStartTimeout))
+            return;
+        // Input goes through Mutter's remote desktop, which it exports on the bus a moment later.
+        const auto exported = [] {
+            return QDBusConnection::sessionBus()
+                .interface()
+                ->isServiceRegistered(QStringLiteral("org.gnome.Mutter.RemoteDesktop"))
+                .value();
+        };
+        if (!waitFor(exported, kStartTimeout))
             return;
         waylandDisplay_ = name;
         if (!xwayland)
