@@ -3,6 +3,7 @@
 // agent once the hold limit passes with neither its "up" nor any motion from the phone, so a
 // phone that drops off never leaves a button held, while a long drag still in progress is kept.
 #include "actions/Actions.h"
+#include "core/HandOff.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -58,7 +59,8 @@ class HeldButtons : public std::enable_shared_from_this<HeldButtons> {
         if (!app)
             return;
         std::weak_ptr<HeldButtons> self = weak_from_this();
-        QMetaObject::invokeMethod(app, [self, delay, &input, button, press, app] {
+        // Through the hand-off helpers, so the race detector sees the weak reference handed over.
+        postTo(app, [self, delay, &input, button, press, app] {
             QTimer::singleShot(delay, app, [self, &input, button, press] {
                 if (const auto buttons = self.lock())
                     buttons->check(input, button, press);

@@ -1,5 +1,7 @@
 #include "support/TestSupport.h"
 
+#include "core/HandOff.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -181,7 +183,7 @@ struct HttpServer::Impl {
     QList<QPair<QTcpSocket*, Reply>> held; // the server thread's only
 
     void call(const std::function<void()>& work) {
-        QMetaObject::invokeMethod(home, work, Qt::BlockingQueuedConnection);
+        callOn(home, work); // through the hand-off helpers, which the race detector can follow
     }
 
     void accept() {
