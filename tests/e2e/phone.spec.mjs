@@ -1,4 +1,4 @@
-// Journeys on a phone: pair by link or PIN and stay paired across a reload; tap tiles; follow
+// Journeys on a phone: pair by PIN or link and stay paired across a reload; tap tiles; follow
 // saved changes and show hostile configuration text as text; ask in a sentence (a fake Messages
 // API on loopback), run the steps and save them as a flow.
 import assert from 'node:assert/strict';
@@ -10,30 +10,29 @@ const held = useBrowser();
 before(() => saveConfig(sampleConfig()));
 const phone = async () => openPairedPhone(await newPage(held.browser));
 
-test('a pairing link pairs, leaves the address bar and survives a reload', async () => {
+test('the PIN pad refuses a wrong PIN; a pairing link pairs, leaves the address bar and survives a reload', async () => {
+  const { body } = await api('admin');
+  const pad = await newPage(held.browser);
+  await pad.goto(BASE + '/');
+  for (const digit of body.pin === '0000' ? '1111' : '0000') await pad.click(`.key[data-key="${digit}"]`);
+  await pad.click('.key[data-key="ok"]');
+  await pad.locator('#pair-message', { hasText: 'Wrong PIN' }).waitFor();
+  await pad.keyboard.type(body.pin); // a hardware keyboard works as well as the pad
+  await pad.keyboard.press('Enter');
+  await pad.locator('#main').waitFor({ state: 'visible' });
+
   const page = await phone();
   assert.doesNotMatch(page.url(), /pair=/);
   const token = await page.evaluate(() => localStorage.getItem('harbly.token'));
   assert.equal((await api('config', { token })).status, 200);
   await page.reload();
   await page.locator('#main').waitFor({ state: 'visible' });
-  assert.deepEqual(page.errors, []);
+  assert.deepEqual([...pad.errors, ...page.errors], []);
 });
 
-test('the PIN pad shows the agent message for a wrong PIN and pairs with the right one', async () => {
-  const { body } = await api('admin');
-  const page = await newPage(held.browser);
-  await page.goto(BASE + '/');
-  for (const digit of body.pin === '0000' ? '1111' : '0000') await page.click(`.key[data-key="${digit}"]`);
-  await page.click('.key[data-key="ok"]');
-  await page.locator('#pair-message', { hasText: 'Wrong PIN' }).waitFor();
-  await page.keyboard.type(body.pin); // a hardware keyboard works as well as the pad
-  await page.keyboard.press('Enter');
-  await page.locator('#main').waitFor({ state: 'visible' });
-});
-
-test('an app tile launches the application, a flow runs, lock asks first', async () => {
+test('tiles launch, run a flow and ask before locking; a saved change arrives as text', async () => {
   const page = await phone();
+  await page.evaluate(() => { window.__samePage = true; });
   let before = launches();
   await page.locator('.tile[aria-label="Harbly Probe"]').click();
   await eventually(() => launches() > before, 'the probe to run');
@@ -46,11 +45,7 @@ test('an app tile launches the application, a flow runs, lock asks first', async
   await page.getByRole('button', { name: 'Cancel' }).click();
   await page.locator('dialog.sheet').waitFor({ state: 'detached' });
   assert.deepEqual(gestures, [], 'nothing sent when cancelled');
-});
 
-test('a saved change reaches an open page without navigation, text stays text', async () => {
-  const page = await phone();
-  await page.evaluate(() => { window.__samePage = true; });
   const doc = sampleConfig();
   doc.pages[0].name = HOSTILE;
   doc.pages[0].tiles.push({ type: 'url', value: 'https://example.org/', label: HOSTILE });
@@ -64,16 +59,15 @@ test('a saved change reaches an open page without navigation, text stays text', 
   await saveConfig(sampleConfig());
 });
 
-async function ask(intent) {
+test('a planner failure is explained; proposed steps run and are saved as a flow', async () => {
   const page = await phone();
   await page.click('.tab[data-view=ask]');
-  await page.fill('#ask-input', intent);
+  await page.fill('#ask-input', 'outage please');
   await page.click('#ask-btn');
-  return page;
-}
+  await page.locator('#ask-message[data-kind=error]', { hasText: 'Couldn’t reach the planner' }).waitFor();
 
-test('proposed steps run and are saved as a flow', async () => {
-  const page = await ask('read the news and start the probe');
+  await page.fill('#ask-input', 'read the news and start the probe');
+  await page.click('#ask-btn');
   await page.locator('.step').nth(1).waitFor();
   await page.click('#run-plan');
   await page.locator('.toast-ok', { hasText: 'Done: 2 steps.' }).waitFor();
@@ -85,10 +79,4 @@ test('proposed steps run and are saved as a flow', async () => {
   const flows = (await api('admin')).body.config.pages.find((p) => p.name === 'Flows').tiles;
   assert.deepEqual(flows.find((t) => t.label === 'News and probe').steps.map((s) => s.value),
     ['https://example.org/news', 'Harbly Probe']);
-});
-
-test('a planner failure is explained', async () => {
-  const page = await ask('outage please');
-  await page.locator('#ask-message[data-kind=error]').waitFor();
-  assert.match(await page.locator('#ask-message').textContent(), /Couldn’t reach the planner/);
 });
