@@ -20,9 +20,7 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
-wait_port() { for _ in $(seq 200); do (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0; sleep 0.05; done; return 1; }
-
+wait_line() { for _ in $(seq 200); do grep -q "$2" "$1" 2>/dev/null && return 0; sleep 0.05; done; return 1; }
 mkdir -p "$W/support" "$W/home" "$W/config" "$W/data" "$W/cache" "$W/share/applications"
 printf '#!/bin/sh\necho launched >> "%s/launched"\n' "$W" >"$W/probe.sh"
 printf '#!/bin/sh\necho "$1" >> "%s/opened"\n' "$W" >"$W/fake-browser.sh"
@@ -44,8 +42,6 @@ Exec=$W/fake-browser.sh %u
 DESKTOP
 printf '[Default Applications]\nx-scheme-handler/http=harbly-fake-browser.desktop\nx-scheme-handler/https=harbly-fake-browser.desktop\n' \
   >"$W/config/mimeapps.list"
-
-wait_line() { for _ in $(seq 200); do grep -q "$2" "$1" 2>/dev/null && return 0; sleep 0.05; done; return 1; }
 node fake-messages.mjs >"$W/api.port" &
 pids+=($!)
 wait_line "$W/api.port" '^[0-9]' || { echo "the fake Messages API did not start" >&2; exit 1; }
@@ -53,10 +49,10 @@ API_PORT=$(head -n1 "$W/api.port")
 
 RELAY_URL="ws://127.0.0.1:9"
 if [[ -x "$BIN/harbly-relay" ]]; then
-  RELAY_PORT=$(free_port)
-  HB_RELAY_LISTEN=127.0.0.1 HB_RELAY_PORT="$RELAY_PORT" "$BIN/harbly-relay" >"$W/relay.log" 2>&1 &
+  HB_RELAY_LISTEN=127.0.0.1 HB_RELAY_PORT=0 "$BIN/harbly-relay" >"$W/relay.log" 2>&1 &
   pids+=($!)
-  wait_port "$RELAY_PORT" && RELAY_URL="ws://127.0.0.1:$RELAY_PORT" && export HB_E2E_RELAY=1
+  wait_line "$W/relay.log" 'listening on' && export HB_E2E_RELAY=1 &&
+    RELAY_URL="ws://127.0.0.1:$(sed -n 's#.*listening on http://[^:]*:\([0-9]*\)$#\1#p' "$W/relay.log")"
 fi
 
 env -u DISPLAY -u WAYLAND_DISPLAY \
