@@ -230,13 +230,11 @@ struct HttpServer::Impl {
     static void send(QTcpSocket* socket, const Reply& reply) {
         if (reply.never)
             return;
-        QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status) +
-                          " X\r\nContent-Type: " + reply.contentType + "\r\n" + reply.extraHead;
-        if (!reply.stream)
-            head += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\nConnection: close\r\n";
-        socket->write(head + "\r\n" + reply.body);
-        if (!reply.stream)
-            socket->disconnectFromHost();
+        socket->write("HTTP/1.1 " + QByteArray::number(reply.status) +
+                      " X\r\nContent-Type: " + reply.contentType + "\r\n" + reply.extraHead +
+                      "Content-Length: " + QByteArray::number(reply.body.size()) +
+                      "\r\nConnection: close\r\n\r\n" + reply.body);
+        socket->disconnectFromHost();
     }
 };
 
@@ -291,14 +289,6 @@ HttpServer::Reply modelText(const QString& text, int status) {
 
 QByteArray jsonBody(const QJsonObject& object) {
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
-}
-
-QByteArray field(const char* key, const QJsonValue& value) {
-    return jsonBody(QJsonObject{{QString::fromLatin1(key), value}});
-}
-
-QByteArray field(const char* key, const char* text) {
-    return field(key, QString::fromUtf8(text));
 }
 
 QJsonObject parsed(const char* json) {

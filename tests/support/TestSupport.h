@@ -88,7 +88,6 @@ class HttpServer {
         QByteArray contentType = "application/json";
         QByteArray extraHead; ///< "Name: value\r\n" lines added to the head
         bool never = false;   ///< read the request, never answer
-        bool stream = false;  ///< no Content-Length, the connection stays open
     };
     using Answer = std::function<Reply(const Request&)>;
 
@@ -107,10 +106,8 @@ class HttpServer {
 /// A Messages API reply whose one text block is `text`.
 HttpServer::Reply modelText(const QString& text, int status = 200);
 
-/// Compact JSON text of an object; `{key: value}` as a body; an object from JSON text.
+/// Compact JSON text of an object; an object from JSON text.
 QByteArray jsonBody(const QJsonObject& object);
-QByteArray field(const char* key, const QJsonValue& value);
-QByteArray field(const char* key, const char* text);
 QJsonObject parsed(const char* json);
 
 /// Permission bits of a file (-1 when missing).
