@@ -3,7 +3,6 @@
 #include "support/TestSupport.h"
 
 #include <QFile>
-#include <QJsonDocument>
 #include <QThread>
 #include <algorithm>
 #include <atomic>
@@ -13,30 +12,20 @@
 
 namespace hb::test {
 
-namespace {
-
-constexpr auto kStartTimeout = std::chrono::seconds(10);
-constexpr auto kCallTimeout = std::chrono::seconds(20);
-
-} // namespace
-
 bool inTestDesktop() {
-    return !qEnvironmentVariableIsEmpty("HB_TEST_DESKTOP");
-}
-
-bool systemBusIsPrivate() {
     const QString root = qEnvironmentVariable("HB_TEST_DESKTOP");
-    const QString address = qEnvironmentVariable("DBUS_SYSTEM_BUS_ADDRESS");
-    return !root.isEmpty() && address.startsWith(QStringLiteral("unix:path=") + root + QLatin1Char('/'));
+    return !root.isEmpty() && qEnvironmentVariable("DBUS_SYSTEM_BUS_ADDRESS")
+                                  .startsWith(QStringLiteral("unix:path=") + root + QLatin1Char('/'));
 }
 
-FakeService::FakeService(const QString& script, const QStringList& arguments)
-    : record_(dir_.filePath(QStringLiteral("calls.jsonl"))) {
+FakeService::FakeService(const QString& kind, const QStringList& arguments) {
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process_.start(QStringLiteral("/usr/bin/python3"),
-                   QStringList{QStringLiteral(HB_TEST_FAKES_DIR "/") + script, record_} + arguments);
+                   QStringList{QStringLiteral(HB_TEST_FAKES_DIR "/hb_fake_dbus.py"), kind,
+                               dir_.filePath(QStringLiteral("calls.jsonl"))} +
+                       arguments);
     ready_ = waitFor([this] { return process_.canReadLine() || process_.state() == QProcess::NotRunning; },
-                     kStartTimeout) &&
+                     std::chrono::seconds(10)) &&
              process_.readLine().trimmed() == "READY";
 }
 
@@ -46,11 +35,10 @@ FakeService::~FakeService() {
 }
 
 QList<QJsonObject> FakeService::calls(const QString& member) const {
-    QFile file(record_);
+    QFile file(dir_.filePath(QStringLiteral("calls.jsonl")));
     QList<QJsonObject> result;
-    if (!file.open(QIODevice::ReadOnly))
-        return result;
-    for (const QByteArray& line : file.readAll().split('\n')) {
+    for (const QByteArray& line :
+         file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QByteArrayList()) {
         const QJsonObject call = QJsonDocument::fromJson(line).object();
         if (!line.isEmpty() && (member.isEmpty() || call.value(QStringLiteral("member")) == member))
             result.append(call);
@@ -66,25 +54,23 @@ QStringList FakeService::members() const {
 }
 
 XServerWithoutXTest::XServerWithoutXTest() {
-    // -displayfd 1: the server writes its display number on stdout once it accepts clients.
-    // -noreset: by default the server resets when its last client leaves and refuses
-    // connections meanwhile; every probe of this server is such a last client.
+    // -displayfd 1: the display number on stdout once it accepts clients. -noreset: else it
+    // resets (refusing connections meanwhile) whenever its last client leaves.
     process_.start(QStringLiteral("Xvfb"),
                    {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-noreset"),
                     QStringLiteral("-extension"), QStringLiteral("XTEST"), QStringLiteral("-nolisten"),
                     QStringLiteral("tcp")});
-    if (waitFor([this] { return process_.canReadLine(); }, kStartTimeout))
-        display_ = ':' + process_.readLine().trimmed();
+    if (waitFor([this] { return process_.canReadLine(); }, std::chrono::seconds(10)))
+        display = ':' + process_.readLine().trimmed();
 }
 
 XServerWithoutXTest::~XServerWithoutXTest() {
-    process_.terminate();
-    if (!process_.waitForFinished())
-        process_.kill();
+    process_.kill();
+    process_.waitForFinished();
 }
 
-int emptyKeycodes(const QByteArray& displayName) {
-    Display* display = XOpenDisplay(displayName.isEmpty() ? nullptr : displayName.constData());
+int emptyKeycodes() {
+    Display* display = XOpenDisplay(nullptr);
     if (!display)
         return -1;
     int minCode = 0, maxCode = 0, perCode = 0;
@@ -106,8 +92,7 @@ bool runOffGuiThread(const std::function<bool()>& call) {
     std::atomic<bool> result{false};
     QThread* worker = QThread::create([&] { result = call(); });
     worker->start();
-    const bool finished = waitFor([worker] { return worker->isFinished(); }, kCallTimeout);
-    if (!finished)
+    if (!waitFor([worker] { return worker->isFinished(); }, std::chrono::seconds(20)))
         worker->wait();
     delete worker;
     return result;

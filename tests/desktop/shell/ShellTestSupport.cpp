@@ -2,19 +2,14 @@
 
 #include "support/TestSupport.h"
 
-#include <QDir>
-#include <QJsonDocument>
 #include <QProcess>
 #include <gtest/gtest.h>
 
 namespace hb::test {
 namespace {
 
-QString watcherScript() {
-    return QStringLiteral(HB_TEST_FAKES_DIR "/fake_sni_watcher.py");
-}
+const QString kFakes = QStringLiteral(HB_TEST_FAKES_DIR "/hb_fake_dbus.py");
 
-/// Owns the fake StatusNotifierWatcher and the folders every test shares.
 class ShellEnvironment : public ::testing::Environment {
   public:
     void SetUp() override {
@@ -24,20 +19,15 @@ class ShellEnvironment : public ::testing::Environment {
         qputenv("HB_RELAY_URL", "ws://127.0.0.1:9");
         qputenv("HB_UPDATE_URL", "http://127.0.0.1:9/latest.json");
         qputenv("HB_PORT", "0");
-        watcher_.setProgram(QStringLiteral("/usr/bin/python3"));
-        watcher_.setArguments({watcherScript(), QStringLiteral("serve")});
-        watcher_.start();
-        ASSERT_TRUE(waitFor(
-            [this] {
-                return watcher_.readAllStandardOutput().contains("ready") ||
-                       watcher_.state() == QProcess::NotRunning;
-            },
-            std::chrono::seconds(10)));
-        ASSERT_EQ(watcher_.state(), QProcess::Running) << watcher_.readAllStandardError().constData();
+        watcher_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        watcher_.start(QStringLiteral("/usr/bin/python3"),
+                       {kFakes, QStringLiteral("watcher"), QStringLiteral("/dev/null")});
+        // Not ASSERT: a failed environment would report every test as skipped, not failed.
+        EXPECT_TRUE(waitFor([this] { return watcher_.canReadLine(); }, std::chrono::seconds(10)));
     }
     void TearDown() override {
         watcher_.kill();
-        watcher_.waitForFinished(2000);
+        watcher_.waitForFinished();
     }
 
   private:
@@ -48,50 +38,32 @@ class ShellEnvironment : public ::testing::Environment {
 [[maybe_unused]] ::testing::Environment* const kEnvironment =
     ::testing::AddGlobalTestEnvironment(new ShellEnvironment);
 
-QStringList pidArgument(qint64 pid) {
-    return pid > 0 ? QStringList{QString::number(pid)} : QStringList{};
+ToolResult runFakes(const QStringList& arguments, qint64 pid) {
+    return runTool(QStringLiteral("/usr/bin/python3"),
+                   QStringList{kFakes} + arguments +
+                       (pid > 0 ? QStringList{QString::number(pid)} : QStringList{}));
 }
 
 } // namespace
 
 ToolResult runTool(const QString& program, const QStringList& arguments, std::chrono::milliseconds timeout) {
     QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, arguments);
-    ToolResult result;
-    result.finished = waitFor([&] { return process.state() == QProcess::NotRunning; }, timeout);
-    if (!result.finished) {
+    if (!waitFor([&] { return process.state() == QProcess::NotRunning; }, timeout)) {
         process.kill();
-        process.waitForFinished(2000);
+        process.waitForFinished();
     }
-    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.out = process.readAllStandardOutput();
-    result.err = process.readAllStandardError();
-    return result;
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, process.readAll()};
 }
 
-QJsonObject trayDump(qint64 pid) {
-    const ToolResult result =
-        runTool(QStringLiteral("/usr/bin/python3"),
-                QStringList{watcherScript(), QStringLiteral("dump")} + pidArgument(pid));
-    if (result.exitCode != 0)
-        return {};
-    return QJsonDocument::fromJson(result.out).object();
+QString trayMenu(qint64 pid) {
+    const ToolResult result = runFakes({QStringLiteral("menu")}, pid);
+    return result.exitCode == 0 ? QString::fromUtf8(result.out).chopped(1) : QString();
 }
 
 bool trayClick(const QString& label, qint64 pid) {
-    return runTool(QStringLiteral("/usr/bin/python3"),
-                   QStringList{watcherScript(), QStringLiteral("click"), label} + pidArgument(pid))
-               .exitCode == 0;
-}
-
-QProcessEnvironment agentEnvironment(const QString& supportDir, const QString& configHome) {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("HB_SUPPORT"), supportDir);
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
-    environment.insert(QStringLiteral("HB_PORT"), QStringLiteral("0"));
-    environment.insert(QStringLiteral("HB_RELAY_URL"), QStringLiteral("ws://127.0.0.1:9"));
-    environment.insert(QStringLiteral("HB_UPDATE_URL"), QStringLiteral("http://127.0.0.1:9/latest.json"));
-    return environment;
+    return runFakes({QStringLiteral("click"), label}, pid).exitCode == 0;
 }
 
 } // namespace hb::test

@@ -1,6 +1,7 @@
 // Typing and the clipboard on a real GNOME compositor (headless mutter), end to end: the real
 // server, router and desktop actions run in the session and a native Wayland window must receive
 // exactly what the phone sent. Each test starts its own headless mutter (with or without Xwayland).
+#include "DesktopFakes.h"
 #include "actions/platform/linux/LinuxPlatform.h"
 #include "support/TestSupport.h"
 #include "support/api/ApiHarness.h"
@@ -9,12 +10,11 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDir>
-#include <QFile>
 #include <QJsonDocument>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <atomic>
 #include <gtest/gtest.h>
+#include <optional>
 
 using namespace hb::test;
 using namespace Qt::StringLiterals;
@@ -22,153 +22,119 @@ using namespace Qt::StringLiterals;
 namespace {
 
 constexpr auto kStartTimeout = std::chrono::seconds(15);
-constexpr const char* kSessionVariables[] = {"WAYLAND_DISPLAY", "XDG_SESSION_TYPE", "XDG_CURRENT_DESKTOP",
-                                             "DISPLAY", "QT_QPA_PLATFORM"};
-
-void applySessionVariables(const QProcessEnvironment& from) {
-    for (const char* name : kSessionVariables) {
-        if (from.contains(QString::fromLatin1(name)))
-            qputenv(name, from.value(QString::fromLatin1(name)).toUtf8());
-        else
-            qunsetenv(name);
-    }
-}
 
 QStringList x11Sockets() {
-    return QDir(QStringLiteral("/tmp/.X11-unix")).entryList({QStringLiteral("X*")}, QDir::System);
+    return QDir(u"/tmp/.X11-unix"_s).entryList({u"X*"_s}, QDir::System);
 }
 
-/// `mutter --headless --wayland --virtual-monitor 1024x768`, `--no-x11` unless `xwayland`.
+/// `mutter --headless --wayland --virtual-monitor 1024x768`, with Xwayland or `--no-x11`, and
+/// the session's environment for its clients (DISPLAY only with Xwayland).
 class HeadlessMutter {
   public:
-    explicit HeadlessMutter(bool xwayland) : xwayland_(xwayland) {
-        static std::atomic<int> counter{0};
-        const QString name =
-            QStringLiteral("hb-wayland-%1-%2").arg(QCoreApplication::applicationPid()).arg(++counter);
+    explicit HeadlessMutter(bool xwayland) {
+        static int counter = 0;
+        const QString name = u"hb-wayland-%1-%2"_s.arg(QCoreApplication::applicationPid()).arg(++counter);
         const QStringList socketsBefore = x11Sockets();
-        QStringList arguments{QStringLiteral("--headless"), QStringLiteral("--wayland"),
-                              QStringLiteral("--wayland-display=") + name,
-                              QStringLiteral("--virtual-monitor"), QStringLiteral("1024x768")};
-        if (!xwayland)
-            arguments << QStringLiteral("--no-x11");
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process_.setStandardOutputFile(QProcess::nullDevice());
-        process_.start(QStringLiteral("/usr/bin/mutter"), arguments);
-        const QString socket = qEnvironmentVariable("XDG_RUNTIME_DIR") + QLatin1Char('/') + name;
-        if (!waitFor([&] { return QFile::exists(socket); }, kStartTimeout))
-            return;
-        // Input goes through Mutter's remote desktop, which it exports on the bus a moment later.
-        const auto exported = [] {
-            return QDBusConnection::sessionBus()
-                .interface()
-                ->isServiceRegistered(QStringLiteral("org.gnome.Mutter.RemoteDesktop"))
-                .value();
-        };
-        if (!waitFor(exported, kStartTimeout))
-            return;
-        waylandDisplay_ = name;
-        if (!xwayland)
-            return;
-        // Xwayland's socket is the one that appeared since.
-        waitFor(
+        process_.start(u"/usr/bin/mutter"_s,
+                       QStringList{u"--headless"_s, u"--wayland"_s, u"--wayland-display="_s + name,
+                                   u"--virtual-monitor"_s, u"1024x768"_s} +
+                           (xwayland ? QStringList() : QStringList{u"--no-x11"_s}));
+        // Input goes through Mutter's remote desktop, on the bus a moment after the socket.
+        const QDir runtime(qEnvironmentVariable("XDG_RUNTIME_DIR"));
+        ready = waitFor(
             [&] {
-                for (const QString& socketName : x11Sockets()) {
-                    if (!socketsBefore.contains(socketName))
-                        x11Display_ = QLatin1Char(':') + socketName.mid(1);
-                }
-                return !x11Display_.isEmpty();
+                return runtime.exists(name) && QDBusConnection::sessionBus()
+                                                   .interface()
+                                                   ->isServiceRegistered(u"org.gnome.Mutter.RemoteDesktop"_s)
+                                                   .value();
             },
             kStartTimeout);
-        // Xwayland admits only clients with mutter's cookie, as in a real session (XAUTHORITY).
-        const QDir runtime(qEnvironmentVariable("XDG_RUNTIME_DIR"));
-        waitFor([&] {
-            const QStringList files =
-                runtime.entryList({QStringLiteral(".mutter-Xwaylandauth.*")}, QDir::Files | QDir::Hidden);
-            if (!files.isEmpty())
-                xauthority_ = runtime.filePath(files.first());
-            return !xauthority_.isEmpty();
-        });
+        environment.insert(u"WAYLAND_DISPLAY"_s, name);
+        environment.insert(u"XDG_SESSION_TYPE"_s, u"wayland"_s);
+        environment.insert(u"QT_QPA_PLATFORM"_s, u"wayland"_s);
+        environment.insert(u"XDG_CURRENT_DESKTOP"_s, u"GNOME"_s);
+        environment.remove(u"DISPLAY"_s);
+        environment.remove(u"XAUTHORITY"_s);
+        if (!xwayland || !ready)
+            return;
+        // Xwayland's socket is the one that appeared since; like a real session's, it admits
+        // only clients with mutter's cookie.
+        ready = waitFor(
+            [&] {
+                for (const QString& socket : x11Sockets()) {
+                    if (!socketsBefore.contains(socket))
+                        environment.insert(u"DISPLAY"_s, u':' + socket.mid(1));
+                }
+                const QStringList cookies =
+                    runtime.entryList({u".mutter-Xwaylandauth.*"_s}, QDir::Files | QDir::Hidden);
+                if (!cookies.isEmpty())
+                    environment.insert(u"XAUTHORITY"_s, runtime.filePath(cookies.first()));
+                return environment.contains(u"DISPLAY"_s) && environment.contains(u"XAUTHORITY"_s);
+            },
+            kStartTimeout);
     }
     ~HeadlessMutter() {
-        if (!left_.isEmpty())
-            applySessionVariables(left_);
         process_.terminate();
         if (!process_.waitForFinished(5000))
             process_.kill();
     }
-    bool ready() const { return !waylandDisplay_.isEmpty() && (!xwayland_ || !x11Display_.isEmpty()); }
-    /// The session's environment for a client: Wayland, and DISPLAY only with Xwayland.
-    QProcessEnvironment environment() const {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("WAYLAND_DISPLAY"), waylandDisplay_);
-        environment.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("wayland"));
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
-        environment.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("GNOME"));
-        if (x11Display_.isEmpty())
-            environment.remove(QStringLiteral("DISPLAY"));
-        else
-            environment.insert(QStringLiteral("DISPLAY"), x11Display_);
-        if (!xauthority_.isEmpty())
-            environment.insert(QStringLiteral("XAUTHORITY"), xauthority_);
-        return environment;
+    /// Puts this process into the session.
+    void enter() const {
+        for (const char* name :
+             {"WAYLAND_DISPLAY", "XDG_SESSION_TYPE", "XDG_CURRENT_DESKTOP", "DISPLAY", "QT_QPA_PLATFORM"}) {
+            if (environment.contains(QString::fromLatin1(name)))
+                qputenv(name, environment.value(QString::fromLatin1(name)).toUtf8());
+            else
+                qunsetenv(name);
+        }
     }
-    /// Puts this process into the session (its environment) until this object ends.
-    void enter() {
-        left_ = QProcessEnvironment::systemEnvironment();
-        applySessionVariables(environment());
-    }
+    bool ready = false;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
 
   private:
-    bool xwayland_;
     QProcess process_;
-    QString waylandDisplay_;
-    QString x11Display_;
-    QString xauthority_;
-    QProcessEnvironment left_;
 };
 
 /// A focused native Wayland line edit (tests/desktop/wayland/target) and what it shows.
 class TypingTarget {
   public:
-    explicit TypingTarget(const QProcessEnvironment& session) {
-        QProcessEnvironment environment = session;
+    explicit TypingTarget(QProcessEnvironment environment) {
         // Under the sanitizers: the helper's leaks at exit are Qt's and libwayland's, not ours.
-        environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+        environment.insert(u"ASAN_OPTIONS"_s, u"detect_leaks=0"_s);
         process_.setProcessEnvironment(environment);
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process_.start(QStringLiteral(HB_BIN_DIR "/../tests/hb_typing_target"), QStringList());
-        shown_ = waitFor([this] { return (read(), shown_); }, std::chrono::seconds(10));
     }
     ~TypingTarget() {
         process_.closeWriteChannel();
         if (!process_.waitForFinished(3000))
             process_.kill();
     }
-    bool shown() const { return shown_; }
-    /// Waits until the text is `expected`; the text then.
+    /// Waits until the window is shown with the text `expected`; the text then.
     QString waitForText(const QString& expected) {
-        waitFor([&] { return (read(), text_ == expected); }, std::chrono::seconds(5));
-        return text_;
+        waitFor(
+            [&] {
+                for (QByteArray line; process_.canReadLine();) {
+                    line = process_.readLine().trimmed();
+                    text_ = QString::fromUtf8(QByteArray::fromHex(line.mid(5))); // "shown" or "text:<hex>"
+                }
+                return text_ == expected;
+            },
+            std::chrono::seconds(10));
+        return text_.value_or(u"<not shown>"_s);
     }
 
   private:
-    void read() {
-        while (process_.canReadLine()) {
-            const QByteArray line = process_.readLine().trimmed();
-            shown_ = shown_ || line == "shown";
-            if (line.startsWith("text:"))
-                text_ = QString::fromUtf8(QByteArray::fromHex(line.mid(5)));
-        }
-    }
     QProcess process_;
-    bool shown_ = false;
-    QString text_;
+    std::optional<QString> text_;
 };
 
 /// The clipboard as an X11 client of the session's Xwayland reads it.
 QString x11Clipboard(const HeadlessMutter& mutter) {
     QProcess xclip;
-    xclip.setProcessEnvironment(mutter.environment());
+    xclip.setProcessEnvironment(mutter.environment);
     xclip.start(QStringLiteral("/usr/bin/xclip"),
                 {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")});
     xclip.waitForFinished(5000);
@@ -182,14 +148,14 @@ QString x11Clipboard(const HeadlessMutter& mutter) {
 // reordered while "ok" says true; the user's clipboard left holding our text after typing;
 // GNOME gestures failing without uinput, or answering true where GNOME binds nothing.
 TEST(MutterTyping, NativeWaylandWindowReceivesExactlyWhatWasTyped) {
-    if (qEnvironmentVariableIsEmpty("HB_TEST_DESKTOP"))
+    if (!inTestDesktop())
         GTEST_SKIP() << "needs the private test desktop (tests/desktop.sh)";
     for (const bool xwayland : {false, true}) {
         SCOPED_TRACE(xwayland ? "with Xwayland, DISPLAY set" : "Wayland only");
         HeadlessMutter mutter(xwayland);
-        ASSERT_TRUE(mutter.ready());
-        TypingTarget target(mutter.environment());
-        ASSERT_TRUE(target.shown());
+        ASSERT_TRUE(mutter.ready);
+        TypingTarget target(mutter.environment);
+        ASSERT_EQ(target.waitForText(u""_s), u""_s) << "the window is shown";
         mutter.enter();
         QTemporaryDir support;
         hb::actions::LinuxPlatform desktop(support.path());
