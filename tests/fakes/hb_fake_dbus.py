@@ -2,8 +2,8 @@
 """Small GDBus services for the desktop tests, and a client of the tray they serve.
 
   hb_fake_dbus.py KIND RECORD [ARGS...]   run one fake (the kinds are in FAKES below)
-  hb_fake_dbus.py menu [PID]               print the newest tray item's (of process PID) menu
-  hb_fake_dbus.py click LABEL [PID]        click its entry titled LABEL
+  hb_fake_dbus.py menu                     print the newest tray item's menu
+  hb_fake_dbus.py click LABEL              click its entry titled LABEL
 
 A fake owns one bus name, exports objects described by introspection XML (properties included,
 so QtDBus sees them), appends every method call to RECORD as one JSON line {"path", "interface",
@@ -204,30 +204,23 @@ FAKES = {  # kind: (bus, name, exporter, flags)
 }
 
 
-def tray_menu(pid):
-    """The newest tray item's (of process PID, if given) bus name, menu path and top-level entries."""
+def tray_menu():
+    """A click on an entry of the newest tray item's menu, and the menu's top-level entries."""
     bus = Gio.bus_get_sync(SESSION)
 
     def call(name, path, interface, member, args, reply=None):
         return bus.call_sync(name, path, interface, member, args, reply and GLib.VariantType(reply),
                              Gio.DBusCallFlags.NONE, 5000, None).unpack()
 
-    def get(name, path, interface, what):
-        return call(name, path, "org.freedesktop.DBus.Properties", "Get", V("(ss)", (interface, what)), "(v)")[0]
-
-    def owner_pid(name):
-        return call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                    "GetConnectionUnixProcessID", V("(s)", (name,)), "(u)")[0]
-
-    items = [i for i in get(WATCHER, WATCHER_PATH, WATCHER, "RegisteredStatusNotifierItems")
-             if not pid or owner_pid(i.split("/", 1)[0]) == int(pid)]
+    get = "org.freedesktop.DBus.Properties", "Get"
+    items = call(WATCHER, WATCHER_PATH, *get, V("(ss)", (WATCHER, "RegisteredStatusNotifierItems")), "(v)")[0]
     if not items:
         sys.exit("no tray item registered")
     name, path = items[-1].split("/", 1)
-    menu = get(name, "/" + path, "org.kde.StatusNotifierItem", "Menu")
+    menu = call(name, "/" + path, *get, V("(ss)", ("org.kde.StatusNotifierItem", "Menu")), "(v)")[0]
     layout = call(name, menu, "com.canonical.dbusmenu", "GetLayout", V("(iias)", (0, -1, [])), "(u(ia{sv}av))")[1]
-    return lambda ident, event: call(name, menu, "com.canonical.dbusmenu", "Event",
-                                     V("(isvu)", (ident, event, V("i", 0), 0))), [
+    return lambda ident: call(name, menu, "com.canonical.dbusmenu", "Event",
+                              V("(isvu)", (ident, "clicked", V("i", 0), 0))), [
         dict(entry, id=ident) for ident, entry, _ in layout[2]]
 
 
@@ -244,11 +237,11 @@ def describe(entry):
 
 
 def main(argv):
-    if argv[:1] == ["menu"] and len(argv) <= 2:
-        print(" | ".join(describe(e) for e in tray_menu(argv[1:] and argv[1])[1]))
-    elif argv[:1] == ["click"] and len(argv) in (2, 3):
-        event, entries = tray_menu(argv[2:] and argv[2])
-        event(next(e["id"] for e in entries if shown(e) == argv[1]), "clicked")
+    if argv == ["menu"]:
+        print(" | ".join(describe(e) for e in tray_menu()[1]))
+    elif argv[:1] == ["click"] and len(argv) == 2:
+        click, entries = tray_menu()
+        click(next(e["id"] for e in entries if shown(e) == argv[1]))
     elif argv[:1] and argv[0] in FAKES and len(argv) >= 2:
         bus, name, exporter, flags = FAKES[argv[0]]
         service = FakeService(bus, name, argv[1], Gio.BusNameOwnerFlags(flags))

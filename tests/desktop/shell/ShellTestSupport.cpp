@@ -38,12 +38,6 @@ class ShellEnvironment : public ::testing::Environment {
 [[maybe_unused]] ::testing::Environment* const kEnvironment =
     ::testing::AddGlobalTestEnvironment(new ShellEnvironment);
 
-ToolResult runFakes(const QStringList& arguments, qint64 pid) {
-    return runTool(QStringLiteral("/usr/bin/python3"),
-                   QStringList{kFakes} + arguments +
-                       (pid > 0 ? QStringList{QString::number(pid)} : QStringList{}));
-}
-
 } // namespace
 
 ToolResult runTool(const QString& program, const QStringList& arguments, std::chrono::milliseconds timeout) {
@@ -57,13 +51,14 @@ ToolResult runTool(const QString& program, const QStringList& arguments, std::ch
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, process.readAll()};
 }
 
-QString trayMenu(qint64 pid) {
-    const ToolResult result = runFakes({QStringLiteral("menu")}, pid);
+QString trayMenu() {
+    const ToolResult result = runTool(QStringLiteral("/usr/bin/python3"), {kFakes, QStringLiteral("menu")});
     return result.exitCode == 0 ? QString::fromUtf8(result.out).chopped(1) : QString();
 }
 
-bool trayClick(const QString& label, qint64 pid) {
-    return runFakes({QStringLiteral("click"), label}, pid).exitCode == 0;
+bool trayClick(const QString& label) {
+    return runTool(QStringLiteral("/usr/bin/python3"), {kFakes, QStringLiteral("click"), label}).exitCode ==
+           0;
 }
 
 } // namespace hb::test

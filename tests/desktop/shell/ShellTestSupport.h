@@ -19,11 +19,11 @@ struct ToolResult {
 ToolResult runTool(const QString& program, const QStringList& arguments,
                    std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
-/// The newest live tray item's (of process `pid`, if > 0) menu as a desktop shows it, read over
-/// D-Bus: "Open Control Panel [Control+O] | - | ...", hidden entries marked; empty without one.
-QString trayMenu(qint64 pid = 0);
+/// The newest live tray item's menu as a desktop shows it, read over D-Bus: "Open Control
+/// Panel [Control+O] | - | ...", hidden entries marked; empty without one.
+QString trayMenu();
 
-/// Sends the dbusmenu "clicked" event to the entry titled `label` of the newest item (of `pid`).
-bool trayClick(const QString& label, qint64 pid = 0);
+/// Sends the dbusmenu "clicked" event to the entry titled `label` of the newest item.
+bool trayClick(const QString& label);
 
 } // namespace hb::test

@@ -75,8 +75,7 @@ TEST(SingleInstance, SecondStartHandsOverAndEnds) {
         };
         EXPECT_TRUE(waitFor(panelShown, 30s)) << "the panel is not on screen";
 #endif
-        ASSERT_TRUE(waitFor(
-            [&] { return hb::test::trayClick(QStringLiteral("Quit Harbly"), first.processId()); }, 30s));
+        ASSERT_TRUE(waitFor([&] { return hb::test::trayClick(QStringLiteral("Quit Harbly")); }, 30s));
         ASSERT_TRUE(waitFor([&] { return first.state() == QProcess::NotRunning; }, 20s))
             << "still running after Quit";
         EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);

@@ -5,7 +5,6 @@
 #include "app/LoginItem.h"
 #include "support/TestSupport.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
 #include <QTimer>
@@ -125,8 +124,7 @@ TEST(TrayHost, WithoutOneStartsOpenThePanelAndTheIconComesWithTheHost) {
     shell.setupMenuBar();
     host = true;
     ASSERT_TRUE(waitFor([&] { return shell.statusItem() != nullptr; }, 10s));
-    EXPECT_TRUE(
-        waitFor([] { return !hb::test::trayMenu(QCoreApplication::applicationPid()).isEmpty(); }, 10s))
+    EXPECT_TRUE(waitFor([] { return !hb::test::trayMenu().isEmpty(); }, 10s))
         << "the item is not on the tray";
     notifications.kill();
     notifications.waitForFinished();
