@@ -18,12 +18,16 @@ bool inTestDesktop() {
                                   .startsWith(QStringLiteral("unix:path=") + root + QLatin1Char('/'));
 }
 
+namespace {
+
+const QString kFakes = QStringLiteral(HB_TEST_FAKES_DIR "/hb_fake_dbus.py");
+
+} // namespace
+
 FakeService::FakeService(const QString& kind, const QStringList& arguments) {
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process_.start(QStringLiteral("/usr/bin/python3"),
-                   QStringList{QStringLiteral(HB_TEST_FAKES_DIR "/hb_fake_dbus.py"), kind,
-                               dir_.filePath(QStringLiteral("calls.jsonl"))} +
-                       arguments);
+                   QStringList{kFakes, kind, dir_.filePath(QStringLiteral("calls.jsonl"))} + arguments);
     ready_ = waitFor([this] { return process_.canReadLine() || process_.state() == QProcess::NotRunning; },
                      std::chrono::seconds(10)) &&
              process_.readLine().trimmed() == "READY";
@@ -51,6 +55,16 @@ QStringList FakeService::members() const {
     for (const QJsonObject& call : calls())
         result.append(call.value(QStringLiteral("member")).toString());
     return result;
+}
+
+QString trayMenu() {
+    const ToolResult result = runTool(QStringLiteral("/usr/bin/python3"), {kFakes, QStringLiteral("menu")});
+    return result.exitCode == 0 ? QString::fromUtf8(result.out).chopped(1) : QString();
+}
+
+bool trayClick(const QString& label) {
+    return runTool(QStringLiteral("/usr/bin/python3"), {kFakes, QStringLiteral("click"), label}).exitCode ==
+           0;
 }
 
 XServerWithoutXTest::XServerWithoutXTest() {
@@ -96,6 +110,17 @@ bool runOffGuiThread(const std::function<bool()>& call) {
         worker->wait();
     delete worker;
     return result;
+}
+
+ToolResult runTool(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    if (!waitFor([&] { return process.state() == QProcess::NotRunning; }, std::chrono::seconds(20))) {
+        process.kill();
+        process.waitForFinished();
+    }
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, process.readAll()};
 }
 
 } // namespace hb::test

@@ -1,6 +1,7 @@
 #pragma once
 // Helpers for the desktop tests: the private desktop guard, fake D-Bus services run as real
-// processes, a second X server without XTEST, and running a call off the GUI thread.
+// processes and the tray's client, a second X server without XTEST, and running a call or a
+// tool without blocking the GUI thread.
 #include <QJsonObject>
 #include <QProcess>
 #include <QStringList>
@@ -29,6 +30,13 @@ class FakeService {
     bool ready_ = false;
 };
 
+/// The newest live tray item's menu as a desktop shows it, read over D-Bus by the fakes' client:
+/// "Open Control Panel [Control+O] | - | ...", hidden entries marked; empty without one.
+QString trayMenu();
+
+/// Sends the dbusmenu "clicked" event to the entry titled `label` of the newest tray item.
+bool trayClick(const QString& label);
+
 /// An Xvfb started with XTEST disabled.
 class XServerWithoutXTest {
   public:
@@ -46,5 +54,14 @@ int emptyKeycodes();
 /// Runs `call` on a worker thread while the GUI thread keeps handling events (typing rebinds
 /// keys that this process's own windows must read meanwhile).
 bool runOffGuiThread(const std::function<bool()>& call);
+
+struct ToolResult {
+    int exitCode = -1; ///< -1 when it crashed or did not end within 20 s
+    QByteArray out;    ///< standard output and error
+};
+
+/// Runs `program` to its end while the event loop keeps serving this process's windows and
+/// D-Bus objects.
+ToolResult runTool(const QString& program, const QStringList& arguments);
 
 } // namespace hb::test

@@ -53,10 +53,8 @@ bool focus(QWidget& widget) {
 }
 
 QPoint pointerAt() {
-    QProcess xdotool;
-    xdotool.start(u"xdotool"_s, {u"getmouselocation"_s});
-    xdotool.waitForFinished();
-    const auto match = QRegularExpression(u"x:(\\d+) y:(\\d+)"_s).match(QString::fromUtf8(xdotool.readAll()));
+    const auto match = QRegularExpression(u"x:(\\d+) y:(\\d+)"_s)
+                           .match(QString::fromUtf8(runTool(u"xdotool"_s, {u"getmouselocation"_s}).out));
     return match.hasMatch() ? QPoint(match.captured(1).toInt(), match.captured(2).toInt()) : QPoint(-1, -1);
 }
 
@@ -100,10 +98,9 @@ TEST_F(Desktop, TypingReachesTheFocusedWidgetWholeAndGivesBorrowedKeycodesBack) 
 
     const QString copied = u"Grüße 😀\nline two"_s; // set from a worker, read by another client
     EXPECT_TRUE(runOffGuiThread([&] { return input.setClipboard(copied); }));
-    QProcess xclip; // it asks this process for the selection: the event loop must keep running
-    xclip.start(u"/usr/bin/xclip"_s, {u"-o"_s, u"-selection"_s, u"clipboard"_s});
-    ASSERT_TRUE(waitFor([&] { return xclip.state() == QProcess::NotRunning; }));
-    EXPECT_EQ(QString::fromUtf8(xclip.readAllStandardOutput()), copied);
+    // xclip asks this process for the selection: the event loop must keep running.
+    EXPECT_EQ(QString::fromUtf8(runTool(u"/usr/bin/xclip"_s, {u"-o"_s, u"-selection"_s, u"clipboard"_s}).out),
+              copied);
 }
 
 // Catches motion that is absolute, scaled or swapped, clicks of the wrong button, scrolling the

@@ -1,6 +1,6 @@
 // The Control Panel window over a real agent (built with the web engine only; without it the
 // panel opens in the browser, which the tray-host test checks).
-#include "ShellTestSupport.h"
+#include "DesktopFakes.h"
 #include "app/Agent.h"
 #include "app/AppDelegate.h"
 #include "app/ControlPanelWindow.h"

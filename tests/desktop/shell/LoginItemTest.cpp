@@ -1,6 +1,6 @@
 // The autostart entry: written at first run, and the Control Panel's "Start at login" switch.
 #include "app/LoginItem.h"
-#include "ShellTestSupport.h"
+#include "DesktopFakes.h"
 
 #include <QDir>
 #include <QFile>

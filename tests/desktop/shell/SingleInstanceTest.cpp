@@ -1,6 +1,6 @@
 // The real agent started twice for one session and support folder: the second start hands over
 // to the first and ends; the first one quits through its tray menu.
-#include "ShellTestSupport.h"
+#include "DesktopFakes.h"
 #include "support/TestSupport.h"
 
 #include <QFile>

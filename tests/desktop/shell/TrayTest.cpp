@@ -1,14 +1,14 @@
 // The tray over the real StatusNotifier/dbusmenu protocol (a fake watcher on the session bus):
 // its entries, the update notice, and desktops without a tray host.
-#include "ShellTestSupport.h"
+#include "DesktopFakes.h"
 #include "app/AppDelegate.h"
 #include "app/LoginItem.h"
 #include "support/TestSupport.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <optional>
 
 using hb::app::AppDelegate;
 using hb::test::HttpServer;
@@ -16,6 +16,29 @@ using hb::test::waitFor;
 using namespace std::chrono_literals;
 
 namespace {
+
+/// For every shell test: the fake tray watcher, started before any tray icon exists (Qt decides
+/// once per process whether a watcher is there), and the agent's folder, port and hosts.
+class ShellEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        ASSERT_TRUE(hb::test::inTestDesktop()) << "run under tests/desktop.sh";
+        qputenv("HB_SUPPORT", QFile::encodeName(support_.path()));
+        qputenv("HB_RELAY_URL", "ws://127.0.0.1:9");
+        qputenv("HB_UPDATE_URL", "http://127.0.0.1:9/latest.json");
+        qputenv("HB_PORT", "0");
+        // Not ASSERT: a failed environment would report every test as skipped, not failed.
+        EXPECT_TRUE(watcher_.emplace(QStringLiteral("watcher")).ready());
+    }
+    void TearDown() override { watcher_.reset(); }
+
+  private:
+    QTemporaryDir support_;
+    std::optional<hb::test::FakeService> watcher_;
+};
+
+[[maybe_unused]] ::testing::Environment* const kEnvironment =
+    ::testing::AddGlobalTestEnvironment(new ShellEnvironment);
 
 /// Polls the tray over D-Bus until its menu reads `expected` (menus update asynchronously).
 QString menuWhen(const QString& expected) {
@@ -76,16 +99,8 @@ TEST(TrayMenu, EntriesAndTheUpdateNoticeOpeningItsAddress) {
 // the icon), and an item made before a host exists that stays invisible once one appears.
 TEST(TrayHost, WithoutOneStartsOpenThePanelAndTheIconComesWithTheHost) {
     QTemporaryDir dir;
-    const QString calls = dir.filePath(QStringLiteral("calls.jsonl"));
-    QProcess notifications; // the fake notification service on this test's session bus
-    notifications.start(
-        QStringLiteral("/usr/bin/python3"),
-        {QStringLiteral(HB_TEST_FAKES_DIR "/hb_fake_dbus.py"), QStringLiteral("notifications"), calls});
-    ASSERT_TRUE(waitFor([&] { return notifications.canReadLine(); }, 10s));
-    const auto shown = [&calls] {
-        QFile file(calls);
-        return file.open(QIODevice::ReadOnly) ? int(file.readAll().count("\"Notify\"")) : 0;
-    };
+    hb::test::FakeService notifications(QStringLiteral("notifications"));
+    ASSERT_TRUE(notifications.ready());
     const struct {
         const char* name;
         bool firstRun, atLogin, panel;
@@ -114,7 +129,7 @@ TEST(TrayHost, WithoutOneStartsOpenThePanelAndTheIconComesWithTheHost) {
         shell.applicationDidFinishLaunching();
         EXPECT_EQ(shell.statusItem(), nullptr) << row.name;
         EXPECT_EQ(opened.contains(AppDelegate::panelUrl(9000)), row.panel) << row.name;
-        EXPECT_TRUE(waitFor([&] { return shown() == 1; }, 5s)) << row.name << ": " << shown();
+        EXPECT_EQ(notifications.calls().size(), 1) << row.name;
         EXPECT_EQ(QFile::remove(hb::app::autostartEntryPath()), row.firstRun) << row.name;
     }
     qunsetenv("DESKTOP_AUTOSTART_ID");
@@ -126,6 +141,4 @@ TEST(TrayHost, WithoutOneStartsOpenThePanelAndTheIconComesWithTheHost) {
     ASSERT_TRUE(waitFor([&] { return shell.statusItem() != nullptr; }, 10s));
     EXPECT_TRUE(waitFor([] { return !hb::test::trayMenu().isEmpty(); }, 10s))
         << "the item is not on the tray";
-    notifications.kill();
-    notifications.waitForFinished();
 }
