@@ -17,33 +17,22 @@ import sys
 from gi.repository import Gio, GLib
 
 V = GLib.Variant
+SYSTEM, SESSION = Gio.BusType.SYSTEM, Gio.BusType.SESSION
 
 
 def method(name, ins="", outs=""):
-    args = ['<arg type="%s" direction="in"/>' % t for t in ins.split()]
-    args += ['<arg type="%s" direction="out"/>' % t for t in outs.split()]
+    args = ['<arg type="%s" direction="%s"/>' % (t, d) for d, ts in (("in", ins), ("out", outs)) for t in ts.split()]
     return '<method name="%s">%s</method>' % (name, "".join(args))
 
 
-def prop(name, signature):
-    return '<property name="%s" type="%s" access="read"/>' % (name, signature)
-
-
-def iface(name, *members):
-    return '<interface name="%s">%s</interface>' % (name, "".join(members))
-
-
 class FakeService:
-    def __init__(self, bus_type, name, record, flags=Gio.BusNameOwnerFlags.NONE):
+    def __init__(self, bus_type, name, record, flags):
         self.bus_type, self.name, self.record, self.flags, self.objects = bus_type, name, record, flags, []
 
-    def export(self, path, interfaces, handlers=None, properties=None):
-        """handlers: {member: fn(args) -> Variant | None | a D-Bus error name};
-        properties: {interface: {name: Variant}}, read when asked (a fake may change them)."""
-        self.objects.append((path, interfaces, handlers or {}, properties or {}))
-
-    def emit(self, path, interface, name, signature, values):
-        self.conn.emit_signal(None, path, interface, name, V(signature, values))
+    def export(self, path, interfaces, handlers=None):
+        """interfaces: {name: ([method XML], {property: Variant})}, the properties read when asked
+        (a fake may replace them); handlers: {member: fn(args) -> Variant | None | D-Bus error name}."""
+        self.objects.append((path, interfaces, handlers or {}))
 
     def on_call(self, handlers, sender, path, interface, member, params, invocation):
         self.sender, args = sender, params.unpack()
@@ -57,11 +46,14 @@ class FakeService:
 
     def on_bus(self, conn, _name):
         self.conn = conn
-        for path, xml, handlers, properties in self.objects:
-            for info in Gio.DBusNodeInfo.new_for_xml("<node>%s</node>" % xml).interfaces:
+        for path, interfaces, handlers in self.objects:
+            for name, (methods, values) in interfaces.items():
+                xml = '<node><interface name="%s">%s%s</interface></node>' % (name, "".join(methods), "".join(
+                    '<property name="%s" type="%s" access="read"/>' % (k, v.get_type_string()) for k, v in values.items()))
                 conn.register_object(
-                    path, info, lambda c, s, p, i, m, a, inv, h=handlers: self.on_call(h, s, p, i, m, a, inv),
-                    lambda c, s, p, i, name, values=properties.setdefault(info.name, {}): values.get(name), None)
+                    path, Gio.DBusNodeInfo.new_for_xml(xml).interfaces[0],
+                    lambda c, s, p, i, m, a, inv, h=handlers: self.on_call(h, s, p, i, m, a, inv),
+                    lambda c, s, p, i, prop, values=values: values.get(prop), None)
 
     def run(self):
         Gio.bus_own_name(self.bus_type, self.name, self.flags, self.on_bus, lambda *_: print("READY", flush=True),
@@ -70,33 +62,32 @@ class FakeService:
 
 
 def hostname1(service, pretty):
-    service.export("/org/freedesktop/hostname1", iface(service.name, prop("PrettyHostname", "s")), {},
-                   {service.name: {"PrettyHostname": V("s", pretty)}})
+    service.export("/org/freedesktop/hostname1", {service.name: ([], {"PrettyHostname": V("s", pretty)})})
 
 
 def logind(service, session_id):
     session = "/org/freedesktop/login1/session/_3" + session_id  # "_3" escapes a leading digit
-    service.export("/org/freedesktop/login1", iface(
-        "org.freedesktop.login1.Manager", method("Suspend", "b"), method("LockSession", "s"),
-        method("LockSessions"), method("GetSessionByPID", "u", "o")), {
+    service.export("/org/freedesktop/login1", {"org.freedesktop.login1.Manager": ([
+        method("Suspend", "b"), method("LockSession", "s"), method("LockSessions"), method("GetSessionByPID", "u", "o")
+    ], {})}, {
         "LockSession": lambda a: None if a[0] == session_id else "org.freedesktop.login1.NoSuchSession",
         "GetSessionByPID": lambda a: V("(o)", (session,)),
     })
-    service.export(session, iface("org.freedesktop.login1.Session", method("Lock")))
+    service.export(session, {"org.freedesktop.login1.Session": ([method("Lock")], {})})
 
 
 def kglobalaccel(service):
-    service.export("/component/kwin", iface("org.kde.kglobalaccel.Component", method("invokeShortcut", "s")))
+    service.export("/component/kwin", {"org.kde.kglobalaccel.Component": ([method("invokeShortcut", "s")], {})})
 
 
 def notifications(service):
     ids = itertools.count(1)  # a replacement keeps the id it replaces, as real servers do
-    service.export("/org/freedesktop/Notifications", iface(service.name, method("Notify", "s u s s s as a{sv} i", "u")),
+    service.export("/org/freedesktop/Notifications", {service.name: ([method("Notify", "s u s s s as a{sv} i", "u")], {})},
                    {"Notify": lambda a: V("(u)", (a[1] or next(ids),))})
 
 
 def screensaver(service):
-    service.export("/org/freedesktop/ScreenSaver", iface(service.name, method("SetActive", "b", "b")),
+    service.export("/org/freedesktop/ScreenSaver", {service.name: ([method("SetActive", "b", "b")], {})},
                    {"SetActive": lambda a: V("(b)", (True,))})
 
 
@@ -109,8 +100,8 @@ def mpris(service, suffix, status, *toggles):
 
     def change(changed):
         player.update(changed)
-        service.emit(path, "org.freedesktop.DBus.Properties", "PropertiesChanged", "(sa{sv}as)",
-                     (player_iface, changed, []))
+        service.conn.emit_signal(None, path, "org.freedesktop.DBus.Properties", "PropertiesChanged",
+                                 V("(sa{sv}as)", (player_iface, changed, [])))
 
     def set_track(title, artist, playback):
         change({"Metadata": V("a{sv}", {"xesam:title": V("s", title), "xesam:artist": V("as", [artist])}),
@@ -122,10 +113,11 @@ def mpris(service, suffix, status, *toggles):
                      "Play": lambda: "Playing", "Pause": lambda: "Paused"}
         handlers.update({m: lambda a, f=f: change({"PlaybackStatus": V("s", f())}) for m, f in status_of.items()})
     service.name += suffix
-    service.export(path, iface("org.mpris.MediaPlayer2", method("Raise"), prop("Identity", "s")) + iface(
-        player_iface, *[method(m) for m in ("PlayPause", "Play", "Pause", "Next", "Previous", "Stop")],
-        prop("PlaybackStatus", "s"), prop("Metadata", "a{sv}")) + iface("org.harbly.Test", method("SetTrack", "s s s")),
-        handlers, {"org.mpris.MediaPlayer2": {"Identity": V("s", suffix)}, player_iface: player})
+    service.export(path, {
+        "org.mpris.MediaPlayer2": ([method("Raise")], {"Identity": V("s", suffix)}),
+        player_iface: ([method(m) for m in ("PlayPause", "Play", "Pause", "Next", "Previous", "Stop")], player),
+        "org.harbly.Test": ([method("SetTrack", "s s s")], {}),
+    }, handlers)
 
 
 def portal(service, version, deny=None):
@@ -137,6 +129,7 @@ def portal(service, version, deny=None):
     def request(options, code, results):
         path = "/org/freedesktop/portal/desktop/request/%s/%s" % (
             service.sender[1:].replace(".", "_"), options["handle_token"])
+
         def respond():  # once: a true result would repeat it
             service.conn.emit_signal(service.sender, path, "org.freedesktop.portal.Request", "Response",
                                      V("(ua{sv})", (code, results)))
@@ -149,48 +142,33 @@ def portal(service, version, deny=None):
             results["restore_token"] = V("s", "token-%d" % next(tokens))
         return request(args[2], 1, {}) if deny else request(args[2], 0, results)
 
-    name = "org.freedesktop.portal.RemoteDesktop"
-    service.export("/org/freedesktop/portal/desktop", iface(
-        name, method("CreateSession", "a{sv}", "o"), method("SelectDevices", "o a{sv}", "o"),
-        method("Start", "o s a{sv}", "o"), method("NotifyKeyboardKeysym", "o a{sv} i u"), prop("version", "u")), {
+    service.export("/org/freedesktop/portal/desktop", {"org.freedesktop.portal.RemoteDesktop": ([
+        method("CreateSession", "a{sv}", "o"), method("SelectDevices", "o a{sv}", "o"),
+        method("Start", "o s a{sv}", "o"), method("NotifyKeyboardKeysym", "o a{sv} i u")
+    ], {"version": V("u", int(version))})}, {
         "CreateSession": lambda a: request(a[0], 0, {"session_handle": V(
             "s", "/org/freedesktop/portal/desktop/session/1/" + a[0]["session_handle_token"])}),
         "SelectDevices": lambda a: request(a[1], 0, {}),
         "Start": start,
-    }, {name: {"version": V("u", int(version))}})
+    })
 
 
 WATCHER, WATCHER_PATH = "org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher"
 
 
 def watcher(service):
-    """A StatusNotifierWatcher that lists the items registered and still on the bus, oldest first."""
-    items = []
-    values = {"IsStatusNotifierHostRegistered": V("b", True), "ProtocolVersion": V("i", 0),
-              "RegisteredStatusNotifierItems": V("as", [])}
-
-    def change(entry, registered):
-        (items.append if registered else items.remove)(entry)
-        values["RegisteredStatusNotifierItems"] = V("as", items)
-        signal = "StatusNotifierItem" + ("Registered" if registered else "Unregistered")
-        service.emit(WATCHER_PATH, WATCHER, signal, "(s)", (entry,))
+    """A StatusNotifierWatcher listing the items registered, oldest first."""
+    values = {"IsStatusNotifierHostRegistered": V("b", True), "RegisteredStatusNotifierItems": V("as", [])}
 
     def register(args):
-        owner, path = (service.sender, args[0]) if args[0].startswith("/") else (args[0], "/StatusNotifierItem")
-        if owner + path not in items:
-            change(owner + path, True)
-            Gio.bus_watch_name_on_connection(service.conn, owner, Gio.BusNameWatcherFlags.NONE, None, lambda c, name: [
-                change(e, False) for e in list(items) if e.split("/", 1)[0] == name])
+        item = service.sender + args[0] if args[0].startswith("/") else args[0] + "/StatusNotifierItem"
+        items = values["RegisteredStatusNotifierItems"].unpack()
+        values["RegisteredStatusNotifierItems"] = V("as", [i for i in items if i != item] + [item])
 
-    service.export(WATCHER_PATH, iface(
-        WATCHER, method("RegisterStatusNotifierItem", "s"), method("RegisterStatusNotifierHost", "s"),
-        prop("RegisteredStatusNotifierItems", "as"), prop("IsStatusNotifierHostRegistered", "b"),
-        prop("ProtocolVersion", "i"), '<signal name="StatusNotifierItemRegistered"><arg type="s"/></signal>',
-        '<signal name="StatusNotifierItemUnregistered"><arg type="s"/></signal>'),
-        {"RegisterStatusNotifierItem": register}, {WATCHER: values})
+    service.export(WATCHER_PATH, {WATCHER: ([method("RegisterStatusNotifierItem", "s")], values)},
+                   {"RegisterStatusNotifierItem": register})
 
 
-SYSTEM, SESSION = Gio.BusType.SYSTEM, Gio.BusType.SESSION
 FAKES = {  # kind: (bus, name, exporter, flags)
     "hostname1": (SYSTEM, "org.freedesktop.hostname1", hostname1, 0),
     "logind": (SYSTEM, "org.freedesktop.login1", logind, 0),
