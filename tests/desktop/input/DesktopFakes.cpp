@@ -3,9 +3,7 @@
 #include "support/TestSupport.h"
 
 #include <QFile>
-#include <QThread>
 #include <algorithm>
-#include <atomic>
 
 // Last: Xlib's macros clash with Qt names.
 #include <X11/Xlib.h>
@@ -67,22 +65,6 @@ bool trayClick(const QString& label) {
            0;
 }
 
-XServerWithoutXTest::XServerWithoutXTest() {
-    // -displayfd 1: the display number on stdout once it accepts clients. -noreset: else it
-    // resets (refusing connections meanwhile) whenever its last client leaves.
-    process_.start(QStringLiteral("Xvfb"),
-                   {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-noreset"),
-                    QStringLiteral("-extension"), QStringLiteral("XTEST"), QStringLiteral("-nolisten"),
-                    QStringLiteral("tcp")});
-    if (waitFor([this] { return process_.canReadLine(); }, std::chrono::seconds(10)))
-        display = ':' + process_.readLine().trimmed();
-}
-
-XServerWithoutXTest::~XServerWithoutXTest() {
-    process_.kill();
-    process_.waitForFinished();
-}
-
 int emptyKeycodes() {
     Display* display = XOpenDisplay(nullptr);
     if (!display)
@@ -100,16 +82,6 @@ int emptyKeycodes() {
         XFree(map);
     XCloseDisplay(display);
     return empty;
-}
-
-bool runOffGuiThread(const std::function<bool()>& call) {
-    std::atomic<bool> result{false};
-    QThread* worker = QThread::create([&] { result = call(); });
-    worker->start();
-    if (!waitFor([worker] { return worker->isFinished(); }, std::chrono::seconds(20)))
-        worker->wait();
-    delete worker;
-    return result;
 }
 
 ToolResult runTool(const QString& program, const QStringList& arguments) {

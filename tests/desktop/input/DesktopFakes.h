@@ -1,12 +1,10 @@
 #pragma once
 // Helpers for the desktop tests: the private desktop guard, fake D-Bus services run as real
-// processes and the tray's client, a second X server without XTEST, and running a call or a
-// tool without blocking the GUI thread.
+// processes and the tray's client, and running a tool without blocking the event loop.
 #include <QJsonObject>
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <functional>
 
 namespace hb::test {
 
@@ -37,23 +35,8 @@ QString trayMenu();
 /// Sends the dbusmenu "clicked" event to the entry titled `label` of the newest tray item.
 bool trayClick(const QString& label);
 
-/// An Xvfb started with XTEST disabled.
-class XServerWithoutXTest {
-  public:
-    XServerWithoutXTest();
-    ~XServerWithoutXTest();
-    QByteArray display; ///< ":N", or empty when it did not start
-
-  private:
-    QProcess process_;
-};
-
 /// How many keycodes of $DISPLAY carry no symbol; -1 when it cannot be opened.
 int emptyKeycodes();
-
-/// Runs `call` on a worker thread while the GUI thread keeps handling events (typing rebinds
-/// keys that this process's own windows must read meanwhile).
-bool runOffGuiThread(const std::function<bool()>& call);
 
 struct ToolResult {
     int exitCode = -1; ///< -1 when it crashed or did not end within 20 s
