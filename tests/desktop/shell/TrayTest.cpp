@@ -1,13 +1,21 @@
 // The tray over the real StatusNotifier/dbusmenu protocol (a fake watcher on the session bus):
-// its entries, the update notice, and desktops without a tray host.
+// its entries, the update notice, the Control Panel window, and desktops without a tray host.
 #include "DesktopFakes.h"
+#include "app/Agent.h"
 #include "app/AppDelegate.h"
+#include "app/ControlPanelWindow.h"
 #include "app/LoginItem.h"
+#include "server/Server.h"
+#include "store/Store.h"
 #include "support/TestSupport.h"
 
 #include <QFile>
 #include <QTimer>
 #include <gtest/gtest.h>
+#ifdef HB_HAVE_WEBENGINE
+#include <QWebEnginePage>
+#include <QWebEngineView>
+#endif
 #include <optional>
 
 using hb::app::AppDelegate;
@@ -57,16 +65,25 @@ HttpServer::Answer manifest(const QByteArray& body) {
 
 } // namespace
 
-TEST(TrayMenu, EntriesAndTheUpdateNoticeOpeningItsAddress) {
+// Catches: entries missing or misnamed, an update notice shown when there is none, a version
+// taken as a mnemonic, stale notes, no daily check, the notice not opening its address; a
+// second panel window per request, the page not trusted as local (no PIN shown), and the
+// window following links to other sites, other ports or other schemes.
+TEST(TrayMenu, EntriesTheUpdateNoticeAndTheControlPanelWindow) {
+    hb::app::Agent agent;
+    agent.start();
+    ASSERT_TRUE(agent.server().waitUntilListening(10s));
+    const quint16 port = agent.server().listeningPort();
     HttpServer server(manifest(R"({"version":"0.9","url":"https://e/old"})"));
     const QByteArray closed = qgetenv("HB_UPDATE_URL");
     qputenv("HB_UPDATE_URL", server.url(QStringLiteral("/latest.json")).toUtf8());
     QList<QUrl> opened;
     hb::app::ShellDeps deps;
-    deps.port = [] { return quint16(9000); };
+    deps.port = [port] { return port; };
     deps.openURL = [&opened](const QUrl& url) { return opened.append(url), true; };
     AppDelegate shell(deps);
     qputenv("HB_UPDATE_URL", closed);
+    agent.setOpenAdmin([&shell] { shell.showPanel(); });
     shell.setupMenuBar();
     const QString menu = QStringLiteral(
         " | Open Control Panel [Control+O] | Show Pairing PIN\u2026 | - | Quit Harbly [Control+Q]");
@@ -91,6 +108,49 @@ TEST(TrayMenu, EntriesAndTheUpdateNoticeOpeningItsAddress) {
     ASSERT_TRUE(hb::test::trayClick(newer));
     ASSERT_TRUE(waitFor([&] { return !opened.isEmpty(); }));
     EXPECT_EQ(opened, QList<QUrl>{QUrl(QStringLiteral("https://e/3"))});
+#ifdef HB_HAVE_WEBENGINE // without it the panel opens in the browser, as the tray-host test checks
+    opened.clear();
+    ASSERT_TRUE(hb::test::trayClick(QStringLiteral("Open Control Panel")));
+    ASSERT_TRUE(waitFor([&] { return shell.window() && shell.window()->isVisible(); }, 20s));
+    auto* panel = qobject_cast<hb::app::ControlPanelWindow*>(shell.window());
+    const auto runInPage = [panel](const QString& script) {
+        bool done = false;
+        QString result;
+        panel->view()->page()->runJavaScript(script, [&](const QVariant& value) {
+            result = value.toString();
+            done = true;
+        });
+        waitFor([&] { return done; }, 10s);
+        return result;
+    };
+    const QUrl admin(QStringLiteral("http://127.0.0.1:%1/admin").arg(port));
+    EXPECT_EQ(panel->address(), admin);
+    QString shown;
+    EXPECT_TRUE(waitFor(
+        [&] {
+            shown = runInPage(QStringLiteral(
+                "document.querySelector('#pin') && document.querySelector('#pin').textContent"));
+            return shown == agent.store().pinValue();
+        },
+        30s))
+        << shown.toStdString();
+    // Closed, then asked for again by the page's own endpoint: the same window comes back.
+    panel->close();
+    EXPECT_EQ(hb::test::httpRequest(port, "POST", "/api/open-admin").status, 200);
+    ASSERT_TRUE(waitFor([&] { return panel->isVisible(); }, 10s));
+    EXPECT_EQ(shell.window(), panel);
+
+    // Other sites go to the browser; same host on another port and other schemes go nowhere.
+    runInPage(QStringLiteral("window.open('https://example.com/popup')"));
+    ASSERT_TRUE(waitFor([&] { return !opened.isEmpty(); }, 10s));
+    EXPECT_EQ(opened.takeFirst(), QUrl(QStringLiteral("https://example.com/popup")));
+    runInPage(QStringLiteral("location.href = 'file:///etc/passwd'"));
+    runInPage(QStringLiteral("location.href = 'http://127.0.0.1:9/admin'"));
+    runInPage(QStringLiteral("location.href = '/admin?again'"));
+    ASSERT_TRUE(waitFor([&] { return panel->view()->url().query() == u"again"; }, 10s));
+    EXPECT_EQ(opened, QList<QUrl>{QUrl(QStringLiteral("http://127.0.0.1:9/admin"))});
+    EXPECT_EQ(panel->view()->url().adjusted(QUrl::RemoveQuery), admin);
+#endif
 }
 
 // Catches: the login item not written at the first run, or written again at a later one
