@@ -2,13 +2,11 @@
 """Small GDBus services for the desktop tests, and a client of the tray they serve.
 
   hb_fake_dbus.py KIND RECORD [ARGS...]   run one fake (the kinds are in FAKES below)
-  hb_fake_dbus.py menu                     print the newest tray item's menu
-  hb_fake_dbus.py click LABEL              click its entry titled LABEL
+  hb_fake_dbus.py menu | click LABEL       print the newest tray item's menu | click an entry
 
 A fake owns one bus name, exports objects described by introspection XML (properties included,
 so QtDBus sees them), appends every method call to RECORD as one JSON line {"path", "interface",
-"member", "args"} and prints "READY" once its name is owned.
-"""
+"member", "args"} and prints "READY" once its name is owned."""
 import itertools
 import json
 import re
@@ -207,11 +205,10 @@ def shown(entry):
     return re.sub("_(.)", r"\1", entry.get("label", ""), flags=re.S)
 
 
-def describe(entry):
-    """The entry's text, separators as "-", hidden entries and shortcuts marked."""
-    keys = [key for chord in entry.get("shortcut", []) for key in chord]
+def describe(entry):  # separators as "-", hidden entries and shortcuts marked
+    keys = "+".join(key for chord in entry.get("shortcut", []) for key in chord)
     return ("-" if entry.get("type") == "separator" else shown(entry)) + (
-        "" if entry.get("visible", True) else " (hidden)") + (" [%s]" % "+".join(keys) if keys else "")
+        "" if entry.get("visible", True) else " (hidden)") + (" [%s]" % keys if keys else "")
 
 
 def main(argv):

@@ -80,7 +80,6 @@ class Desktop : public ::testing::Test {
     void SetUp() override {
         if (!inTestDesktop())
             GTEST_SKIP() << "needs the private test desktop (tests/desktop.sh)";
-        qunsetenv("XDG_CURRENT_DESKTOP");
     }
     LinuxInput input;
     LinuxMedia media{input};
