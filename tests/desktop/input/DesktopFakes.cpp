@@ -10,17 +10,13 @@
 
 namespace hb::test {
 
+static const QString kFakes = QStringLiteral(HB_TEST_FAKES_DIR "/hb_fake_dbus.py");
+
 bool inTestDesktop() {
     const QString root = qEnvironmentVariable("HB_TEST_DESKTOP");
     return !root.isEmpty() && qEnvironmentVariable("DBUS_SYSTEM_BUS_ADDRESS")
                                   .startsWith(QStringLiteral("unix:path=") + root + QLatin1Char('/'));
 }
-
-namespace {
-
-const QString kFakes = QStringLiteral(HB_TEST_FAKES_DIR "/hb_fake_dbus.py");
-
-} // namespace
 
 FakeService::FakeService(const QString& kind, const QStringList& arguments) {
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);

@@ -48,13 +48,6 @@ class ShellEnvironment : public ::testing::Environment {
 [[maybe_unused]] ::testing::Environment* const kEnvironment =
     ::testing::AddGlobalTestEnvironment(new ShellEnvironment);
 
-/// Polls the tray over D-Bus until its menu reads `expected` (menus update asynchronously).
-QString menuWhen(const QString& expected) {
-    QString menu;
-    waitFor([&] { return (menu = hb::test::trayMenu()) == expected; }, 20s);
-    return menu;
-}
-
 HttpServer::Answer manifest(const QByteArray& body) {
     return [body](const HttpServer::Request&) {
         HttpServer::Reply reply;
@@ -85,6 +78,11 @@ TEST(TrayMenu, EntriesTheUpdateNoticeAndTheControlPanelWindow) {
     qputenv("HB_UPDATE_URL", closed);
     agent.setOpenAdmin([&shell] { shell.showPanel(); });
     shell.setupMenuBar();
+    const auto menuWhen = [](const QString& expected) { // menus update asynchronously
+        QString menu;
+        waitFor([&] { return (menu = hb::test::trayMenu()) == expected; }, 20s);
+        return menu;
+    };
     const QString menu = QStringLiteral(
         " | Open Control Panel [Control+O] | Show Pairing PIN\u2026 | - | Quit Harbly [Control+Q]");
     const QString hidden = QStringLiteral("Update available\u2026 (hidden) |  (hidden) | - (hidden)") + menu;

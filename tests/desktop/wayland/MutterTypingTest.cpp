@@ -91,9 +91,8 @@ class TypingTarget {
         process_.start(QStringLiteral(HB_BIN_DIR "/../tests/hb_typing_target"), QStringList());
     }
     ~TypingTarget() {
-        process_.closeWriteChannel();
-        if (!process_.waitForFinished(3000))
-            process_.kill();
+        process_.kill();
+        process_.waitForFinished();
     }
     /// Waits until the window is shown with the text `expected`; the text then.
     QString waitForText(const QString& expected) {
