@@ -11,8 +11,9 @@ using namespace std::chrono_literals;
 using hb::test::waitFor;
 
 // Catches: a second start (the menu entry while the login entry's agent runs) that stays
-// running without a server, and with the relay on knocks the first one's link off; a tray
-// that the real agent does not show, and "Quit Harbly" not ending it cleanly.
+// running without a server, and with the relay on knocks the first one's link off; the real
+// agent not writing its login item at the first run (only); a tray that it does not show, and
+// "Quit Harbly" not ending it cleanly.
 TEST(SingleInstance, SecondStartHandsOverAndEnds) {
     const struct {
         const char* name;
@@ -24,15 +25,18 @@ TEST(SingleInstance, SecondStartHandsOverAndEnds) {
         {"no session bus", false, false, "showing its Control Panel"},
     };
     for (const auto& row : rows) {
-        QTemporaryDir support;
+        QTemporaryDir support;                                       // also the configuration folder
         QFile state(support.filePath(QStringLiteral("state.json"))); // not a first run: no panel at start
-        ASSERT_TRUE(state.open(QIODevice::WriteOnly));
-        state.write(R"({"pin":"123456","tokens":[],"relayId":"A"})");
-        state.close();
+        if (row.sessionBus) {
+            ASSERT_TRUE(state.open(QIODevice::WriteOnly));
+            state.write(R"({"pin":"123456","tokens":[],"relayId":"A"})");
+            state.close();
+        }
         const quint16 port = hb::test::freePort();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("HB_SUPPORT"), support.path());
         environment.insert(QStringLiteral("HB_PORT"), QString::number(port));
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), support.path());
         if (row.headless)
             environment.remove(QStringLiteral("DISPLAY"));
         if (!row.sessionBus) {
@@ -57,6 +61,10 @@ TEST(SingleInstance, SecondStartHandsOverAndEnds) {
         EXPECT_TRUE(said.contains(row.said) && (!row.headless || said.contains(QByteArray::number(port))))
             << row.name << ": " << said.constData();
         EXPECT_EQ(first.state(), QProcess::Running) << row.name;
+        EXPECT_EQ(QFile::exists(support.filePath(QStringLiteral("autostart/harbly.desktop"))),
+                  !row.sessionBus)
+            << row.name
+            << ": the login item is written at the first run only, a user who removed it not overruled";
         if (row.headless || !row.sessionBus) {
             first.kill();
             first.waitForFinished();
