@@ -8,8 +8,6 @@ W=$(mktemp -d /tmp/hb-desktop.XXXXXX)
 pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-  [[ -n "${DBUS_SESSION_PID:-}" ]] && kill "$DBUS_SESSION_PID" 2>/dev/null
-  [[ -n "${DBUS_SYSTEM_PID:-}" ]] && kill "$DBUS_SYSTEM_PID" 2>/dev/null
   sleep 0.2
   rm -rf "$W"
 }
@@ -25,10 +23,8 @@ export QT_QPA_PLATFORM=xcb NO_AT_BRIDGE=1 QTWEBENGINE_DISABLE_SANDBOX=1 \
        QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --no-sandbox"
 
 # X server
-exec 3>"$W/display"
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset >"$W/xvfb.log" 2>&1 &
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$W/display" >"$W/xvfb.log" 2>&1 &
 pids+=($!)
-exec 3>&-
 for _ in $(seq 100); do [[ -s "$W/display" ]] && break; sleep 0.05; done
 export DISPLAY=":$(head -n1 "$W/display")"
 
@@ -40,6 +36,7 @@ read -r DBUS_SESSION_BUS_ADDRESS DBUS_SESSION_PID < <(dbus-daemon --config-file=
 export DBUS_SESSION_BUS_ADDRESS
 DBUS_SYSTEM_PID=$(dbus-daemon --session --address="unix:path=$W/system_bus" --fork --print-pid=1)
 export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$W/system_bus"
+pids+=("$DBUS_SESSION_PID" "$DBUS_SYSTEM_PID")
 
 # Audio
 pulseaudio -n --daemonize=no --exit-idle-time=-1 --disable-shm=yes \

@@ -1,5 +1,5 @@
-// Applications, icons, shortcuts and web addresses against real desktop entries, icon files,
-// scripts and GIO's default browser (see prepare()).
+// Applications, icons, shortcuts and web addresses against real desktop entries (see prepare()),
+// the icon theme of tests/data, scripts and GIO's default browser.
 #include "actions/platform/linux/Applications.h"
 #include "actions/platform/linux/IconRenderer.h"
 #include "actions/platform/linux/Shortcuts.h"
@@ -8,7 +8,6 @@
 #include <QAtomicInt>
 #include <QDir>
 #include <QFile>
-#include <QIcon>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <thread>
@@ -16,6 +15,7 @@
 
 using hb::actions::LinuxApplications;
 using hb::actions::LinuxShortcuts;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -26,30 +26,61 @@ void writeFile(const QString& path, const QByteArray& content) {
         std::abort();
 }
 
+/// A command that writes `word` to the file named by $HB_TEST_MARK, as an Exec value.
+QByteArray markExec(const QByteArray& word) {
+    return R"(/bin/sh -c "echo )" + word + R"( > \\"\\$HB_TEST_MARK\\"")";
+}
+
 /// The private desktop-entry world, put in place before main() because GIO reads the XDG
-/// variables once: tests/data (fixture entries, icon theme), then a folder that shadows some of
-/// them; temporary data home, home and configuration (a mimeapps.list naming the test browser).
+/// variables once: two folders of desktop entries (the first one's win), tests/data's icon
+/// theme; temporary data home, home and configuration (a mimeapps.list naming the test browser).
 QString prepare() {
     QByteArray pattern = QDir::tempPath().toUtf8() + "/hb-apps-test.XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr)
         std::abort();
     const QString root = QString::fromUtf8(pattern);
-    const QString apps = root + QStringLiteral("/second-data/applications/");
-    const QByteArray svg = "\nIcon=" + hb::test::dataPath(QStringLiteral("icons/hb-test-svg.svg")).toUtf8();
-    const QByteArray entry = "[Desktop Entry]\nType=Application\nName=";
-    // Same desktop ID as in tests/data: the first folder's entry wins and this one is unseen.
-    writeFile(apps + QStringLiteral("hb-alpha.desktop"), entry + "Alpha Shadowed\nExec=/bin/true\n");
-    writeFile(apps + QStringLiteral("hb-zeta.desktop"), entry + "Zeta\nExec=/bin/true" + svg + '\n');
-    // Named like an entry of the first folder: the first folder's owns the name.
-    writeFile(apps + QStringLiteral("hb-twin-second.desktop"),
-              entry + "Twin" + svg + "\nExec=/bin/sh -c \"echo second > \\\\\"\\\\$HB_TEST_MARK\\\\\"\"\n");
+    const QByteArray svg = "Icon=" + hb::test::dataPath(QStringLiteral("icons/hb-test-svg.svg")).toUtf8();
+    const struct {
+        const char* path; ///< under the temporary folder
+        const char* name;
+        QByteArray exec;
+        QByteArray more;
+    } entries[] = {
+        {"first/hb-alpha.desktop", "Alpha", "/bin/true", "Icon=hb-test-png"},
+        {"first/hb-beta.desktop", "beta", "/bin/true", "Icon=hb-no-such-icon"},
+        {"first/hb-fullwidth.desktop", "\uFF21pp", "/bin/true", {}},
+        {"first/hb-emoji.desktop", "\U0001F600 Party", "/bin/true", {}},
+        {"first/hb-hidden.desktop", "Hidden Entry", "/bin/true", "Hidden=true"},
+        {"first/hb-nodisplay.desktop", "NoDisplay Entry", "/bin/true", "NoDisplay=true"},
+        {"first/hb-kde-only.desktop", "KDE Only Entry", "/bin/true", "OnlyShowIn=KDE;"},
+        {"first/hb-tryexec.desktop", "TryExec Entry", "/bin/true", "TryExec=/nonexistent/hb-missing"},
+        {"first/hb-exec-missing.desktop", "Missing Program Entry", "/nonexistent/hb-missing", {}},
+        {"first/HB-UPPER.DESKTOP", "Upper Case File", "/bin/true", {}},
+        {"first/hb-launch.desktop", "Launch Probe", markExec("launched"), {}},
+        {"first/hb-twin.desktop", "Twin", markExec("first"), "Icon=hb-test-png"},
+        {"first/hb-browser.desktop", "Test Browser",
+         R"(/bin/sh -c "printf '%%s' \\"\\$1\\" > \\"\\$HB_TEST_MARK\\"" hb-browser %u)",
+         "MimeType=x-scheme-handler/http;x-scheme-handler/https;x-scheme-handler/mailto;x-scheme-handler/ftp;"
+         "x-scheme-handler/file;"},
+        // The same desktop ID as the first folder's: unseen. The same name: the first one owns it.
+        {"second/hb-alpha.desktop", "Alpha Shadowed", "/bin/true", {}},
+        {"second/hb-zeta.desktop", "Zeta", "/bin/true", svg},
+        {"second/hb-twin-second.desktop", "Twin", markExec("second"), svg},
+    };
+    for (const auto& entry : entries) {
+        const QString path = QString::fromUtf8(entry.path);
+        writeFile(root + u'/' + path.section(u'/', 0, 0) + QStringLiteral("/applications/") +
+                      path.section(u'/', 1),
+                  "[Desktop Entry]\nType=Application\nName=" + QByteArray(entry.name) +
+                      "\nExec=" + entry.exec + '\n' + entry.more + '\n');
+    }
     writeFile(root + QStringLiteral("/config/mimeapps.list"),
               "[Default Applications]\nx-scheme-handler/http=hb-browser.desktop\n"
               "x-scheme-handler/https=hb-browser.desktop\nx-scheme-handler/mailto=hb-browser.desktop\n"
               "x-scheme-handler/ftp=hb-browser.desktop\n");
     QDir().mkpath(root + QStringLiteral("/home"));
-    qputenv("XDG_DATA_DIRS",
-            QByteArray(HB_TEST_DATA_DIR) + ':' + (root + QStringLiteral("/second-data")).toUtf8());
+    qputenv("XDG_DATA_DIRS", (root + QStringLiteral("/first:") + root + QStringLiteral("/second:")).toUtf8() +
+                                 HB_TEST_DATA_DIR);
     qputenv("XDG_DATA_HOME", (root + QStringLiteral("/data-home")).toUtf8());
     qputenv("XDG_CONFIG_HOME", (root + QStringLiteral("/config")).toUtf8());
     qputenv("XDG_CONFIG_DIRS", (root + QStringLiteral("/config-dirs")).toUtf8());
@@ -73,13 +104,13 @@ QString freshPath(const QString& stem) {
     return kRoot + QStringLiteral("/%1-%2").arg(stem).arg(counter.fetchAndAddRelaxed(1));
 }
 
-/// Runs `start` with `variable` naming a fresh file; what the started program wrote there.
-QString startAndRead(const char* variable, const std::function<bool()>& start) {
-    const QString mark = freshPath(QStringLiteral("mark"));
-    qputenv(variable, mark.toUtf8());
+/// Runs `start` with $HB_TEST_MARK naming a fresh file; what the started program wrote there.
+QString startAndRead(const std::function<bool()>& start) {
+    const QString mark = freshPath(u"mark"_s);
+    qputenv("HB_TEST_MARK", mark.toUtf8());
     QString content;
     if (!start())
-        return QStringLiteral("<not started>");
+        return u"<not started>"_s;
     hb::test::waitFor([&] {
         QFile file(mark);
         return file.open(QIODevice::ReadOnly) && !(content = QString::fromUtf8(file.readAll())).isEmpty();
@@ -90,22 +121,27 @@ QString startAndRead(const char* variable, const std::function<bool()>& start) {
 } // namespace
 
 // Shown entries only, by Name, once each, in code-point order; hidden, NoDisplay, other desktops,
-// missing TryExec or Exec programs, shadowed IDs and non-".desktop" files are out.
-TEST(LinuxApplications, ListsAndLaunchesOnlyShownEntriesByName) {
-    EXPECT_EQ(
-        applications().listApps(),
-        (QStringList{QStringLiteral("Alpha"), QStringLiteral("Launch Probe"), QStringLiteral("Missing Icon"),
-                     QStringLiteral("Test Browser"), QStringLiteral("Twin"), QStringLiteral("Zeta"),
-                     QStringLiteral("beta"), QStringLiteral("Ａpp"), QStringLiteral("😀 Party")}));
-    EXPECT_EQ(
-        startAndRead("HB_TEST_MARK", [] { return applications().launchApp(QStringLiteral("Launch Probe")); }),
-        QStringLiteral("launched\n"));
-    EXPECT_EQ(startAndRead("HB_TEST_MARK", [] { return applications().launchApp(QStringLiteral("Twin")); }),
-              QStringLiteral("first\n"))
+// missing TryExec or Exec programs, shadowed IDs and non-".desktop" files are out. The test
+// browser named in mimeapps.list also claims mailto, ftp and file, so refusals are ours.
+TEST(LinuxApplications, ListsAndLaunchesOnlyShownEntriesAndOpensOnlyWebAddresses) {
+    EXPECT_EQ(applications().listApps(),
+              (QStringList{u"Alpha"_s, u"Launch Probe"_s, u"Test Browser"_s, u"Twin"_s, u"Zeta"_s, u"beta"_s,
+                           u"Ａpp"_s, u"😀 Party"_s}));
+    EXPECT_EQ(startAndRead([] { return applications().launchApp(u"Launch Probe"_s); }), u"launched\n"_s);
+    EXPECT_EQ(startAndRead([] { return applications().launchApp(u"Twin"_s); }), u"first\n"_s)
         << "the first data folder owns a shared name";
     for (const char* name :
          {"launch probe", "Hidden Entry", "TryExec Entry", "Alpha Shadowed", "hb-launch.desktop"})
         EXPECT_FALSE(applications().launchApp(QString::fromUtf8(name))) << name;
+
+    EXPECT_EQ(
+        startAndRead([] { return applications().openURL(u"HTTPS://Example.com:8443/?a=$(id)&b='c';d"_s); }),
+        u"https://example.com:8443/?a=$(id)&b='c';d"_s);
+    for (const char* refused :
+         {"mailto:someone@example.com", "ftp://example.com/x", "file:///etc/passwd", "javascript:alert(1)"})
+        EXPECT_EQ(startAndRead([&] { return applications().openURL(QString::fromUtf8(refused)); }),
+                  u"<not started>"_s)
+            << refused;
 }
 
 TEST(LinuxApplications, IconsAre64SquareRgbaPngsTheSameFromEveryThread) {
@@ -121,28 +157,24 @@ TEST(LinuxApplications, IconsAre64SquareRgbaPngsTheSameFromEveryThread) {
         EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0) << row.app;
         EXPECT_EQ(image.pixelColor(32, 32), row.centre) << row.app;
     }
-    for (const char* app : {"beta", "Missing Icon", "Hidden Entry"})
+    for (const char* app : {"beta", "\uFF21pp", "Hidden Entry"})
         EXPECT_FALSE(applications().iconPNG(QString::fromUtf8(app)).has_value()) << app;
-    ASSERT_FALSE(QIcon::fromTheme(QStringLiteral("hb-test-png")).isNull())
-        << "Qt does not see the fixture theme";
-    const QByteArray alpha = applications().iconPNG(QStringLiteral("Alpha")).value_or(QByteArray());
+    const QByteArray alpha = applications().iconPNG(u"Alpha"_s).value_or(QByteArray());
     std::atomic<int> mismatches{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([&] {
             for (int round = 0; round < 5; ++round)
-                mismatches += applications().iconPNG(QStringLiteral("Alpha")) != alpha;
+                mismatches += applications().iconPNG(u"Alpha"_s) != alpha;
         });
     for (std::thread& thread : threads)
         thread.join();
     EXPECT_EQ(mismatches.load(), 0);
-}
 
-TEST(IconFiles, LookupWithoutQtAndSvgTextDetection) {
-    const QString png = QStringLiteral(HB_TEST_DATA_DIR "/icons/hicolor/48x48/apps/hb-test-png.png");
-    EXPECT_EQ(hb::actions::apps::findIconFile(QStringLiteral("hb-test-png")), png);
-    EXPECT_TRUE(
-        hb::actions::apps::findIconFile(QStringLiteral("../hicolor/48x48/apps/hb-test-png")).isEmpty());
+    EXPECT_EQ(hb::actions::apps::findIconFile(u"hb-test-png"_s),
+              QStringLiteral(HB_TEST_DATA_DIR "/icons/hicolor/48x48/apps/hb-test-png.png"))
+        << "found without Qt";
+    EXPECT_TRUE(hb::actions::apps::findIconFile(u"../hicolor/48x48/apps/hb-test-png"_s).isEmpty());
     // QtSvg aborts on text without a font database, so headless rendering skips such files.
     for (const auto& [svg, needsFonts] : {std::pair{"<svg><rect width='1' height='1'/></svg>", false},
                                           {"<svg><svg:text>Hi</svg:text></svg>", true},
@@ -151,52 +183,31 @@ TEST(IconFiles, LookupWithoutQtAndSvgTextDetection) {
 }
 
 TEST(LinuxShortcuts, ListsAndStartsExecutableFilesDetached) {
-    const QString support = freshPath(QStringLiteral("support"));
-    const QString folder = support + QStringLiteral("/shortcuts/");
-    QDir().mkpath(folder + QStringLiteral("a-folder.sh"));
+    const QString support = freshPath(u"support"_s);
+    const QString folder = support + u"/shortcuts/"_s;
+    QDir().mkpath(folder + u"a-folder.sh"_s);
     // Records its pid, its session and what its stdin is.
     const QByteArray recorder =
         "#!/bin/sh\necho \"$$ $(ps -o sid= -p $$ | tr -d ' ') $(readlink /proc/self/fd/0)\" "
         "> \"$HB_TEST_MARK.tmp\" && mv \"$HB_TEST_MARK.tmp\" \"$HB_TEST_MARK\"\n";
-    const auto put = [&](const char* name, bool executable) {
+    for (const char* name :
+         {"Backup.sh", "alpha", "Zed.tar.sh", "dup.py", "dup.sh", ".hidden.sh", "😀.sh", "notes.txt"}) {
         QFile file(folder + QString::fromUtf8(name));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(recorder);
-        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                            (executable ? QFileDevice::ExeOwner : QFileDevice::Permissions()));
-    };
-    for (const char* name : {"Backup.sh", "alpha", "Zed.tar.sh", "dup.py", "dup.sh", ".hidden.sh", "😀.sh"})
-        put(name, true);
-    put("notes.txt", false);
-    QFile::link(folder + QStringLiteral("gone.sh"), folder + QStringLiteral("dangling.sh"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(recorder) == recorder.size());
+        file.setPermissions(
+            QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+            (file.fileName().endsWith(u".txt"_s) ? QFileDevice::Permissions() : QFileDevice::ExeOwner));
+    }
+    QFile::link(folder + u"gone.sh"_s, folder + u"dangling.sh"_s);
     LinuxShortcuts shortcuts(support);
     EXPECT_EQ(shortcuts.listShortcuts(),
-              (QStringList{QStringLiteral("Backup"), QStringLiteral("Zed.tar"), QStringLiteral("alpha"),
-                           QStringLiteral("dup"), QStringLiteral("😀")}));
+              (QStringList{u"Backup"_s, u"Zed.tar"_s, u"alpha"_s, u"dup"_s, u"😀"_s}));
     const QStringList fields =
-        startAndRead("HB_TEST_MARK", [&] { return shortcuts.runShortcut(QStringLiteral("Zed.tar")); })
-            .trimmed()
-            .split(u' ');
+        startAndRead([&] { return shortcuts.runShortcut(u"Zed.tar"_s); }).trimmed().split(u' ');
     ASSERT_EQ(fields.size(), 3);
     EXPECT_EQ(fields[0], fields[1]) << "a session leader";
-    EXPECT_EQ(fields[2], QStringLiteral("/dev/null"));
-    EXPECT_TRUE(hb::test::waitFor([&] { return !QFile::exists(QStringLiteral("/proc/") + fields[0]); }))
-        << "reaped";
+    EXPECT_EQ(fields[2], u"/dev/null"_s);
+    EXPECT_TRUE(hb::test::waitFor([&] { return !QFile::exists(u"/proc/"_s + fields[0]); })) << "reaped";
     for (const char* name : {"notes", ".hidden", "dangling", "a-folder", "Backup.sh", "../shortcuts/Backup"})
         EXPECT_FALSE(shortcuts.runShortcut(QString::fromUtf8(name))) << name;
-}
-
-// The test browser entry named in mimeapps.list records the address it was given; it also
-// claims mailto, ftp and file, so refusals are ours.
-TEST(LinuxApplications, OnlyWebAddressesReachTheDefaultBrowserVerbatim) {
-    const char* address = "HTTPS://Example.com:8443/?a=$(id)&b='c';d";
-    EXPECT_EQ(
-        startAndRead("HB_TEST_URL_MARK", [&] { return applications().openURL(QString::fromUtf8(address)); }),
-        QStringLiteral("https://example.com:8443/?a=$(id)&b='c';d"));
-    const QString mark = freshPath(QStringLiteral("refused"));
-    qputenv("HB_TEST_URL_MARK", mark.toUtf8());
-    for (const char* refused :
-         {"mailto:someone@example.com", "ftp://example.com/x", "file:///etc/passwd", "javascript:alert(1)"})
-        EXPECT_FALSE(applications().openURL(QString::fromUtf8(refused))) << refused;
-    EXPECT_FALSE(QFile::exists(mark));
 }

@@ -3,40 +3,27 @@
 #include "support/TestSupport.h"
 
 #include <QFile>
-#include <QJsonDocument>
-#include <QThread>
 #include <algorithm>
-#include <atomic>
 
 // Last: Xlib's macros clash with Qt names.
 #include <X11/Xlib.h>
 
 namespace hb::test {
 
-namespace {
-
-constexpr auto kStartTimeout = std::chrono::seconds(10);
-constexpr auto kCallTimeout = std::chrono::seconds(20);
-
-} // namespace
+static const QString kFakes = QStringLiteral(HB_TEST_FAKES_DIR "/hb_fake_dbus.py");
 
 bool inTestDesktop() {
-    return !qEnvironmentVariableIsEmpty("HB_TEST_DESKTOP");
-}
-
-bool systemBusIsPrivate() {
     const QString root = qEnvironmentVariable("HB_TEST_DESKTOP");
-    const QString address = qEnvironmentVariable("DBUS_SYSTEM_BUS_ADDRESS");
-    return !root.isEmpty() && address.startsWith(QStringLiteral("unix:path=") + root + QLatin1Char('/'));
+    return !root.isEmpty() && qEnvironmentVariable("DBUS_SYSTEM_BUS_ADDRESS")
+                                  .startsWith(QStringLiteral("unix:path=") + root + QLatin1Char('/'));
 }
 
-FakeService::FakeService(const QString& script, const QStringList& arguments)
-    : record_(dir_.filePath(QStringLiteral("calls.jsonl"))) {
+FakeService::FakeService(const QString& kind, const QStringList& arguments) {
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process_.start(QStringLiteral("/usr/bin/python3"),
-                   QStringList{QStringLiteral(HB_TEST_FAKES_DIR "/") + script, record_} + arguments);
+                   QStringList{kFakes, kind, dir_.filePath(QStringLiteral("calls.jsonl"))} + arguments);
     ready_ = waitFor([this] { return process_.canReadLine() || process_.state() == QProcess::NotRunning; },
-                     kStartTimeout) &&
+                     std::chrono::seconds(10)) &&
              process_.readLine().trimmed() == "READY";
 }
 
@@ -46,11 +33,10 @@ FakeService::~FakeService() {
 }
 
 QList<QJsonObject> FakeService::calls(const QString& member) const {
-    QFile file(record_);
+    QFile file(dir_.filePath(QStringLiteral("calls.jsonl")));
     QList<QJsonObject> result;
-    if (!file.open(QIODevice::ReadOnly))
-        return result;
-    for (const QByteArray& line : file.readAll().split('\n')) {
+    for (const QByteArray& line :
+         file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QByteArrayList()) {
         const QJsonObject call = QJsonDocument::fromJson(line).object();
         if (!line.isEmpty() && (member.isEmpty() || call.value(QStringLiteral("member")) == member))
             result.append(call);
@@ -65,26 +51,18 @@ QStringList FakeService::members() const {
     return result;
 }
 
-XServerWithoutXTest::XServerWithoutXTest() {
-    // -displayfd 1: the server writes its display number on stdout once it accepts clients.
-    // -noreset: by default the server resets when its last client leaves and refuses
-    // connections meanwhile; every probe of this server is such a last client.
-    process_.start(QStringLiteral("Xvfb"),
-                   {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-noreset"),
-                    QStringLiteral("-extension"), QStringLiteral("XTEST"), QStringLiteral("-nolisten"),
-                    QStringLiteral("tcp")});
-    if (waitFor([this] { return process_.canReadLine(); }, kStartTimeout))
-        display_ = ':' + process_.readLine().trimmed();
+QString trayMenu() {
+    const ToolResult result = runTool(QStringLiteral("/usr/bin/python3"), {kFakes, QStringLiteral("menu")});
+    return result.exitCode == 0 ? QString::fromUtf8(result.out).chopped(1) : QString();
 }
 
-XServerWithoutXTest::~XServerWithoutXTest() {
-    process_.terminate();
-    if (!process_.waitForFinished())
-        process_.kill();
+bool trayClick(const QString& label) {
+    return runTool(QStringLiteral("/usr/bin/python3"), {kFakes, QStringLiteral("click"), label}).exitCode ==
+           0;
 }
 
-int emptyKeycodes(const QByteArray& displayName) {
-    Display* display = XOpenDisplay(displayName.isEmpty() ? nullptr : displayName.constData());
+int emptyKeycodes() {
+    Display* display = XOpenDisplay(nullptr);
     if (!display)
         return -1;
     int minCode = 0, maxCode = 0, perCode = 0;
@@ -102,15 +80,15 @@ int emptyKeycodes(const QByteArray& displayName) {
     return empty;
 }
 
-bool runOffGuiThread(const std::function<bool()>& call) {
-    std::atomic<bool> result{false};
-    QThread* worker = QThread::create([&] { result = call(); });
-    worker->start();
-    const bool finished = waitFor([worker] { return worker->isFinished(); }, kCallTimeout);
-    if (!finished)
-        worker->wait();
-    delete worker;
-    return result;
+ToolResult runTool(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    if (!waitFor([&] { return process.state() == QProcess::NotRunning; }, std::chrono::seconds(20))) {
+        process.kill();
+        process.waitForFinished();
+    }
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, process.readAll()};
 }
 
 } // namespace hb::test

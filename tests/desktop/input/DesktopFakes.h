@@ -1,24 +1,21 @@
 #pragma once
-// Helpers for the input and media tests: the private desktop guard, fake D-Bus services run as
-// real processes, a second X server without XTEST, and running a call off the GUI thread.
+// Helpers for the desktop tests: the private desktop guard, fake D-Bus services run as real
+// processes and the tray's client, and running a tool without blocking the event loop.
 #include <QJsonObject>
 #include <QProcess>
-#include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <functional>
 
 namespace hb::test {
 
-/// True inside tests/desktop.sh (private X, buses, audio and home); the second, when the system
-/// bus is the desktop's stand-in, never the machine's own.
+/// True inside tests/desktop.sh: private X, buses, audio and home, and a system bus that is the
+/// desktop's stand-in, never the machine's own.
 bool inTestDesktop();
-bool systemBusIsPrivate();
 
-/// One fake service from tests/fakes, recording its calls to a file.
+/// One fake of tests/fakes/hb_fake_dbus.py (`kind`, then its arguments), recording its calls.
 class FakeService {
   public:
-    FakeService(const QString& script, const QStringList& arguments = {});
+    explicit FakeService(const QString& kind, const QStringList& arguments = {});
     ~FakeService();
     bool ready() const { return ready_; }
     /// The calls (of `member`, if given) recorded so far, oldest first.
@@ -27,28 +24,27 @@ class FakeService {
 
   private:
     QTemporaryDir dir_;
-    QString record_;
     QProcess process_;
     bool ready_ = false;
 };
 
-/// An Xvfb started with XTEST disabled.
-class XServerWithoutXTest {
-  public:
-    XServerWithoutXTest();
-    ~XServerWithoutXTest();
-    QByteArray display() const { return display_; } ///< ":N", or empty when it did not start
+/// The newest live tray item's menu as a desktop shows it, read over D-Bus by the fakes' client:
+/// "Open Control Panel [Control+O] | - | ...", hidden entries marked; empty without one.
+QString trayMenu();
 
-  private:
-    QProcess process_;
-    QByteArray display_;
+/// Sends the dbusmenu "clicked" event to the entry titled `label` of the newest tray item.
+bool trayClick(const QString& label);
+
+/// How many keycodes of $DISPLAY carry no symbol; -1 when it cannot be opened.
+int emptyKeycodes();
+
+struct ToolResult {
+    int exitCode = -1; ///< -1 when it crashed or did not end within 20 s
+    QByteArray out;    ///< standard output and error
 };
 
-/// How many keycodes of `display` (empty: $DISPLAY) carry no symbol; -1 when it cannot be opened.
-int emptyKeycodes(const QByteArray& display = {});
-
-/// Runs `call` on a worker thread while the GUI thread keeps handling events (typing rebinds
-/// keys that this process's own windows must read meanwhile).
-bool runOffGuiThread(const std::function<bool()>& call);
+/// Runs `program` to its end while the event loop keeps serving this process's windows and
+/// D-Bus objects.
+ToolResult runTool(const QString& program, const QStringList& arguments);
 
 } // namespace hb::test

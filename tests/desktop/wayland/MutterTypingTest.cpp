@@ -1,6 +1,7 @@
 // Typing and the clipboard on a real GNOME compositor (headless mutter), end to end: the real
 // server, router and desktop actions run in the session and a native Wayland window must receive
-// exactly what the phone sent. Each test starts its own headless mutter (with or without Xwayland).
+// exactly what the phone sent, in a session with and one without Xwayland.
+#include "DesktopFakes.h"
 #include "actions/platform/linux/LinuxPlatform.h"
 #include "support/TestSupport.h"
 #include "support/api/ApiHarness.h"
@@ -9,225 +10,159 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDir>
-#include <QFile>
-#include <QJsonDocument>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <atomic>
 #include <gtest/gtest.h>
+#include <optional>
 
 using namespace hb::test;
 using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr auto kStartTimeout = std::chrono::seconds(15);
-constexpr const char* kSessionVariables[] = {"WAYLAND_DISPLAY", "XDG_SESSION_TYPE", "XDG_CURRENT_DESKTOP",
-                                             "DISPLAY", "QT_QPA_PLATFORM"};
-
-void applySessionVariables(const QProcessEnvironment& from) {
-    for (const char* name : kSessionVariables) {
-        if (from.contains(QString::fromLatin1(name)))
-            qputenv(name, from.value(QString::fromLatin1(name)).toUtf8());
-        else
-            qunsetenv(name);
-    }
-}
-
 QStringList x11Sockets() {
-    return QDir(QStringLiteral("/tmp/.X11-unix")).entryList({QStringLiteral("X*")}, QDir::System);
+    return QDir(u"/tmp/.X11-unix"_s).entryList({u"X*"_s}, QDir::System);
 }
 
-/// `mutter --headless --wayland --virtual-monitor 1024x768`, `--no-x11` unless `xwayland`.
+/// `mutter --headless --wayland --virtual-monitor 1024x768`, with Xwayland or `--no-x11`. Once
+/// it is ready, this process and those it starts are in its session (DISPLAY only with Xwayland).
 class HeadlessMutter {
   public:
-    explicit HeadlessMutter(bool xwayland) : xwayland_(xwayland) {
-        static std::atomic<int> counter{0};
-        const QString name =
-            QStringLiteral("hb-wayland-%1-%2").arg(QCoreApplication::applicationPid()).arg(++counter);
+    explicit HeadlessMutter(bool xwayland) {
+        static const QProcessEnvironment outside = QProcessEnvironment::systemEnvironment();
+        static int counter = 0;
+        const QString name = u"hb-wayland-%1-%2"_s.arg(QCoreApplication::applicationPid()).arg(++counter);
         const QStringList socketsBefore = x11Sockets();
-        QStringList arguments{QStringLiteral("--headless"), QStringLiteral("--wayland"),
-                              QStringLiteral("--wayland-display=") + name,
-                              QStringLiteral("--virtual-monitor"), QStringLiteral("1024x768")};
-        if (!xwayland)
-            arguments << QStringLiteral("--no-x11");
+        process_.setProcessEnvironment(outside);
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process_.setStandardOutputFile(QProcess::nullDevice());
-        process_.start(QStringLiteral("/usr/bin/mutter"), arguments);
-        const QString socket = qEnvironmentVariable("XDG_RUNTIME_DIR") + QLatin1Char('/') + name;
-        if (!waitFor([&] { return QFile::exists(socket); }, kStartTimeout))
-            return;
-        // Input goes through Mutter's remote desktop, which it exports on the bus a moment later.
-        const auto exported = [] {
-            return QDBusConnection::sessionBus()
-                .interface()
-                ->isServiceRegistered(QStringLiteral("org.gnome.Mutter.RemoteDesktop"))
-                .value();
-        };
-        if (!waitFor(exported, kStartTimeout))
-            return;
-        waylandDisplay_ = name;
-        if (!xwayland)
-            return;
-        // Xwayland's socket is the one that appeared since.
-        waitFor(
-            [&] {
-                for (const QString& socketName : x11Sockets()) {
-                    if (!socketsBefore.contains(socketName))
-                        x11Display_ = QLatin1Char(':') + socketName.mid(1);
-                }
-                return !x11Display_.isEmpty();
-            },
-            kStartTimeout);
-        // Xwayland admits only clients with mutter's cookie, as in a real session (XAUTHORITY).
+        process_.start(u"/usr/bin/mutter"_s,
+                       QStringList{u"--headless"_s, u"--wayland"_s, u"--wayland-display="_s + name,
+                                   u"--virtual-monitor"_s, u"1024x768"_s} +
+                           (xwayland ? QStringList() : QStringList{u"--no-x11"_s}));
+        // Input goes through Mutter's remote desktop, on the bus a moment after the socket.
         const QDir runtime(qEnvironmentVariable("XDG_RUNTIME_DIR"));
-        waitFor([&] {
-            const QStringList files =
-                runtime.entryList({QStringLiteral(".mutter-Xwaylandauth.*")}, QDir::Files | QDir::Hidden);
-            if (!files.isEmpty())
-                xauthority_ = runtime.filePath(files.first());
-            return !xauthority_.isEmpty();
-        });
+        ready = waitFor(
+            [&] {
+                return runtime.exists(name) && QDBusConnection::sessionBus()
+                                                   .interface()
+                                                   ->isServiceRegistered(u"org.gnome.Mutter.RemoteDesktop"_s)
+                                                   .value();
+            },
+            std::chrono::seconds(15));
+        qputenv("WAYLAND_DISPLAY", name.toUtf8());
+        qputenv("XDG_SESSION_TYPE", "wayland");
+        qputenv("QT_QPA_PLATFORM", "wayland");
+        qputenv("XDG_CURRENT_DESKTOP", "GNOME");
+        qputenv("ASAN_OPTIONS", "detect_leaks=0"); // the helpers' leaks at exit are Qt's and libwayland's
+        qunsetenv("DISPLAY");
+        if (!xwayland || !ready)
+            return;
+        // Xwayland's socket is the one that appeared since; like a real session's, it admits
+        // only clients with mutter's cookie.
+        ready = waitFor(
+            [&] {
+                for (const QString& socket : x11Sockets()) {
+                    if (!socketsBefore.contains(socket))
+                        qputenv("DISPLAY", ':' + socket.mid(1).toUtf8());
+                }
+                const QStringList cookies =
+                    runtime.entryList({u".mutter-Xwaylandauth.*"_s}, QDir::Files | QDir::Hidden);
+                if (!cookies.isEmpty())
+                    qputenv("XAUTHORITY", runtime.filePath(cookies.first()).toUtf8());
+                return qEnvironmentVariableIsSet("DISPLAY") && !cookies.isEmpty();
+            },
+            std::chrono::seconds(15));
     }
     ~HeadlessMutter() {
-        if (!left_.isEmpty())
-            applySessionVariables(left_);
         process_.terminate();
         if (!process_.waitForFinished(5000))
             process_.kill();
     }
-    bool ready() const { return !waylandDisplay_.isEmpty() && (!xwayland_ || !x11Display_.isEmpty()); }
-    /// The session's environment for a client: Wayland, and DISPLAY only with Xwayland.
-    QProcessEnvironment environment() const {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("WAYLAND_DISPLAY"), waylandDisplay_);
-        environment.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("wayland"));
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
-        environment.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("GNOME"));
-        if (x11Display_.isEmpty())
-            environment.remove(QStringLiteral("DISPLAY"));
-        else
-            environment.insert(QStringLiteral("DISPLAY"), x11Display_);
-        if (!xauthority_.isEmpty())
-            environment.insert(QStringLiteral("XAUTHORITY"), xauthority_);
-        return environment;
-    }
-    /// Puts this process into the session (its environment) until this object ends.
-    void enter() {
-        left_ = QProcessEnvironment::systemEnvironment();
-        applySessionVariables(environment());
-    }
+    bool ready = false;
 
   private:
-    bool xwayland_;
     QProcess process_;
-    QString waylandDisplay_;
-    QString x11Display_;
-    QString xauthority_;
-    QProcessEnvironment left_;
 };
 
 /// A focused native Wayland line edit (tests/desktop/wayland/target) and what it shows.
 class TypingTarget {
   public:
-    explicit TypingTarget(const QProcessEnvironment& session) {
-        QProcessEnvironment environment = session;
-        // Under the sanitizers: the helper's leaks at exit are Qt's and libwayland's, not ours.
-        environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
-        process_.setProcessEnvironment(environment);
+    TypingTarget() {
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process_.start(QStringLiteral(HB_BIN_DIR "/../tests/hb_typing_target"), QStringList());
-        shown_ = waitFor([this] { return (read(), shown_); }, std::chrono::seconds(10));
     }
     ~TypingTarget() {
-        process_.closeWriteChannel();
-        if (!process_.waitForFinished(3000))
-            process_.kill();
+        process_.kill();
+        process_.waitForFinished();
     }
-    bool shown() const { return shown_; }
-    /// Waits until the text is `expected`; the text then.
+    /// Waits until the window is shown with the text `expected`; the text then.
     QString waitForText(const QString& expected) {
-        waitFor([&] { return (read(), text_ == expected); }, std::chrono::seconds(5));
-        return text_;
+        waitFor(
+            [&] {
+                for (QByteArray line; process_.canReadLine();) {
+                    line = process_.readLine().trimmed();
+                    text_ = QString::fromUtf8(QByteArray::fromHex(line.mid(5))); // "shown" or "text:<hex>"
+                }
+                return text_ == expected;
+            },
+            std::chrono::seconds(10));
+        return text_.value_or(u"<not shown>"_s);
     }
 
   private:
-    void read() {
-        while (process_.canReadLine()) {
-            const QByteArray line = process_.readLine().trimmed();
-            shown_ = shown_ || line == "shown";
-            if (line.startsWith("text:"))
-                text_ = QString::fromUtf8(QByteArray::fromHex(line.mid(5)));
-        }
-    }
     QProcess process_;
-    bool shown_ = false;
-    QString text_;
+    std::optional<QString> text_;
 };
-
-/// The clipboard as an X11 client of the session's Xwayland reads it.
-QString x11Clipboard(const HeadlessMutter& mutter) {
-    QProcess xclip;
-    xclip.setProcessEnvironment(mutter.environment());
-    xclip.start(QStringLiteral("/usr/bin/xclip"),
-                {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")});
-    xclip.waitForFinished(5000);
-    return QString::fromUtf8(xclip.readAllStandardOutput());
-}
 
 } // namespace
 
 // Faults caught: XTest chosen because DISPLAY is set (nothing reaches a Wayland window); the
 // first key lost to the seat's late keyboard; characters beyond the layout dropped or
 // reordered while "ok" says true; the user's clipboard left holding our text after typing;
+// pointer calls Mutter rejects (wrong method or argument types: they fail on every GNOME);
 // GNOME gestures failing without uinput, or answering true where GNOME binds nothing.
 TEST(MutterTyping, NativeWaylandWindowReceivesExactlyWhatWasTyped) {
-    if (qEnvironmentVariableIsEmpty("HB_TEST_DESKTOP"))
+    if (!inTestDesktop())
         GTEST_SKIP() << "needs the private test desktop (tests/desktop.sh)";
     for (const bool xwayland : {false, true}) {
         SCOPED_TRACE(xwayland ? "with Xwayland, DISPLAY set" : "Wayland only");
         HeadlessMutter mutter(xwayland);
-        ASSERT_TRUE(mutter.ready());
-        TypingTarget target(mutter.environment());
-        ASSERT_TRUE(target.shown());
-        mutter.enter();
+        ASSERT_TRUE(mutter.ready);
+        TypingTarget target;
+        ASSERT_EQ(target.waitForText(u""_s), u""_s) << "the window is shown";
         QTemporaryDir support;
         hb::actions::LinuxPlatform desktop(support.path());
         ApiHarness::Options options;
         options.platform = &desktop.platform();
         ApiHarness agent(options);
         const QString token = agent.pairToken();
-        const auto post = [&](const char* path, const QJsonObject& body) {
-            return agent.request("POST", path, QJsonDocument(body).toJson(), token).json();
+        const auto ok = [&](const char* path, const QByteArray& body) {
+            return agent.request("POST", path, body, token).json().value(u"ok"_s);
         };
-        if (xwayland) { // the user's clipboard, set through the agent and read by another client
-            ASSERT_TRUE(post("/api/clipboard", {{u"text"_s, u"kept ✓"_s}}).value(u"ok"_s).toBool());
-            ASSERT_EQ(x11Clipboard(mutter), u"kept ✓"_s);
+        const auto clipboard = [] { // as another X11 client of the session reads it
+            return QString::fromUtf8(
+                runTool(u"/usr/bin/xclip"_s, {u"-o"_s, u"-selection"_s, u"clipboard"_s}).out);
+        };
+        if (xwayland) {
+            ASSERT_EQ(ok("/api/clipboard", R"({"text": "kept ✓"})"), true);
+            ASSERT_EQ(clipboard(), u"kept ✓"_s);
         }
-        EXPECT_TRUE(post("/api/type", {{u"text"_s, u"hi€ö😀"_s}}).value(u"ok"_s).toBool());
-        EXPECT_EQ(target.waitForText(QStringLiteral("hi€ö😀")), QStringLiteral("hi€ö😀"));
-        EXPECT_TRUE(post("/api/type", {{u"text"_s, u"! ä"_s}}).value(u"ok"_s).toBool())
-            << "second text, same session";
-        EXPECT_EQ(target.waitForText(QStringLiteral("hi€ö😀! ä")), QStringLiteral("hi€ö😀! ä"));
+        EXPECT_EQ(ok("/api/type", R"({"text": "hi€ö😀"})"), true);
+        EXPECT_EQ(target.waitForText(u"hi€ö😀"_s), u"hi€ö😀"_s);
+        EXPECT_EQ(ok("/api/type", R"({"text": "! ä"})"), true) << "second text, same session";
+        EXPECT_EQ(target.waitForText(u"hi€ö😀! ä"_s), u"hi€ö😀! ä"_s);
         if (!xwayland) {
-            // A pointer call Mutter rejects (wrong method or argument types) fails on every GNOME.
             for (const char* body :
                  {R"({"dx": 12, "dy": -7})", R"({"scroll": {"dx": 1, "dy": -2}})",
                   R"({"button": "middle", "action": "down"})", R"({"button": "middle", "action": "up"})"})
-                EXPECT_TRUE(
-                    post("/api/pointer", QJsonDocument::fromJson(body).object()).value(u"ok"_s).toBool())
-                    << body;
+                EXPECT_EQ(ok("/api/pointer", body), true) << body;
             continue;
         }
-        EXPECT_EQ(x11Clipboard(mutter), QStringLiteral("kept ✓"));
-        // GNOME's own bindings go through the same session (no uinput needed); gestures GNOME
-        // has no binding for answer false instead of pressing keys that do nothing.
+        EXPECT_EQ(clipboard(), u"kept ✓"_s);
+        // GNOME's own bindings go through the same session (no uinput needed).
         for (const auto& [gesture, acts] : {std::pair{"show_desktop", false},
                                             {"app_windows", false},
                                             {"hide_others", false},
-                                            {"minimize", true}}) {
-            EXPECT_EQ(post("/api/gesture", {{u"value"_s, QString::fromLatin1(gesture)}}).value(u"ok"_s), acts)
-                << gesture;
-        }
+                                            {"minimize", true}})
+            EXPECT_EQ(ok("/api/gesture", R"({"value": ")" + QByteArray(gesture) + "\"}"), acts) << gesture;
     }
 }

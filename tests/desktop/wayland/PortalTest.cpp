@@ -3,35 +3,30 @@
 #include "DesktopFakes.h"
 #include "actions/platform/linux/LinuxInput.h"
 #include "actions/platform/linux/PortalInjector.h"
+#include "support/TestSupport.h"
 
 #include <QFile>
 #include <QJsonArray>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 using hb::actions::PortalInjector;
 using namespace hb::test;
 using namespace Qt::StringLiterals;
 
-class Portal : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        if (qEnvironmentVariableIsEmpty("HB_TEST_DESKTOP"))
-            GTEST_SKIP() << "needs the private test desktop (tests/desktop.sh)";
-    }
-    QString storedToken() const {
-        QFile file(tokenFile);
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : u"<none>"_s;
-    }
-    QTemporaryDir dir;
-    const QString tokenFile = dir.filePath(u"portal-restore-token"_s);
-};
-
 // Faults caught: persist_mode sent to a version-1 portal (which rejects the session); the
 // token not kept, kept readable by others, or reused instead of replaced (single use: the
-// user would be asked at every start); a declined dialog taken for a session; keys sent with
-// the wrong session, order or press state.
-TEST_F(Portal, RestoreTokenIsKeptPrivateAndReplacedAfterEveryStart) {
+// user would be asked at every start); keys sent with the wrong session, order or press state;
+// a declined dialog taken for a session; the phone told of macOS settings or of the "input"
+// group (which lets every program read every keyboard) instead of what to do on this desktop.
+TEST(Portal, RestoreTokenIsKeptPrivateAndReplacedAndARefusalSaysWhatToDo) {
+    if (!inTestDesktop())
+        GTEST_SKIP() << "needs the private test desktop (tests/desktop.sh)";
+    QTemporaryDir dir;
+    const QString tokenFile = dir.filePath(u"portal-restore-token"_s);
+    const auto stored = [&tokenFile] {
+        QFile file(tokenFile);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : u"<none>"_s;
+    };
     const struct {
         const char* version;
         QJsonValue persistMode; ///< undefined: not sent
@@ -43,7 +38,7 @@ TEST_F(Portal, RestoreTokenIsKeptPrivateAndReplacedAfterEveryStart) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.version);
-        FakeService portal(u"fake_portal.py"_s, {QString::fromLatin1(row.version)});
+        FakeService portal(u"portal"_s, {QString::fromLatin1(row.version)});
         ASSERT_TRUE(portal.ready());
         for (int start = 0; start < 2; ++start) {
             auto injector = PortalInjector::begin(tokenFile);
@@ -53,7 +48,7 @@ TEST_F(Portal, RestoreTokenIsKeptPrivateAndReplacedAfterEveryStart) {
             EXPECT_EQ(options.value(u"types"_s), 3) << "keyboard and pointer";
             EXPECT_EQ(options.value(u"persist_mode"_s), row.persistMode);
             EXPECT_EQ(options.value(u"restore_token"_s).toString(), row.restoreTokenSent[start]);
-            EXPECT_EQ(storedToken(), row.kept[start]);
+            EXPECT_EQ(stored(), row.kept[start]);
             if (start == 0) {
                 ASSERT_TRUE(injector->sendChord(hb::actions::Chord{{0xffe3}, 'v'}));
             }
@@ -68,38 +63,20 @@ TEST_F(Portal, RestoreTokenIsKeptPrivateAndReplacedAfterEveryStart) {
         EXPECT_EQ(sent,
                   (QStringList{u"harbly ffe3:1"_s, u"harbly 76:1"_s, u"harbly 76:0"_s, u"harbly ffe3:0"_s}));
     }
-    struct stat info {};
-    ASSERT_EQ(::stat(QFile::encodeName(tokenFile).constData(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
-    FakeService declining(u"fake_portal.py"_s, {u"2"_s, u"deny"_s});
-    ASSERT_TRUE(declining.ready());
-    EXPECT_EQ(PortalInjector::begin(tokenFile)->wait(std::chrono::seconds(5)),
-              PortalInjector::State::Refused);
-}
+    EXPECT_EQ(fileMode(tokenFile), 0600);
 
-// Faults caught: the phone told of macOS settings or of the "input" group (which lets every
-// program read every keyboard) instead of what to do on this desktop.
-TEST_F(Portal, RefusalSaysWhatToDoOnThisDesktop) {
     qputenv("XDG_SESSION_TYPE", "wayland");
-    const struct {
-        const char* name;
-        QStringList fakeArguments; ///< empty: no portal at all
-        const char* advice;
-    } rows[] = {
-        {"dialog declined", {u"2"_s, u"deny"_s}, "approve it in the dialog"},
-        {"no portal", {}, "TAG+=\"uaccess\""},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
+    for (const bool declining : {true, false}) {
         std::optional<FakeService> portal;
-        if (!row.fakeArguments.isEmpty()) {
-            ASSERT_TRUE(portal.emplace(u"fake_portal.py"_s, row.fakeArguments).ready());
+        if (declining) {
+            ASSERT_TRUE(portal.emplace(u"portal"_s, QStringList{u"2"_s, u"deny"_s}).ready());
         }
         hb::actions::LinuxInput input;
         EXPECT_FALSE(input.typeText(u"a"_s));
         EXPECT_FALSE(input.accessibilityTrusted());
         const QString hint = input.accessHint();
-        EXPECT_TRUE(hint.contains(QString::fromUtf8(row.advice))) << hint.toStdString();
+        EXPECT_TRUE(hint.contains(declining ? u"approve it in the dialog"_s : u"TAG+=\"uaccess\""_s))
+            << hint.toStdString();
         EXPECT_FALSE(hint.contains(u"\"input\""_s) || hint.contains(u"System Settings"_s));
     }
     qunsetenv("XDG_SESSION_TYPE");

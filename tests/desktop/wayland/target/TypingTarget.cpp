@@ -1,10 +1,8 @@
 // A native window for the Wayland tests: a focused line edit that prints its whole text, one
-// line per change, so a test sees exactly what arrived. Exits when stdin closes.
+// line per change, so a test sees exactly what arrived.
 #include <QApplication>
 #include <QLineEdit>
-#include <QSocketNotifier>
 #include <cstdio>
-#include <unistd.h>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -12,12 +10,6 @@ int main(int argc, char** argv) {
     QObject::connect(&edit, &QLineEdit::textChanged, [](const QString& text) {
         std::printf("text:%s\n", text.toUtf8().toHex().constData());
         std::fflush(stdout);
-    });
-    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
-    QObject::connect(&input, &QSocketNotifier::activated, [&app] {
-        char byte;
-        if (::read(STDIN_FILENO, &byte, 1) <= 0)
-            app.quit();
     });
     edit.resize(400, 60);
     edit.show();
