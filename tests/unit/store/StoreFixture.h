@@ -6,7 +6,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QRegularExpression>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -25,17 +24,17 @@ class StoreFixture : public ::testing::Test {
             store::Store::Options{support(), resources(), [this] { return clock; }});
         return *store;
     }
-    void writeFile(const QString& path, const QByteArray& bytes) {
+    static void writeFile(const QString& path, const QByteArray& bytes) {
         QDir().mkpath(path.section(u'/', 0, -2));
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(bytes);
     }
-    QByteArray readFile(const QString& path) const {
+    static QByteArray readFile(const QString& path) {
         QFile file(path);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
-    QJsonObject readObject(const QString& path) const {
+    static QJsonObject readObject(const QString& path) {
         return QJsonDocument::fromJson(readFile(path)).object();
     }
 
@@ -43,10 +42,5 @@ class StoreFixture : public ::testing::Test {
     QDateTime clock = QDateTime(QDate(2026, 1, 1), QTime(12, 0), Qt::UTC);
     std::unique_ptr<store::Store> store;
 };
-
-inline bool isLowerHex(const QString& text, qsizetype length) {
-    static const QRegularExpression hex(QStringLiteral("^[0-9a-f]*$"));
-    return text.size() == length && hex.match(text).hasMatch();
-}
 
 } // namespace hb::test
