@@ -97,24 +97,21 @@ TEST(PactlOutput, VolumeIsTheFirstWholePercentageAndMuteOnlyYes) {
 }
 
 TEST(LanAddress, WiredBeforeWirelessAmongRunningIpv4EntriesElseLoopback) {
-    const auto entry = [](const char* name, const char* address) {
-        return InterfaceAddress{QString::fromLatin1(name),   true, true, false, true,
+    const auto entry = [](const char* name, const char* address, bool up = true, bool running = true,
+                          bool loopback = false, bool ipv4 = true) {
+        return InterfaceAddress{QString::fromLatin1(name),   up, running, loopback, ipv4,
                                 QString::fromLatin1(address)};
     };
-    InterfaceAddress loopback = entry("eth0", "127.0.0.2");
-    loopback.loopback = true;
-    InterfaceAddress down = entry("eth1", "10.0.0.1");
-    down.up = false;
-    InterfaceAddress notRunning = entry("en1", "10.0.0.2");
-    notRunning.running = false;
-    InterfaceAddress ipv6 = entry("enp1s0", "fd00::1");
-    ipv6.ipv4 = false;
     const struct {
         const char* name;
         std::vector<InterfaceAddress> entries;
         const char* chosen;
     } rows[] = {
-        {"nothing qualifies", {loopback, down, notRunning, ipv6, entry("eth3", "")}, "127.0.0.1"},
+        {"nothing qualifies",
+         {entry("eth0", "127.0.0.2", true, true, true), entry("eth1", "10.0.0.1", false),
+          entry("en1", "10.0.0.2", true, false), entry("enp1s0", "fd00::1", true, true, false, false),
+          entry("eth3", "")},
+         "127.0.0.1"},
         {"tunnels and bridges are not the LAN",
          {entry("tun0", "10.9.0.2"), entry("docker0", "172.17.0.1")},
          "127.0.0.1"},
