@@ -59,17 +59,20 @@ class PlannerTest : public ::testing::Test {
 
     actions::FakePlatform fake;
     actions::Platform platform = fake.platform();
-    steps::StepEnvironment environment{
-        [] {
-            return QSet<QString>{QStringLiteral("Text Editor"), QStringLiteral("Calculator")};
-        },
-        &platform};
+    steps::StepEnvironment environment{[] {
+                                           return QSet<QString>{
+                                               QStringLiteral("Text Editor"), QStringLiteral("Calculator"),
+                                               QStringLiteral("\U0001F600 Smile"),
+                                               QStringLiteral("\uFF01 Bang"), QStringLiteral("calc")};
+                                       },
+                                       &platform};
 };
 
 } // namespace
 
 // Catches: a request of the wrong shape, steps the gate refuses handed on, key or base address
-// read once instead of on every call, a request sent without a key.
+// read once instead of on every call, a request sent without a key, application names sorted by
+// UTF-16 unit (which puts an emoji, a surrogate pair, before U+FF01).
 TEST_F(PlannerTest, SendsTheMessagesRequestAndHandsOnOnlyAllowedSteps) {
     HttpServer api([](const HttpServer::Request&) {
         return modelText(
@@ -99,25 +102,14 @@ TEST_F(PlannerTest, SendsTheMessagesRequestAndHandsOnOnlyAllowedSteps) {
     EXPECT_EQ(api.requests().value(1).headers.value("x-api-key"), "sk-test-2");
     EXPECT_EQ(request.headers.value("anthropic-version"), "2023-06-01");
     EXPECT_EQ(request.headers.value("content-type"), "application/json");
-    const QJsonObject body = request.json();
-    EXPECT_EQ(body.value(u"model").toString(), QStringLiteral("claude-opus-4-8"));
-    EXPECT_EQ(body.value(u"max_tokens").toInt(), 1024);
-    const QString system = body.value(u"system").toString();
-    EXPECT_TRUE(system.contains(u"Valid apps: Calculator, Text Editor.\nValid shortcuts: " +
-                                fake.shortcuts.join(QStringLiteral(", ")) +
-                                u".\nValid gestures: minimize, hide_others,"))
+    QJsonObject body = request.json();
+    const QString system = body.take(u"system").toString();
+    EXPECT_EQ(body, parsed(R"({"model":"claude-opus-4-8","max_tokens":1024,
+        "messages":[{"role":"user","content":"  open the calculator \u00e9\ud83d\ude00 "}]})"));
+    EXPECT_TRUE(system.contains(
+        u"Valid apps: Calculator, Text Editor, calc, \uFF01 Bang, \U0001F600 Smile.\nValid shortcuts: " +
+        fake.shortcuts.join(QStringLiteral(", ")) + u".\nValid gestures: minimize, hide_others,"))
         << system.toStdString();
-    const QJsonObject message{{QStringLiteral("role"), QStringLiteral("user")},
-                              {QStringLiteral("content"), intent}};
-    EXPECT_EQ(body.value(u"messages").toArray(), QJsonArray{message});
-}
-
-// Fault: names sorted by UTF-16 unit, which puts an emoji (a surrogate pair) before U+FF01.
-TEST(PlanPrompt, SortsByCodePoint) {
-    const QString emoji = QStringLiteral("\U0001F600 Smile");
-    const QString fullwidth = QStringLiteral("\uFF01 Bang");
-    EXPECT_EQ(steps::sortedByCodePoint({emoji, fullwidth, QStringLiteral("b"), QStringLiteral("B")}),
-              (QStringList{QStringLiteral("B"), QStringLiteral("b"), fullwidth, emoji}));
 }
 
 TEST_F(PlannerTest, ReadsTheReplyBodyIntoAResult) {
