@@ -17,24 +17,20 @@ using test::parsed;
 namespace {
 
 /// Collects completions from whatever thread calls them.
-class Results {
-  public:
+struct Results {
+    QMutex mutex;
+    QList<QJsonObject> list;
     steps::Planner::Completion completion() {
         return [this](const QJsonObject& result) {
-            QMutexLocker lock(&mutex_);
-            results_.append(result);
+            QMutexLocker lock(&mutex);
+            list.append(result);
         };
     }
-    QList<QJsonObject> waitFor(int count) const {
-        test::waitFor([&] { return QMutexLocker(&mutex_), results_.size() >= count; },
-                      std::chrono::seconds(15));
-        QMutexLocker lock(&mutex_);
-        return results_;
+    QList<QJsonObject> waitFor(int count) {
+        test::waitFor([&] { return QMutexLocker(&mutex), list.size() >= count; }, std::chrono::seconds(15));
+        QMutexLocker lock(&mutex);
+        return list;
     }
-
-  private:
-    mutable QMutex mutex_;
-    QList<QJsonObject> results_;
 };
 
 const QJsonObject kPlanFailed = parsed(R"({"ok":false,"error":"plan_failed"})");
