@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 using hb::actions::ProcessResult;
@@ -65,6 +66,17 @@ TEST(RunProcess, StartFailuresOutputStatusAndArguments) {
         runProcess(sh, {QStringLiteral("-c"), QStringLiteral("printf a; printf b >&2; printf c; exit 3")})
             .output,
         QStringLiteral("abc"));
+    // With our stdin a pipe, the child still reads /dev/null (a script's `read` would steal ours).
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    const int saved = ::dup(STDIN_FILENO);
+    ::dup2(ends[0], STDIN_FILENO);
+    const QString childStdin =
+        runProcess(sh, {QStringLiteral("-c"), QStringLiteral("readlink /proc/self/fd/0")}).output;
+    ::dup2(saved, STDIN_FILENO);
+    for (const int fd : {saved, ends[0], ends[1]})
+        ::close(fd);
+    EXPECT_EQ(childStdin, QStringLiteral("/dev/null\n"));
     const QStringList arguments{QStringLiteral("[%s]"),  QStringLiteral("a b"), QStringLiteral("it's"),
                                 QStringLiteral("$HOME"), QStringLiteral("*"),   QStringLiteral(""),
                                 QStringLiteral("Hé €😀")};
