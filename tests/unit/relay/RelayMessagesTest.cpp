@@ -12,10 +12,7 @@ namespace {
 // host, scheme-relative, fragments, bad escapes), a method or header that splits the request,
 // framing and relay-marker fields taken from the phone, a body lost or re-encoded.
 TEST(RelayMessages, RequestMessagesAreDroppedRefusedOrReplayedAsSent) {
-    const struct {
-        const char* message;
-        MessageVerdict verdict;
-    } refused[] = {
+    const std::pair<const char*, MessageVerdict> refused[] = {
         {"not json", MessageVerdict::Drop},
         {R"(["reqId","method","path"])", MessageVerdict::Drop},
         {R"({"reqId":7,"method":"GET","path":"/a"})", MessageVerdict::Drop},
@@ -28,9 +25,8 @@ TEST(RelayMessages, RequestMessagesAreDroppedRefusedOrReplayedAsSent) {
         {R"({"reqId":"r","method":"GET","path":"/\\evil.example"})", MessageVerdict::Refuse},
         {R"({"reqId":"r","method":"GET /x HTTP/1.1\r\nx: y","path":"/a"})", MessageVerdict::Refuse},
     };
-    for (const auto& row : refused)
-        EXPECT_EQ(hb::relay::parseRequestMessage(QString::fromUtf8(row.message)).verdict, row.verdict)
-            << row.message;
+    for (const auto& [message, verdict] : refused)
+        EXPECT_EQ(hb::relay::parseRequestMessage(QString::fromUtf8(message)).verdict, verdict) << message;
     const struct {
         const char* message;
         const char* path;

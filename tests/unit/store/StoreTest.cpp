@@ -120,21 +120,18 @@ TEST_F(StoreTest, PairingRevokingPinsAndTheLockAcrossRestarts) {
     EXPECT_EQ(open().devices(kept.token)[0].lastSeen, clock);
     EXPECT_FALSE(store->useToken(revoked, Via::Lan));
 
-    const struct {
-        const char* pin;
-        bool accepted;
-    } rows[] = {{"0000", true},
-                {"12345678", true},
-                {"123", false},
-                {"123456789", false},
-                {"12a4", false},
-                {"1234\n", false},
-                {"\u0661\u0662\u0663\u0664", false}};
+    const std::pair<const char*, bool> rows[] = {{"0000", true},
+                                                 {"12345678", true},
+                                                 {"123", false},
+                                                 {"123456789", false},
+                                                 {"12a4", false},
+                                                 {"1234\n", false},
+                                                 {"\u0661\u0662\u0663\u0664", false}};
     QString expected = store->pinValue();
-    for (const auto& row : rows) {
-        EXPECT_EQ(store->setPin(QString::fromUtf8(row.pin)), row.accepted) << row.pin;
-        expected = row.accepted ? QString::fromUtf8(row.pin) : expected;
-        EXPECT_EQ(readObject(statePath()).value(QStringLiteral("pin")).toString(), expected) << row.pin;
+    for (const auto& [pin, accepted] : rows) {
+        EXPECT_EQ(store->setPin(QString::fromUtf8(pin)), accepted) << pin;
+        expected = accepted ? QString::fromUtf8(pin) : expected;
+        EXPECT_EQ(readObject(statePath()).value(QStringLiteral("pin")).toString(), expected) << pin;
     }
     EXPECT_TRUE(store->tokenValid(kept.token));
 
@@ -308,18 +305,15 @@ TEST_F(StoreTest, SaveReplacesTheWholeDocumentKeepingUnknownKeys) {
         "tiles":[{"type":"app","value":"Files","extra":true}]}],"settings":{"columns":3,"future":"kept"},"top":1.5})");
     s.saveConfig(document);
     EXPECT_EQ(open().snapshotConfig(), document);
-    const struct {
-        const char* input;
-        const char* expected;
-    } rows[] = {
+    const std::pair<const char*, const char*> rows[] = {
         {"{}", R"({"pages":[],"settings":{"columns":4,"iconScale":1.12,"labels":true}})"},
         {R"({"pages":"x","settings":{}})", R"({"pages":[],"settings":{}})"},
         {R"({"pages":[1,"a",null],"settings":[]})",
          R"({"pages":[1,"a",null],"settings":{"columns":4,"iconScale":1.12,"labels":true}})"},
         {R"({"pages":[],"settings":{"columns":99}})", R"({"pages":[],"settings":{"columns":99}})"},
     };
-    for (const auto& row : rows)
-        EXPECT_EQ(store::Store::sanitize(parsed(row.input)), parsed(row.expected)) << row.input;
+    for (const auto& [input, expected] : rows)
+        EXPECT_EQ(store::Store::sanitize(parsed(input)), parsed(expected)) << input;
 }
 
 // Faults: a relay switch that counts anything but true (or 1.0); allowed applications taken from

@@ -40,10 +40,7 @@ TEST(VersionIsNewer, ComparesComponentsNumerically) {
 }
 
 TEST(Manifest, OnlyANewerHttpsReleaseIsAnUpdate) {
-    const struct {
-        const char* body;
-        bool update;
-    } rows[] = {
+    const std::pair<const char*, bool> rows[] = {
         {R"({"version":"1.10","url":"https://e.example/d?x=1","notes":"Faster"})", true},
         {"<html>500</html>", false},
         {R"([{"version":"2.0","url":"https://e.example/d"}])", false},
@@ -53,11 +50,10 @@ TEST(Manifest, OnlyANewerHttpsReleaseIsAnUpdate) {
         {R"({"version":"2.0","url":"https://e.example:99999/d"})", false},
         {R"({"version":"1.0","url":"https://e.example/d"})", false},
     };
-    for (const auto& row : rows)
-        EXPECT_EQ(hb::update::parseManifest(QByteArray(row.body), QStringLiteral("1.0.0")).has_value(),
-                  row.update)
-            << row.body;
-    const auto info = hb::update::parseManifest(rows[0].body, QStringLiteral("1.0.0"));
+    for (const auto& [body, update] : rows)
+        EXPECT_EQ(hb::update::parseManifest(QByteArray(body), QStringLiteral("1.0.0")).has_value(), update)
+            << body;
+    const auto info = hb::update::parseManifest(rows[0].first, QStringLiteral("1.0.0"));
     EXPECT_EQ(info->url, QUrl(QStringLiteral("https://e.example/d?x=1")));
     EXPECT_EQ(info->notes, QStringLiteral("Faster"));
     EXPECT_TRUE(hb::update::parseManifest(R"({"version":"2","url":"https://e.example/d","notes":["a"]})",
