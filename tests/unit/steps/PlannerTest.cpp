@@ -84,6 +84,7 @@ TEST_F(PlannerTest, SendsTheMessagesRequestAndHandsOnOnlyAllowedSteps) {
     EXPECT_EQ(results.waitFor(1).value(0), parsed(R"({"ok":true,"steps":[
         {"type":"app","value":"Calculator","label":"Calc"},{"type":"gesture","value":"show_desktop"}]})"));
     qputenv("ANTHROPIC_API_KEY", "sk-test-2");
+    qputenv("ANTHROPIC_BASE_URL", api.url(QStringLiteral("/proxy")).toUtf8());
     planner.planWithClaude(intent, results.completion());
     results.waitFor(2);
     qputenv("ANTHROPIC_API_KEY", "");
@@ -96,6 +97,7 @@ TEST_F(PlannerTest, SendsTheMessagesRequestAndHandsOnOnlyAllowedSteps) {
     EXPECT_EQ(request.method + ' ' + request.target, "POST /v1/messages");
     EXPECT_EQ(request.headers.value("x-api-key"), "sk-test-1");
     EXPECT_EQ(api.requests().value(1).headers.value("x-api-key"), "sk-test-2");
+    EXPECT_EQ(api.requests().value(1).target, "/proxy/v1/messages");
     EXPECT_EQ(request.headers.value("anthropic-version"), "2023-06-01");
     EXPECT_EQ(request.headers.value("content-type"), "application/json");
     QJsonObject body = request.json();
