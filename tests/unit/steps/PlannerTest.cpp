@@ -5,6 +5,7 @@
 #include "support/TestSupport.h"
 
 #include <QMutex>
+#include <atomic>
 #include <gtest/gtest.h>
 #include <thread>
 #include <vector>
@@ -20,14 +21,16 @@ namespace {
 struct Results {
     QMutex mutex;
     QList<QJsonObject> list;
+    std::atomic<int> count = 0;
     steps::Planner::Completion completion() {
         return [this](const QJsonObject& result) {
             QMutexLocker lock(&mutex);
             list.append(result);
+            ++count;
         };
     }
-    QList<QJsonObject> waitFor(int count) {
-        test::waitFor([&] { return QMutexLocker(&mutex), list.size() >= count; }, std::chrono::seconds(15));
+    QList<QJsonObject> waitFor(int wanted) {
+        test::waitFor([&] { return count >= wanted; }, std::chrono::seconds(15));
         QMutexLocker lock(&mutex);
         return list;
     }
