@@ -13,26 +13,15 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <cstdint>
-#include <memory>
+#include <optional>
 
 using namespace hb;
 
 namespace {
 
-QString scratchRoot() {
-    return QDir(QStringLiteral("/dev/shm")).exists()
-               ? QStringLiteral("/dev/shm/harbly-fuzz-XXXXXX")
-               : QDir::tempPath() + QStringLiteral("/harbly-fuzz-XXXXXX");
-}
-
 struct World {
     World() {
-        server::ServerOptions options;
-        options.publicDir = QStringLiteral(HB_RESOURCES_DIR "/public");
-        shared = std::make_unique<server::ServerShared>(options);
-        // No connection behind the answers: they are built, then dropped on this thread.
-        handle = std::make_shared<server::ConnectionHandle>();
-        handle->liveness = shared->liveness;
+        handle->liveness = shared.liveness; // no connection behind the answers: built, then dropped here
         handle->thread = QThread::currentThread();
         freshStore();
     }
@@ -45,22 +34,27 @@ struct World {
         store.reset();
         for (const QString& name : QDir(folder.path()).entryList(QDir::Files | QDir::Hidden))
             QFile::remove(folder.filePath(name));
-        store = std::make_unique<store::Store>(
-            store::Store::Options{folder.path(), QStringLiteral(HB_RESOURCES_DIR), {}});
+        store.emplace(store::Store::Options{folder.path(), QStringLiteral(HB_RESOURCES_DIR), {}});
         token = store->pair(store->pinValue()).token;
-        context = std::make_unique<api::Context>(*store, platform, nullptr);
-        router = std::make_unique<api::Router>(*context);
+        context.emplace(*store, platform, nullptr);
+        router.emplace(*context);
         api::registerEndpoints(*router);
     }
 
-    QTemporaryDir folder{scratchRoot()};
+    QTemporaryDir folder{QDir(QStringLiteral("/dev/shm")).exists()
+                             ? QStringLiteral("/dev/shm/harbly-fuzz-XXXXXX")
+                             : QDir::tempPath() + QStringLiteral("/harbly-fuzz-XXXXXX")};
     actions::FakePlatform fake;
     actions::Platform platform = fake.platform();
-    std::unique_ptr<server::ServerShared> shared;
-    std::shared_ptr<server::ConnectionHandle> handle;
-    std::unique_ptr<store::Store> store;
-    std::unique_ptr<api::Context> context;
-    std::unique_ptr<api::Router> router;
+    server::ServerShared shared{[] {
+        server::ServerOptions options;
+        options.publicDir = QStringLiteral(HB_RESOURCES_DIR "/public");
+        return options;
+    }()};
+    std::shared_ptr<server::ConnectionHandle> handle = std::make_shared<server::ConnectionHandle>();
+    std::optional<store::Store> store;
+    std::optional<api::Context> context;
+    std::optional<api::Router> router;
     QString token;
 };
 
@@ -68,15 +62,13 @@ struct World {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static World world;
-    if (size < 1)
-        return 0;
     server::RequestReader reader(16 * 1024, 64 * 1024);
-    if (reader.feed(QByteArrayView(reinterpret_cast<const char*>(data) + 1, qsizetype(size - 1))) !=
-        server::RequestReader::State::Complete)
+    if (size < 1 ||
+        reader.feed(QByteArrayView(reinterpret_cast<const char*>(data) + 1, qsizetype(size - 1))) !=
+            server::RequestReader::State::Complete)
         return 0;
     server::Request request = reader.request();
-    // Each step runs a pause of its own: plans are left to the tests.
-    if (request.path == QStringLiteral("/api/run-plan"))
+    if (request.path == QStringLiteral("/api/run-plan")) // each step runs a pause of its own
         return 0;
     request.isLocal = data[0] & 1;
     request.peerAddress =
@@ -87,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         world.freshStore(); // unpaired or locked out by an earlier input
     {
         server::Responder responder(
-            std::make_shared<server::detail::ResponderState>(world.handle, world.shared.get()));
+            std::make_shared<server::detail::ResponderState>(world.handle, &world.shared));
         world.router->route(request, responder);
     }
     world.fake.clearCalls();

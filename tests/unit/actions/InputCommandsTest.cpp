@@ -26,7 +26,7 @@ void check(Parse parse, std::initializer_list<std::pair<const char*, std::option
     }
 }
 
-TEST(InputCommands, PointerRequests) {
+TEST(InputCommands, PointerAndKeyRequests) {
     check<PointerCommand>(
         parsePointer, {
                           {R"({"dx": 3, "dy": -4})", PointerCommand{Kind::Move, 3, -4}},
@@ -45,9 +45,6 @@ TEST(InputCommands, PointerRequests) {
                           {R"({"button": "left", "action": "hold"})", std::nullopt},
                           {R"({"scroll": {"dy": null}})", std::nullopt},
                       });
-}
-
-TEST(InputCommands, KeyRequests) {
     check<KeyCommand>(parseKey, {
                                     {R"({"key": "Escape"})", KeyCommand{0xff1b, {}}},
                                     {R"({"key": "F12", "modifiers": ["ctrl", "shift", "ctrl"]})",

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 using hb::actions::ProcessResult;
@@ -15,13 +16,7 @@ using hb::actions::runProcess;
 
 namespace {
 
-const QString kShell = QStringLiteral("/bin/sh");
-
-ProcessResult shell(const QString& script) {
-    return runProcess(kShell, {QStringLiteral("-c"), script});
-}
-
-/// fd number -> "pipe:[inode]" for every pipe the process at `fdDir` holds.
+/// fd number -> "pipe:[inode]" for every pipe in an `ls -l /proc/<pid>/fd` listing.
 QHash<int, QString> pipesIn(const QString& listing) {
     QHash<int, QString> pipes;
     static const QRegularExpression line(QStringLiteral(R"((\d+) -> (pipe:\[\d+\]))"));
@@ -34,86 +29,81 @@ QHash<int, QString> pipesIn(const QString& listing) {
 
 } // namespace
 
-TEST(RunProcess, CannotStart) {
+TEST(RunProcess, StartFailuresOutputStatusAndArguments) {
     QTemporaryDir dir;
     QFile plain(dir.filePath(QStringLiteral("not-executable")));
-    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
-    plain.write("#!/bin/sh\necho ran\n");
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly) && plain.write("#!/bin/sh\necho ran\n") > 0);
     plain.close();
-
+    const QString sh = QStringLiteral("/bin/sh");
     const struct {
         const char* name;
         QString program;
-    } rows[] = {
-        {"missing path", QStringLiteral("/nonexistent/tool")},
-        {"bare name is not searched on PATH", QStringLiteral("sh")},
-        {"not executable", plain.fileName()},
-    };
-    for (const auto& row : rows) {
-        const ProcessResult result = runProcess(row.program, {});
-        EXPECT_EQ(result.status, -1) << row.name;
-        EXPECT_FALSE(result.output.isEmpty()) << row.name;
-        EXPECT_FALSE(result.output.contains(QStringLiteral("ran"))) << row.name;
-    }
-}
-
-TEST(RunProcess, OutputStatusAndArguments) {
-    EXPECT_EQ(shell(QStringLiteral("printf a; printf b >&2; printf c; exit 3")).output,
-              QStringLiteral("abc"));
-    const struct {
-        const char* name;
-        QString script;
+        const char* script;
         int status;
-        qsizetype outputSize;
+        qsizetype outputSize; ///< -1: an error text, not the program's output
     } rows[] = {
-        {"stdin is /dev/null, not ours", QStringLiteral("cat"), 0, 0},
-        {"large output comes back whole", QStringLiteral("head -c 524288 /dev/zero | tr '\\000' x"), 0,
-         524288},
-        {"runaway output drained and dropped", QStringLiteral("head -c 40000000 /dev/zero; exit 7"), 7, 0},
-        {"invalid UTF-8 gives no text", QStringLiteral("printf 'ok\\342\\202'; exit 4"), 4, 0},
-        {"killed by SIGTERM", QStringLiteral("kill -TERM $$"), 128 + 15, 0},
+        {"missing path", QStringLiteral("/nonexistent/tool"), nullptr, -1, -1},
+        {"bare name is not searched on PATH", QStringLiteral("sh"), nullptr, -1, -1},
+        {"not executable", plain.fileName(), nullptr, -1, -1},
+        {"stdin is /dev/null, not ours", sh, "cat", 0, 0},
+        {"large output comes back whole", sh, "head -c 524288 /dev/zero | tr '\\000' x", 0, 524288},
+        {"runaway output drained and dropped", sh, "head -c 40000000 /dev/zero; exit 7", 7, 0},
+        {"invalid UTF-8 gives no text", sh, "printf 'ok\\342\\202'; exit 4", 4, 0},
+        {"killed by SIGTERM", sh, "kill -TERM $$", 128 + 15, 0},
     };
     for (const auto& row : rows) {
-        const ProcessResult result = shell(row.script);
+        const ProcessResult result = runProcess(
+            row.program,
+            row.script ? QStringList{QStringLiteral("-c"), QString::fromUtf8(row.script)} : QStringList{});
         EXPECT_EQ(result.status, row.status) << row.name;
-        EXPECT_EQ(result.output.size(), row.outputSize) << row.name;
+        if (row.outputSize >= 0)
+            EXPECT_EQ(result.output.size(), row.outputSize) << row.name;
+        else
+            EXPECT_FALSE(result.output.isEmpty() || result.output.contains(QStringLiteral("ran")))
+                << row.name;
     }
-    const QStringList arguments{QStringLiteral("a b"), QStringLiteral("it's"), QStringLiteral("$HOME"),
-                                QStringLiteral("*"),   QStringLiteral(""),     QStringLiteral("Hé €😀")};
     EXPECT_EQ(
-        runProcess(QStringLiteral("/usr/bin/printf"), QStringList{QStringLiteral("[%s]")} + arguments).output,
-        QStringLiteral("[a b][it's][$HOME][*][][Hé €😀]"));
+        runProcess(sh, {QStringLiteral("-c"), QStringLiteral("printf a; printf b >&2; printf c; exit 3")})
+            .output,
+        QStringLiteral("abc"));
+    // With our stdin a pipe, the child still reads /dev/null (a script's `read` would steal ours).
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    const int saved = ::dup(STDIN_FILENO);
+    ::dup2(ends[0], STDIN_FILENO);
+    const QString childStdin =
+        runProcess(sh, {QStringLiteral("-c"), QStringLiteral("readlink /proc/self/fd/0")}).output;
+    ::dup2(saved, STDIN_FILENO);
+    for (const int fd : {saved, ends[0], ends[1]})
+        ::close(fd);
+    EXPECT_EQ(childStdin, QStringLiteral("/dev/null\n"));
+    const QStringList arguments{QStringLiteral("[%s]"),  QStringLiteral("a b"), QStringLiteral("it's"),
+                                QStringLiteral("$HOME"), QStringLiteral("*"),   QStringLiteral(""),
+                                QStringLiteral("Hé €😀")};
+    EXPECT_EQ(runProcess(QStringLiteral("/usr/bin/printf"), arguments).output,
+              QStringLiteral("[a b][it's][$HOME][*][][Hé €😀]"));
 }
 
 // Concurrent callers: every child sees only its own pipe on stdout/stderr, never the read end
 // or another caller's pipe, and every caller gets its own output.
 TEST(RunProcess, ConcurrentCallersDoNotLeakPipes) {
-    const ProcessResult own = runProcess(
-        QStringLiteral("/bin/ls"), {QStringLiteral("-l"), QStringLiteral("/proc/%1/fd").arg(::getpid())});
+    const QStringList own{QStringLiteral("-l"), QStringLiteral("/proc/%1/fd").arg(::getpid())};
     QSet<QString> inherited;
-    for (const QString& pipe : pipesIn(own.output))
+    for (const QString& pipe : pipesIn(runProcess(QStringLiteral("/bin/ls"), own).output))
         inherited.insert(pipe);
-
-    constexpr int kThreads = 6;
-    constexpr int kRounds = 10;
-    std::vector<QString> failures(kThreads);
+    std::vector<QString> failures(6);
     std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([t, &failures, &inherited] {
-            for (int round = 0; round < kRounds; ++round) {
+    for (QString& failure : failures) {
+        threads.emplace_back([&failure, &inherited] {
+            for (int round = 0; round < 10 && failure.isEmpty(); ++round) {
                 const ProcessResult result = runProcess(
                     QStringLiteral("/bin/ls"), {QStringLiteral("-l"), QStringLiteral("/proc/self/fd")});
                 const QHash<int, QString> pipes = pipesIn(result.output);
-                if (result.status != 0 || !pipes.contains(1) || pipes.value(1) != pipes.value(2)) {
-                    failures[t] = QStringLiteral("stdout/stderr not one pipe: ") + result.output;
-                    return;
-                }
-                for (auto it = pipes.begin(); it != pipes.end(); ++it) {
-                    if (it.key() > 2 && !inherited.contains(it.value())) {
-                        failures[t] = QStringLiteral("leaked fd %1: ").arg(it.key()) + result.output;
-                        return;
-                    }
-                }
+                if (result.status != 0 || !pipes.contains(1) || pipes.value(1) != pipes.value(2))
+                    failure = QStringLiteral("stdout/stderr not one pipe: ") + result.output;
+                for (auto it = pipes.begin(); it != pipes.end(); ++it)
+                    if (it.key() > 2 && !inherited.contains(it.value()))
+                        failure = QStringLiteral("leaked fd %1: ").arg(it.key()) + result.output;
             }
         });
     }

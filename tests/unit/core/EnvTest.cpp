@@ -4,29 +4,21 @@
 
 using hb::env::parsePort;
 
-TEST(PortParsing, AcceptsOnlyStrictDecimalPorts) {
-    struct Row {
-        const char* name;
-        const char* text;
-        std::optional<std::uint16_t> port;
+TEST(PortParsing, AcceptsOnlyStrictDecimalPortsAndFallsBackTo8788) {
+    const std::pair<const char*, std::optional<std::uint16_t>> rows[] = {
+        {"8080", 8080},
+        {"+8080", 8080},
+        {"0", 0},
+        {"65535", 65535},
+        {" 8080", std::nullopt},
+        {"70000", std::nullopt},
+        {"-1", std::nullopt},
+        {"0x1F90", std::nullopt},
+        {"99999999999999999999", std::nullopt},
+        {"\u0668\u0660", std::nullopt}, // Arabic-Indic digits
     };
-    const Row rows[] = {
-        {"plain", "8080", 8080},
-        {"plus sign", "+8080", 8080},
-        {"zero", "0", 0},
-        {"largest", "65535", 65535},
-        {"leading space", " 8080", std::nullopt},
-        {"too large", "70000", std::nullopt},
-        {"negative", "-1", std::nullopt},
-        {"hex", "0x1F90", std::nullopt},
-        {"overflowing int64", "99999999999999999999", std::nullopt},
-        {"arabic-indic digits", "\u0668\u0660", std::nullopt},
-    };
-    for (const Row& row : rows)
-        EXPECT_EQ(parsePort(QString::fromUtf8(row.text)), row.port) << row.name;
-}
-
-TEST(PortParsing, EnvironmentFallsBackTo8788) {
+    for (const auto& [text, port] : rows)
+        EXPECT_EQ(parsePort(QString::fromUtf8(text)), port) << text;
     qputenv("HB_PORT", "70000");
     EXPECT_EQ(hb::env::portFromEnvironment(), 8788);
     qputenv("HB_PORT", "+8080");

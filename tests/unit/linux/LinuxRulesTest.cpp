@@ -48,16 +48,13 @@ TEST(BatchesForSpareKeys, KeepsOrderAndNeverExceedsTheSpareKeycodes) {
 }
 
 TEST(DesktopFromName, ReadsTheColonSeparatedList) {
-    const struct {
-        const char* value;
-        Desktop expected;
-    } rows[] = {{"ubuntu:GNOME", Desktop::Gnome},
-                {"gnome", Desktop::Gnome},
-                {"KDE", Desktop::Kde},
-                {"X-Cinnamon", Desktop::Other},
-                {"NOTGNOME", Desktop::Other}};
-    for (const auto& row : rows)
-        EXPECT_EQ(desktopFromName(QString::fromLatin1(row.value)), row.expected) << row.value;
+    const std::pair<const char*, Desktop> rows[] = {{"ubuntu:GNOME", Desktop::Gnome},
+                                                    {"gnome", Desktop::Gnome},
+                                                    {"KDE", Desktop::Kde},
+                                                    {"X-Cinnamon", Desktop::Other},
+                                                    {"NOTGNOME", Desktop::Other}};
+    for (const auto& [value, expected] : rows)
+        EXPECT_EQ(desktopFromName(QString::fromLatin1(value)), expected) << value;
 }
 
 TEST(GestureSteps, EveryDesktopLocksThroughLogindAndEndsInALastResort) {
@@ -75,46 +72,37 @@ TEST(GestureSteps, EveryDesktopLocksThroughLogindAndEndsInALastResort) {
 }
 
 TEST(PactlOutput, VolumeIsTheFirstWholePercentageAndMuteOnlyYes) {
-    const struct {
-        const char* output;
-        int volume;
-    } volumes[] = {
+    const std::pair<const char*, int> volumes[] = {
         {"Volume: front-left: 22938 /  35% / -27.36 dB,   front-right: 65536 / 100% / 0.00 dB\n", 35},
         {"Volume: front-left: 98304 / 150% / 10.57 dB", 150},
         {"Volume: front-left: 1 / 4.5% / 0 dB", -1},
         {"Volume: front-left: 1 / 99999999999% / 0 dB", -1},
         {"Failed to get sink volume: No such entity 50%", -1},
     };
-    for (const auto& row : volumes)
-        EXPECT_EQ(parseSinkVolume(QString::fromUtf8(row.output)), row.volume) << row.output;
-    const struct {
-        const char* output;
-        bool muted;
-    } mutes[] = {
+    for (const auto& [output, volume] : volumes)
+        EXPECT_EQ(parseSinkVolume(QString::fromUtf8(output)), volume) << output;
+    const std::pair<const char*, bool> mutes[] = {
         {"  Mute: yes  ", true}, {"Mute: no\n", false}, {"Mute: Yes", false}, {"Mute: yes please", false}};
-    for (const auto& row : mutes)
-        EXPECT_EQ(parseSinkMute(QString::fromUtf8(row.output)), row.muted) << row.output;
+    for (const auto& [output, muted] : mutes)
+        EXPECT_EQ(parseSinkMute(QString::fromUtf8(output)), muted) << output;
 }
 
 TEST(LanAddress, WiredBeforeWirelessAmongRunningIpv4EntriesElseLoopback) {
-    const auto entry = [](const char* name, const char* address) {
-        return InterfaceAddress{QString::fromLatin1(name),   true, true, false, true,
+    const auto entry = [](const char* name, const char* address, bool up = true, bool running = true,
+                          bool loopback = false, bool ipv4 = true) {
+        return InterfaceAddress{QString::fromLatin1(name),   up, running, loopback, ipv4,
                                 QString::fromLatin1(address)};
     };
-    InterfaceAddress loopback = entry("eth0", "127.0.0.2");
-    loopback.loopback = true;
-    InterfaceAddress down = entry("eth1", "10.0.0.1");
-    down.up = false;
-    InterfaceAddress notRunning = entry("en1", "10.0.0.2");
-    notRunning.running = false;
-    InterfaceAddress ipv6 = entry("enp1s0", "fd00::1");
-    ipv6.ipv4 = false;
     const struct {
         const char* name;
         std::vector<InterfaceAddress> entries;
         const char* chosen;
     } rows[] = {
-        {"nothing qualifies", {loopback, down, notRunning, ipv6, entry("eth3", "")}, "127.0.0.1"},
+        {"nothing qualifies",
+         {entry("eth0", "127.0.0.2", true, true, true), entry("eth1", "10.0.0.1", false),
+          entry("en1", "10.0.0.2", true, false), entry("enp1s0", "fd00::1", true, true, false, false),
+          entry("eth3", "")},
+         "127.0.0.1"},
         {"tunnels and bridges are not the LAN",
          {entry("tun0", "10.9.0.2"), entry("docker0", "172.17.0.1")},
          "127.0.0.1"},
@@ -129,10 +117,7 @@ TEST(LanAddress, WiredBeforeWirelessAmongRunningIpv4EntriesElseLoopback) {
 }
 
 TEST(MachineInfo, PrettyHostnameIsReadLikeTheShellWould) {
-    const struct {
-        const char* text;
-        const char* pretty;
-    } rows[] = {
+    const std::pair<const char*, const char*> rows[] = {
         {"PRETTY_HOSTNAME=\"Lab Desk\"", "Lab Desk"},
         {"PRETTY_HOSTNAME='It\\s'", "It\\s"},
         {"PRETTY_HOSTNAME=\"a\\\\b\\\"c\"", "a\\b\"c"},
@@ -141,7 +126,6 @@ TEST(MachineInfo, PrettyHostnameIsReadLikeTheShellWould) {
         {"ICON_NAME=computer\n#PRETTY_HOSTNAME=x\n", ""},
         {"  PRETTY_HOSTNAME=Box\r\n", "Box"},
     };
-    for (const auto& row : rows)
-        EXPECT_EQ(prettyHostnameFromMachineInfo(QByteArray(row.text)), QString::fromUtf8(row.pretty))
-            << row.text;
+    for (const auto& [text, pretty] : rows)
+        EXPECT_EQ(prettyHostnameFromMachineInfo(QByteArray(text)), QString::fromUtf8(pretty)) << text;
 }

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QThread>
+#include <atomic>
 #include <gtest/gtest.h>
 
 using hb::test::HttpServer;
@@ -39,10 +40,7 @@ TEST(VersionIsNewer, ComparesComponentsNumerically) {
 }
 
 TEST(Manifest, OnlyANewerHttpsReleaseIsAnUpdate) {
-    const struct {
-        const char* body;
-        bool update;
-    } rows[] = {
+    const std::pair<const char*, bool> rows[] = {
         {R"({"version":"1.10","url":"https://e.example/d?x=1","notes":"Faster"})", true},
         {"<html>500</html>", false},
         {R"([{"version":"2.0","url":"https://e.example/d"}])", false},
@@ -52,11 +50,10 @@ TEST(Manifest, OnlyANewerHttpsReleaseIsAnUpdate) {
         {R"({"version":"2.0","url":"https://e.example:99999/d"})", false},
         {R"({"version":"1.0","url":"https://e.example/d"})", false},
     };
-    for (const auto& row : rows)
-        EXPECT_EQ(hb::update::parseManifest(QByteArray(row.body), QStringLiteral("1.0.0")).has_value(),
-                  row.update)
-            << row.body;
-    const auto info = hb::update::parseManifest(rows[0].body, QStringLiteral("1.0.0"));
+    for (const auto& [body, update] : rows)
+        EXPECT_EQ(hb::update::parseManifest(QByteArray(body), QStringLiteral("1.0.0")).has_value(), update)
+            << body;
+    const auto info = hb::update::parseManifest(rows[0].first, QStringLiteral("1.0.0"));
     EXPECT_EQ(info->url, QUrl(QStringLiteral("https://e.example/d?x=1")));
     EXPECT_EQ(info->notes, QStringLiteral("Faster"));
     EXPECT_TRUE(hb::update::parseManifest(R"({"version":"2","url":"https://e.example/d","notes":["a"]})",
@@ -64,73 +61,60 @@ TEST(Manifest, OnlyANewerHttpsReleaseIsAnUpdate) {
                     ->notes.isEmpty());
 }
 
-/// Runs one check and records how its completion was called.
-struct CheckOutcome {
-    int calls = 0;
-    bool calledSynchronously = false;
-    bool onObjectThread = false;
-    std::optional<UpdateInfo> info;
-};
-
-CheckOutcome runCheck(UpdateChecker& checker) {
-    CheckOutcome outcome;
-    bool returned = false;
-    checker.checkForUpdate([&](std::optional<UpdateInfo> info) {
-        ++outcome.calls;
-        outcome.calledSynchronously = !returned;
-        outcome.onObjectThread = QThread::currentThread() == checker.thread();
-        outcome.info = std::move(info);
+// Catches: a result cached instead of fetched afresh, an error status discarding a manifest, a
+// failure (silence, an oversized manifest, nothing listening, no or a foreign address) answered
+// with an update, twice, at once from inside the call, or on another thread.
+TEST(UpdateChecker, EachCheckFetchesAfreshAndEndsExactlyOnceOnItsThread) {
+    std::atomic<int> served = 0;
+    HttpServer server([&served](const HttpServer::Request& request) {
+        HttpServer::Reply reply;
+        const bool first = request.target == "/latest.json" && ++served == 1;
+        if (request.target == "/latest.json") { // the first answer is an update, with an error status
+            reply.status = first ? 404 : 200;
+            reply.body = first ? R"({"version":"99.1","url":"https://e.example/d"})"
+                               : R"({"version":"0.1","url":"https://e.example/d"})";
+        } else if (request.target == "/huge")
+            reply.body = R"({"version":"99","url":"https://e.example/d","notes":")" +
+                         QByteArray(hb::update::kMaxManifestBytes, 'x') + "\"}";
+        else
+            reply.never = true;
+        return reply;
     });
-    returned = true;
-    hb::test::waitFor([&] { return outcome.calls > 0; }, 15s);
-    for (int i = 0; i < 20; ++i)
-        QCoreApplication::processEvents();
-    return outcome;
-}
-
-HttpServer::Reply manifest(const QByteArray& body, int status = 200, bool never = false) {
-    HttpServer::Reply reply;
-    reply.status = status;
-    reply.body = body;
-    reply.never = never;
-    return reply;
-}
-
-TEST(UpdateChecker, EachCheckFetchesAfreshAndAnErrorStatusStillCounts) {
-    HttpServer server([](const HttpServer::Request&) {
-        return manifest(R"({"version":"99.1","url":"https://e.example/d"})", 404);
-    });
-    UpdateChecker checker(QUrl(server.url(QStringLiteral("/latest.json"))), 10s);
-    const CheckOutcome outcome = runCheck(checker);
-    EXPECT_EQ(outcome.calls, 1);
-    EXPECT_FALSE(outcome.calledSynchronously);
-    EXPECT_TRUE(outcome.onObjectThread);
-    ASSERT_TRUE(outcome.info.has_value());
-    EXPECT_EQ(outcome.info->version, QStringLiteral("99.1"));
-    server.setAnswer(
-        [](const HttpServer::Request&) { return manifest(R"({"version":"0.1","url":"https://e/d"})"); });
-    EXPECT_FALSE(runCheck(checker).info.has_value());
-    ASSERT_EQ(server.requests().size(), 2);
-    EXPECT_EQ(server.requests()[0].method + ' ' + server.requests()[0].target, "GET /latest.json");
-}
-
-TEST(UpdateChecker, FailuresGiveNoUpdateExactlyOnceOnItsThread) {
-    HttpServer quiet([](const HttpServer::Request&) { return manifest({}, 200, true); });
-    HttpServer huge([](const HttpServer::Request&) {
-        return manifest(R"({"version":"99","url":"https://e.example/d","notes":")" +
-                        QByteArray(hb::update::kMaxManifestBytes, 'x') + "\"}");
-    });
-    const QUrl cases[] = {QUrl(quiet.url()), QUrl(huge.url()),
-                          QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(hb::test::freePort())), QUrl(),
-                          QUrl(QStringLiteral("gopher://127.0.0.1/latest.json"))};
-    for (const QUrl& address : cases) {
-        UpdateChecker checker(address, 300ms);
-        const CheckOutcome outcome = runCheck(checker);
-        EXPECT_EQ(outcome.calls, 1) << address.toString().toStdString();
-        EXPECT_FALSE(outcome.calledSynchronously) << address.toString().toStdString();
-        EXPECT_TRUE(outcome.onObjectThread) << address.toString().toStdString();
-        EXPECT_FALSE(outcome.info.has_value()) << address.toString().toStdString();
+    const struct {
+        QUrl address;
+        const char* version;
+    } rows[] = {
+        {QUrl(server.url(QStringLiteral("/latest.json"))), "99.1"},
+        {QUrl(server.url(QStringLiteral("/latest.json"))), ""},
+        {QUrl(server.url(QStringLiteral("/quiet"))), ""},
+        {QUrl(server.url(QStringLiteral("/huge"))), ""},
+        {QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(hb::test::freePort())), ""},
+        {QUrl(), ""},
+        {QUrl(QStringLiteral("gopher://127.0.0.1/latest.json")), ""},
+    };
+    std::unique_ptr<UpdateChecker> checker;
+    for (const auto& row : rows) {
+        if (!checker || checker->manifest() != row.address) // a repeated address reuses the checker
+            checker = std::make_unique<UpdateChecker>(row.address, 300ms);
+        int calls = 0;
+        bool returned = false, synchronous = false, otherThread = false;
+        QString version;
+        checker->checkForUpdate([&](std::optional<UpdateInfo> info) {
+            ++calls;
+            synchronous = !returned;
+            otherThread = QThread::currentThread() != checker->thread();
+            version = info ? info->version : QString();
+        });
+        returned = true;
+        hb::test::waitFor([&] { return calls > 0; }, 15s);
+        for (int i = 0; i < 20; ++i)
+            QCoreApplication::processEvents();
+        const std::string name = row.address.toString().toStdString();
+        EXPECT_EQ(calls, 1) << name;
+        EXPECT_FALSE(synchronous || otherThread) << name;
+        EXPECT_EQ(version, QString::fromUtf8(row.version)) << name;
     }
+    EXPECT_EQ(server.requests()[0].method + ' ' + server.requests()[0].target, "GET /latest.json");
 }
 
 TEST(UpdateChecker, ManifestAddressFromEnvironmentElseBuildDefault) {
