@@ -230,11 +230,13 @@ struct HttpServer::Impl {
     static void send(QTcpSocket* socket, const Reply& reply) {
         if (reply.never)
             return;
-        socket->write("HTTP/1.1 " + QByteArray::number(reply.status) +
-                      " X\r\nContent-Type: " + reply.contentType + "\r\n" + reply.extraHead +
-                      "Content-Length: " + QByteArray::number(reply.body.size()) +
-                      "\r\nConnection: close\r\n\r\n" + reply.body);
-        socket->disconnectFromHost();
+        QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status) +
+                          " X\r\nContent-Type: " + reply.contentType + "\r\n" + reply.extraHead;
+        if (!reply.stream)
+            head += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\nConnection: close\r\n";
+        socket->write(head + "\r\n" + reply.body);
+        if (!reply.stream)
+            socket->disconnectFromHost();
     }
 };
 

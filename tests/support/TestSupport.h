@@ -88,6 +88,7 @@ class HttpServer {
         QByteArray contentType = "application/json";
         QByteArray extraHead; ///< "Name: value\r\n" lines added to the head
         bool never = false;   ///< read the request, never answer
+        bool stream = false;  ///< no Content-Length, the connection stays open
     };
     using Answer = std::function<Reply(const Request&)>;
 
