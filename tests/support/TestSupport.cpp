@@ -293,6 +293,14 @@ QByteArray jsonBody(const QJsonObject& object) {
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
+QByteArray field(const char* key, const QJsonValue& value) {
+    return jsonBody(QJsonObject{{QString::fromLatin1(key), value}});
+}
+
+QByteArray field(const char* key, const char* text) {
+    return field(key, QString::fromUtf8(text));
+}
+
 QJsonObject parsed(const char* json) {
     return QJsonDocument::fromJson(QByteArray(json)).object();
 }

@@ -107,8 +107,10 @@ class HttpServer {
 /// A Messages API reply whose one text block is `text`.
 HttpServer::Reply modelText(const QString& text, int status = 200);
 
-/// Compact JSON text of an object; an object from JSON text.
+/// Compact JSON text of an object; `{key: value}` as a body; an object from JSON text.
 QByteArray jsonBody(const QJsonObject& object);
+QByteArray field(const char* key, const QJsonValue& value);
+QByteArray field(const char* key, const char* text);
 QJsonObject parsed(const char* json);
 
 /// Permission bits of a file (-1 when missing).
