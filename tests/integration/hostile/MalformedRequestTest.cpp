@@ -24,6 +24,9 @@ struct Case {
 std::vector<Case> cases() {
     std::vector<Case> all = {
         {"empty line defaults to GET /", "\r\n\r\n", 200},
+        {"preflight of any path", "OPTIONS /anything/at/all HTTP/1.1\r\n\r\n", 204},
+        {"route with a trailing slash", "GET /api/launch/ HTTP/1.1\r\n\r\n", 404, kNotFound},
+        {"route in upper case", "POST /API/launch HTTP/1.1\r\n\r\n", 404, kNotOk},
         {"lower-case method", "get /nope HTTP/1.1\r\n\r\n", 404, kNotOk},
         {"absolute form elsewhere", "GET http://evil.example/nope HTTP/1.1\r\n\r\n", 404, kNotFound},
         {"duplicate token header", "GET /api/volume HTTP/1.1\r\nx-hb-token: a\r\nX-HB-TOKEN: b\r\n\r\n", 401,
@@ -60,6 +63,7 @@ TEST(MalformedRequests, EachGetsItsAnswerAndTheAgentStaysUp) {
             const auto response = hb::test::rawRequest(harness.port(), c.raw, 3s);
             EXPECT_EQ(response.status, c.status) << c.name;
             EXPECT_TRUE(response.closed || c.status == kClosed) << c.name;
+            EXPECT_FALSE(response.head.toLower().contains("access-control")) << c.name << ": no CORS";
             if (!c.body.isEmpty()) {
                 EXPECT_EQ(response.body, c.body) << c.name;
             }

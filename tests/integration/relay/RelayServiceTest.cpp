@@ -1,29 +1,23 @@
-// harbly-relay against scripted agents and phones: correlation, hand-over, limits and timeouts.
+// harbly-relay against scripted agents and phones (correlation, hand-over, limits, deadlines), and
+// a phone reaching a real agent core through it and the agent's relay client.
 #include "RelaySupport.h"
+#include "relay/RelayClient.h"
+#include "support/api/ApiHarness.h"
 
+#include <QFile>
+#include <QProcess>
+#include <QSslSocket>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
+using namespace Qt::StringLiterals;
+using namespace hb::test;
 using hb::relay::service::ServiceOptions;
-using hb::test::Phone;
-using hb::test::ServiceThread;
-using hb::test::TestAgent;
-using hb::test::waitFor;
 
 namespace {
 
-const QString kId = QStringLiteral("agent-1");
-
-ServiceOptions tightOptions() {
-    ServiceOptions options;
-    options.pingInterval = 1s; // long enough for a live test agent's pong, short enough to drop a silent one
-    options.replyTimeout = 600ms;
-    options.maxInFlightPerAgent = 2;
-    options.maxAgents = 2;
-    options.maxBodyBytes = 1024;
-    options.headerTimeout = 300ms;
-    return options;
-}
+const QString kId = u"agent-1"_s;
 
 // Catches: phone headers beyond token/type/accept forwarded (cookies, a forged relay marker),
 // replies matched to the wrong phone, noise from the agent settling a request, requests in flight
@@ -33,7 +27,7 @@ TEST(RelayService, RequestsTravelAsMessagesAndRepliesFindTheirPhone) {
     Phone phone;
     auto first = std::make_unique<TestAgent>(service.base(), kId, "key");
     ASSERT_TRUE(service.waitAgent(kId));
-    QNetworkRequest request(QUrl(service.phoneUrl(kId, QStringLiteral("/api/type?x=1"))));
+    QNetworkRequest request(QUrl(service.phoneUrl(kId, u"/api/type?x=1"_s)));
     for (const auto& [name, value] : {std::pair{"X-HB-Token", "tok"},
                                       {"Content-Type", "application/json"},
                                       {"Accept", "*/*"},
@@ -42,81 +36,57 @@ TEST(RelayService, RequestsTravelAsMessagesAndRepliesFindTheirPhone) {
         request.setRawHeader(name, value);
     QNetworkAccessManager network;
     QNetworkReply* typed = network.post(request, "h\xc3\xa9llo");
-    QNetworkReply* other = phone.start("GET", service.phoneUrl(kId, QStringLiteral("/two")));
+    QNetworkReply* other = phone.start("GET", service.phoneUrl(kId, u"/two"_s));
     ASSERT_TRUE(first->waitRequests(2));
-    const int typedAt = first->requests[0].value(u"path").toString() == u"/two" ? 1 : 0;
+    const int typedAt = first->requests[0][u"path"] == u"/two"_s ? 1 : 0;
     const QJsonObject message = first->requests[typedAt];
-    EXPECT_EQ(message.value(u"method").toString(), u"POST");
-    EXPECT_EQ(message.value(u"path").toString(), u"/api/type?x=1");
-    EXPECT_EQ(message.value(u"body").toString(), u"h\u00e9llo");
-    EXPECT_EQ(message.value(u"headers").toObject().keys(),
-              (QStringList{QStringLiteral("accept"), QStringLiteral("content-type"),
-                           QStringLiteral("x-hb-token")}));
+    EXPECT_EQ(message[u"method"], u"POST"_s);
+    EXPECT_EQ(message[u"path"], u"/api/type?x=1"_s);
+    EXPECT_EQ(message[u"body"], u"h\u00e9llo"_s);
+    EXPECT_EQ(message[u"headers"].toObject().keys(),
+              (QStringList{u"accept"_s, u"content-type"_s, u"x-hb-token"_s}));
 
     for (const char* noise : {"not json", "[1]", R"({"status":200})", R"({"reqId":"unknown","status":200})"})
         first->socket.sendTextMessage(QString::fromLatin1(noise));
     auto second = std::make_unique<TestAgent>(service.base(), kId, "key"); // the agent restarting
     ASSERT_TRUE(waitFor([&] { return first->closeCode == 1000; })) << "the older link stays open";
     second->requests = first->requests;
-    second->reply(1 - typedAt, 200, QStringLiteral("/two"));
-    second->reply(typedAt, 201, QStringLiteral("done"), QStringLiteral("text/plain"));
+    second->reply(1 - typedAt, 200, u"/two"_s);
+    second->reply(typedAt, 201, u"done"_s, u"text/plain"_s);
     const auto typedAnswer = Phone::wait(typed);
     EXPECT_EQ(typedAnswer.status, 201);
     EXPECT_EQ(typedAnswer.contentType, "text/plain");
     EXPECT_EQ(typedAnswer.body, "done");
     EXPECT_EQ(Phone::wait(other).body, "/two");
 
-    QNetworkReply* pending = phone.start("GET", service.phoneUrl(kId, QStringLiteral("/x")));
+    QNetworkReply* pending = phone.start("GET", service.phoneUrl(kId, u"/x"_s));
     ASSERT_TRUE(second->waitRequests(3));
     second->socket.close();
     EXPECT_EQ(Phone::wait(pending).status, 502);
     EXPECT_TRUE(service.waitAgent(kId, false));
 }
 
-// Catches: a silent agent holding phones for ever, more requests in flight than allowed, a late
-// reply settling a newer request, a phone hanging up without freeing its slot, and agents beyond
-// the cap (the identifier already linked may still come back).
-TEST(RelayService, LimitsHoldPerAgentAndPerService) {
-    ServiceThread service(tightOptions());
-    Phone phone;
-    TestAgent agent(service.base(), kId);
-    ASSERT_TRUE(service.waitAgent(kId));
-    QNetworkReply* first = phone.start("GET", service.phoneUrl(kId, QStringLiteral("/a")));
-    QNetworkReply* second = phone.start("GET", service.phoneUrl(kId, QStringLiteral("/b")));
-    ASSERT_TRUE(agent.waitRequests(2));
-    EXPECT_EQ(phone.request("GET", service.phoneUrl(kId, QStringLiteral("/c"))).status, 503);
-    EXPECT_EQ(Phone::wait(first).status, 504);
-    EXPECT_EQ(Phone::wait(second).status, 504);
-    agent.reply(0, 200, QStringLiteral("late"));
-    QNetworkReply* third = phone.start("GET", service.phoneUrl(kId, QStringLiteral("/d")));
-    ASSERT_TRUE(agent.waitRequests(3));
-    agent.reply(2, 200, QStringLiteral("fresh"));
-    EXPECT_EQ(Phone::wait(third).body, "fresh");
-
-    QNetworkReply* gone = phone.start("GET", service.phoneUrl(kId, QStringLiteral("/e")));
-    ASSERT_TRUE(waitFor([&] { return service.inFlight(kId) == 1; }));
-    gone->abort();
-    EXPECT_TRUE(waitFor([&] { return service.inFlight(kId) == 0; }));
-
-    TestAgent b(service.base(), QStringLiteral("b"));
-    ASSERT_TRUE(service.waitAgent(QStringLiteral("b")));
-    TestAgent c(service.base(), QStringLiteral("c"));
-    EXPECT_TRUE(waitFor([&] { return c.socket.state() == QAbstractSocket::UnconnectedState; }));
-    TestAgent again(service.base(), kId);
-    EXPECT_TRUE(again.waitOpen());
-}
-
-// Catches: a wrong answer or a hang for requests without an agent, malformed or oversized ones, and
-// a chunked body forwarded as empty (how phone paths split is the relay messages' unit test).
-TEST(RelayService, AnswersOfItsOwn) {
-    ServiceThread service(tightOptions());
+// Catches: a wrong answer or a hang for requests no agent takes (none linked, malformed, oversized,
+// a chunked body forwarded as empty; how phone paths split is the relay messages' unit test); agents
+// beyond the cap (the identifier already linked may still come back); a silent agent holding phones
+// for ever; more requests in flight than allowed; a late reply settling a newer request; a phone
+// hanging up without freeing its slot; a link whose peer vanished holding its identifier for good
+// (pings unanswered) while a live one is dropped; connections never released.
+TEST(RelayService, LimitsAndDeadlinesHold) {
+    ServiceOptions options;
+    options.pingInterval = 1s; // long enough for a live test agent's pong, short enough to drop a silent one
+    options.replyTimeout = 600ms;
+    options.maxInFlightPerAgent = 2;
+    options.maxAgents = 2;
+    options.maxBodyBytes = 1024;
+    options.headerTimeout = 300ms;
+    ServiceThread service(options);
     const struct {
         QByteArray bytes;
         int status; ///< 0: closed without an answer
     } rows[] = {
         {"GET /healthz HTTP/1.1\r\n\r\n", 200},
         {"GET /phone/nobody/api/config HTTP/1.1\r\n\r\n", 502},
-        {"GET / HTTP/1.1\r\nX: " + QByteArray(17 * 1024, 'a') + "\r\n\r\n", 431},
         {"POST /phone/a/x HTTP/1.1\r\nContent-Length: 1025\r\n\r\n", 413},
         {"POST /phone/a/x HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n", 501},
         {"POST /phone/nobody/x HTTP/1.1\r\nContent-Length: 2\r\n\r\n\xff\xfe", 400},
@@ -125,32 +95,51 @@ TEST(RelayService, AnswersOfItsOwn) {
         {"GET /healthz HTTP/1.1\r\n", 0},
     };
     for (const auto& row : rows) {
-        const auto response = hb::test::rawRequest(service.port(), row.bytes, 3s);
+        const auto response = rawRequest(service.port(), row.bytes, 3s);
         EXPECT_EQ(response.status, row.status) << row.bytes.left(60).constData();
         EXPECT_TRUE(response.closed) << row.bytes.left(60).constData();
     }
-    hb::test::RawClient slow(service.port());
+    RawClient slow(service.port());
     for (const char c : QByteArray("GET /healthz HTTP/1.1\r\n\r\n"))
         ASSERT_TRUE(slow.send(QByteArray(1, c)));
     EXPECT_TRUE(slow.read(3s).startsWith("HTTP/1.1 200 OK\r\n"));
-}
 
-// Catches: a link whose peer vanished holding its identifier for good (pings unanswered), a live
-// one dropped, and connections never released (the count would refuse everyone in the end).
-TEST(RelayService, SilentLinksGoAndConnectionsAreReleased) {
-    ServiceThread service(tightOptions());
-    TestAgent live(service.base(), QStringLiteral("live"));
-    hb::test::RawClient silent(service.port());
+    TestAgent first(service.base(), kId);
+    RawClient silent(service.port());
     ASSERT_TRUE(silent.send("GET /mac/ws?id=silent HTTP/1.1\r\nHost: relay\r\nUpgrade: websocket\r\n"
                             "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
                             "Sec-WebSocket-Version: 13\r\n\r\n"));
     ASSERT_TRUE(silent.read(3s, 12).startsWith("HTTP/1.1 101"));
-    ASSERT_TRUE(service.waitAgent(QStringLiteral("silent")));
-    EXPECT_TRUE(service.waitAgent(QStringLiteral("silent"), false));
-    EXPECT_TRUE(service.hasAgent(QStringLiteral("live")));
-    live.socket.close();
-    hb::test::rawRequest(service.port(), "GET / HTTP/9\r\n\r\n", 2s);
-    EXPECT_TRUE(waitFor([&] { return service.openConnections() == 0; })) << service.openConnections();
+    ASSERT_TRUE(service.waitAgent(kId) && service.waitAgent(u"silent"_s));
+    TestAgent beyondCap(service.base(), u"c"_s);
+    EXPECT_TRUE(waitFor([&] { return beyondCap.socket.state() == QAbstractSocket::UnconnectedState; }));
+    TestAgent agent(service.base(), kId);
+    ASSERT_TRUE(waitFor([&] { return first.closeCode == 1000; })) << "the linked identifier came back";
+
+    Phone phone;
+    QNetworkReply* a = phone.start("GET", service.phoneUrl(kId, u"/a"_s));
+    QNetworkReply* b = phone.start("GET", service.phoneUrl(kId, u"/b"_s));
+    ASSERT_TRUE(agent.waitRequests(2));
+    EXPECT_EQ(phone.request("GET", service.phoneUrl(kId, u"/c"_s)).status, 503);
+    EXPECT_EQ(Phone::wait(a).status, 504);
+    EXPECT_EQ(Phone::wait(b).status, 504);
+    agent.reply(0, 200, u"late"_s);
+    QNetworkReply* fresh = phone.start("GET", service.phoneUrl(kId, u"/d"_s));
+    ASSERT_TRUE(agent.waitRequests(3));
+    agent.reply(2, 200, u"fresh"_s);
+    EXPECT_EQ(Phone::wait(fresh).body, "fresh");
+    const auto inFlight = [&] { return service.on([&](auto& relay) { return relay.inFlight(kId); }); };
+    QNetworkReply* gone = phone.start("GET", service.phoneUrl(kId, u"/e"_s));
+    ASSERT_TRUE(waitFor([&] { return inFlight() == 1; }));
+    gone->abort();
+    EXPECT_TRUE(waitFor([&] { return inFlight() == 0; }));
+
+    EXPECT_TRUE(service.waitAgent(u"silent"_s, false));
+    EXPECT_TRUE(service.waitAgent(kId)) << "the live link was dropped";
+    agent.socket.close();
+    rawRequest(service.port(), "GET / HTTP/9\r\n\r\n", 2s);
+    const auto open = [&] { return service.on([](auto& relay) { return relay.openConnections(); }); };
+    EXPECT_TRUE(waitFor([&] { return open() == 0; })) << open();
 }
 
 // Catches: one address starving the rest. Its links and requests beyond the rate get 429, while
@@ -159,7 +148,7 @@ TEST(RelayService, EachClientAddressHasItsOwnAllowance) {
     ServiceOptions options;
     options.linksPerSecond = 1; // bursts of 2
     options.requestsPerSecond = 1;
-    options.trustedProxy = QHostAddress(QStringLiteral("127.0.0.9"));
+    options.trustedProxy = QHostAddress(u"127.0.0.9"_s);
     ServiceThread service(options);
     const QByteArray link = "GET /mac/ws?id=x HTTP/1.1\r\nUpgrade: websocket\r\n\r\n";
     const QByteArray phone = "GET /phone/x/ HTTP/1.1\r\n\r\n";
@@ -175,10 +164,88 @@ TEST(RelayService, EachClientAddressHasItsOwnAllowance) {
         {named, "127.0.0.9", 429}, {phone, "127.0.0.9", 502},
     };
     for (const auto& row : rows) {
-        const auto response = hb::test::rawRequest(service.port(), row.bytes, 3s, QHostAddress::LocalHost,
-                                                   QHostAddress(QString::fromLatin1(row.from)));
+        const auto response = rawRequest(service.port(), row.bytes, 3s, QHostAddress::LocalHost,
+                                         QHostAddress(QString::fromLatin1(row.from)));
         EXPECT_EQ(response.status, row.status) << row.bytes.constData() << " from " << row.from;
     }
+}
+
+// An agent whose state file predates relay keys links, and a script that knows its identifier tries
+// to take its place. Catches: the new key not saved at once, or the other keys lost; an impostor
+// (wrong key, or none) taking the link; a relayed request trusted as local (admin summary, PIN
+// change without a token); the phone app not served; an event stream held open; an agent switched
+// off and on not served again (binary bodies: the relay messages' unit test).
+TEST(RelayEndToEnd, PhonesReachTheRealAgentAndOnlyIt) {
+    QTemporaryDir bindings;
+    ServiceOptions options;
+    options.stateDir = bindings.path();
+    ServiceThread service(options);
+    ApiHarness::Options old;
+    old.state = parsed(R"({"pin":"246810","tokens":["t-1"],"relayId":"OLD-ID"})");
+    ApiHarness agent(old);
+    QFile state(agent.supportDir() + u"/state.json");
+    ASSERT_TRUE(state.open(QIODevice::ReadOnly));
+    QJsonObject saved = QJsonDocument::fromJson(state.readAll()).object();
+    EXPECT_EQ(saved.take(u"relayKey"_s).toString(), agent.store().relayKey());
+    EXPECT_EQ(saved, old.state);
+
+    const QString id = agent.store().relayId();
+    hb::relay::RelayOptions linkOptions;
+    linkOptions.key = agent.store().relayKey().toLatin1();
+    linkOptions.reconnectDelay = 200ms;
+    hb::relay::RelayClient link(
+        id, service.base(), [&] { return agent.port(); }, linkOptions);
+    link.setEnabled(true);
+    ASSERT_TRUE(service.waitAgent(id));
+    for (const QByteArray& forged : {QByteArray("guessed-key"), QByteArray()}) {
+        TestAgent impostor(service.base(), id, forged);
+        ASSERT_TRUE(waitFor([&] { return impostor.closeCode != 0; })) << forged.constData();
+        EXPECT_EQ(impostor.closeCode, hb::relay::service::RelayService::kCloseNotOwner);
+    }
+
+    const auto url = [&](const char* rest) { return service.phoneUrl(id, QString::fromLatin1(rest)); };
+    const QByteArray token = agent.pairToken().toUtf8();
+    Phone phone;
+    const auto gesture = phone.request("POST", url("/api/gesture"), R"({"value":"spotlight"})", token);
+    EXPECT_EQ(gesture.status, 200) << gesture.body.constData();
+    EXPECT_TRUE(agent.fake().calls().contains(u"runGesture:spotlight"_s));
+    EXPECT_EQ(phone.request("GET", url("/api/admin")).body, R"({"ok":false})");
+    EXPECT_EQ(phone.request("POST", url("/api/set-pin"), R"({"pin":"1234"})").status, 401);
+    EXPECT_TRUE(phone.request("GET", url("/api/admin"), {}, token).body.contains(R"("pin":"246810")"));
+    EXPECT_EQ(phone.request("GET", url("")).location, "/phone/OLD-ID/");
+    EXPECT_TRUE(phone.request("GET", url("/")).contentType.startsWith("text/html"));
+    EXPECT_EQ(phone.request("GET", url("/api/events")).status, 204);
+
+    link.setEnabled(false);
+    ASSERT_TRUE(service.waitAgent(id, false));
+    EXPECT_EQ(phone.request("GET", url("/api/config"), {}, token).status, 502);
+    link.setEnabled(true);
+    ASSERT_TRUE(service.waitAgent(id));
+    EXPECT_EQ(phone.request("GET", url("/api/config"), {}, token).status, 200);
+}
+
+// Catches: the certificate and key not used for the phones' HTTPS or the agents' WSS.
+TEST(RelayService, ServesHttpsAndWssItself) {
+    if (!QSslSocket::supportsSsl())
+        GTEST_SKIP() << "no TLS backend in this Qt";
+    QTemporaryDir dir;
+    QProcess openssl;
+    openssl.start(u"openssl"_s, u"req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj "
+                                u"/CN=127.0.0.1 -days 1 -keyout %1/key.pem -out %1/cert.pem"_s.arg(dir.path())
+                                    .split(u' '));
+    ASSERT_TRUE(openssl.waitForFinished(30'000) && openssl.exitCode() == 0);
+    ServiceOptions options;
+    options.certPath = dir.path() + u"/cert.pem";
+    options.keyPath = dir.path() + u"/key.pem";
+    ServiceThread service(options);
+    TestAgent agent(service.base("wss"), u"tls"_s);
+    ASSERT_TRUE(service.waitAgent(u"tls"_s));
+    Phone phone;
+    QNetworkReply* reply = phone.start("GET", service.base("https") + u"/phone/tls/api/ping");
+    ASSERT_TRUE(agent.waitRequests(1));
+    agent.reply(0, 200, u"over tls"_s);
+    EXPECT_EQ(Phone::wait(reply).body, "over tls");
+    EXPECT_FALSE(rawRequest(service.port(), "GET /healthz HTTP/1.1\r\n\r\n", 2s).ok) << "plain HTTP";
 }
 
 } // namespace

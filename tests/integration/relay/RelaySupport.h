@@ -1,21 +1,18 @@
 #pragma once
-// The relay service on a thread of its own, a phone (a real HTTP client) and a scripted agent.
+// The relay service on a thread of its own, a phone (an asynchronous HTTP client) and a scripted agent.
 #include "core/HandOff.h"
 #include "relay-service/RelayService.h"
 #include "support/TestSupport.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QThread>
 #include <QWebSocket>
-#include <type_traits>
 
 namespace hb::test {
 
-/// A RelayService on 127.0.0.1 (kernel-chosen port) with its own event loop, so that blocking
-/// clients in the test thread can talk to it. Without a state folder, bindings stay in memory.
+/// A RelayService on 127.0.0.1 (kernel-chosen port) with its own event loop, so that clients in the
+/// test thread can talk to it. Without a state folder, bindings stay in memory.
 class ServiceThread {
   public:
     explicit ServiceThread(relay::service::ServiceOptions options = {}) {
@@ -23,42 +20,34 @@ class ServiceThread {
         options.port = 0;
         anchor_.moveToThread(&thread_);
         thread_.start();
-        port_ = call([&] {
+        callOn(&anchor_, [&] {
             service_ = new relay::service::RelayService(options);
-            return service_->start() ? service_->port() : quint16(0);
+            port_ = service_->start() ? service_->port() : 0;
         });
     }
     ~ServiceThread() {
-        call([this] { return delete service_, true; });
+        callOn(&anchor_, [this] { delete service_; });
         thread_.quit();
         thread_.wait();
     }
     quint16 port() const { return port_; }
     QString base(const char* scheme = "ws") const {
-        return QString::fromLatin1(scheme) + QStringLiteral("://127.0.0.1:") + QString::number(port_);
+        return QStringLiteral("%1://127.0.0.1:%2").arg(QLatin1String(scheme)).arg(port_);
     }
     QString phoneUrl(const QString& id, const QString& rest) const {
         return base("http") + u"/phone/" + id + rest;
     }
-    bool hasAgent(const QString& id) {
-        return call([&] { return service_->hasAgent(id); });
-    }
-    int inFlight(const QString& id) {
-        return call([&] { return service_->inFlight(id); });
-    }
-    int openConnections() {
-        return call([&] { return service_->openConnections(); });
+    /// `f(service)`, run on the service's thread.
+    template <typename F> auto on(F f) {
+        decltype(f(*service_)) result{};
+        callOn(&anchor_, [&] { result = f(*service_); });
+        return result;
     }
     bool waitAgent(const QString& id, bool present = true) {
-        return waitFor([&] { return hasAgent(id) == present; });
+        return waitFor([&] { return on([&](auto& service) { return service.hasAgent(id); }) == present; });
     }
 
   private:
-    template <typename F> std::invoke_result_t<F> call(F f) {
-        decltype(f()) result{};
-        hb::callOn(&anchor_, [&] { result = f(); });
-        return result;
-    }
     QThread thread_;
     QObject anchor_;
     relay::service::RelayService* service_ = nullptr;
@@ -70,7 +59,6 @@ struct PhoneResponse {
     QByteArray contentType;
     QByteArray location;
     QByteArray body;
-    QJsonObject json() const { return QJsonDocument::fromJson(body).object(); }
 };
 
 /// A phone's HTTP client (redirects are not followed, TLS errors of the test certificate ignored).
@@ -120,23 +108,19 @@ struct TestAgent {
             request.setRawHeader("x-hb-relay-key", key);
         socket.open(request);
     }
-    bool waitOpen() {
-        return waitFor([&] { return socket.state() == QAbstractSocket::ConnectedState; });
-    }
     bool waitRequests(qsizetype count) {
         return waitFor([&] { return requests.size() >= count; });
     }
-    /// Replies to request `index` with a status, a Content-Type and a text body.
+    /// Replies to request `index` with a status, a text body and (if given) a Content-Type.
     void reply(qsizetype index, int status, const QString& body = {}, const QString& type = {}) {
         QJsonObject headers;
         if (!type.isEmpty())
             headers.insert(QStringLiteral("Content-Type"), type);
-        socket.sendTextMessage(QString::fromUtf8(
-            QJsonDocument(QJsonObject{{QStringLiteral("reqId"), requests.at(index).value(u"reqId")},
-                                      {QStringLiteral("status"), status},
-                                      {QStringLiteral("headers"), headers},
-                                      {QStringLiteral("body"), body}})
-                .toJson(QJsonDocument::Compact)));
+        socket.sendTextMessage(
+            QString::fromUtf8(jsonBody({{QStringLiteral("reqId"), requests.at(index)[u"reqId"]},
+                                        {QStringLiteral("status"), status},
+                                        {QStringLiteral("headers"), headers},
+                                        {QStringLiteral("body"), body}})));
     }
 };
 

@@ -1,8 +1,13 @@
-// The gates of every API path, the local-trust rule and the router's own answers: the one
-// owner of these rules. Endpoint tests check their wire shape only.
+// The gates of every API path and the local-trust rule, as browsers and other accounts of this
+// machine meet it: the one owner of these rules. Endpoint tests check their wire shape only.
 #include "support/api/ApiHarness.h"
 
+#include <cstring>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace hb::test;
 
@@ -50,6 +55,44 @@ bool refused(const RawResponse& response, const char* path) {
     return response.status == status && response.body == "{\"ok\":false}";
 }
 
+constexpr char kAdminRequest[] = "GET /api/admin HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+
+sockaddr_in6 loopback6(quint16 port) {
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = in6addr_loopback;
+    address.sin6_port = htons(port);
+    return address;
+}
+
+/// Asks for /api/admin from a child that gave up root for "nobody", connecting to [::1]:`port`
+/// from [::1]:`fromPort` (any port when 0): true when the answer carried the PIN. Only system
+/// calls run in the child; its exit status is the answer.
+bool nobodyGetsThePin(quint16 port, quint16 fromPort) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        constexpr uid_t kNobody = 65534;
+        ::alarm(10);
+        if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
+            ::_exit(2);
+        const int fd = ::socket(AF_INET6, SOCK_STREAM, 0); // after setuid: the socket is nobody's
+        const sockaddr_in6 from = loopback6(fromPort), to = loopback6(port);
+        if ((fromPort && ::bind(fd, reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0) ||
+            ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0 ||
+            ::write(fd, kAdminRequest, sizeof kAdminRequest - 1) < 0)
+            ::_exit(2);
+        static char answer[64 * 1024];
+        size_t size = 0;
+        for (ssize_t n; (n = ::read(fd, answer + size, sizeof answer - size)) > 0;)
+            size += size_t(n);
+        ::_exit(::memmem(answer, size, "\"pin\"", 5) ? 1 : 0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) < 2) << "child status " << status;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 1;
+}
+
 } // namespace
 
 TEST(Gates, EveryPathFromTheMachineItselfAndFromElsewhere) {
@@ -86,6 +129,7 @@ TEST(Gates, LocalTrustNeedsOwnOriginHostAndFetchSite) {
         {"foreign origin", {{"Origin", "http://evil.example"}}, false},
         {"https origin", {{"Origin", "https://127.0.0.1:" + port}}, false},
         {"other port of this machine", {{"Origin", "http://127.0.0.1:1"}}, false},
+        {"portless origin, not port 80", {{"Origin", "http://127.0.0.1"}}, false},
         {"origin with a path", {{"Origin", own + "/x"}}, false},
         {"cross-site fetch", {{"Sec-Fetch-Site", "cross-site"}}, false},
         {"own origin, cross-site fetch", {{"Origin", own}, {"Sec-Fetch-Site", "cross-site"}}, false},
@@ -106,12 +150,34 @@ TEST(Gates, LocalTrustNeedsOwnOriginHostAndFetchSite) {
     EXPECT_EQ(api.store().pinValue(), pin);
 }
 
-TEST(Router, FrameAnswers) {
-    ApiHarness api;
-    const auto options = api.request("OPTIONS", "/anything/at/all");
-    EXPECT_EQ(options.status, 204);
-    EXPECT_TRUE(options.body.isEmpty());
-    EXPECT_FALSE(options.head.toLower().contains("access-control"));
-    EXPECT_EQ(api.request("GET", "/api/launch/").body, QByteArray("not found"));
-    EXPECT_EQ(api.request("POST", "/API/launch").body, QByteArray("{\"ok\":false}"));
+// Catches: our own sockets looked up in the wrong table or with wrongly encoded addresses; the
+// account check dropped, or a connection matched by its ports alone (another account on [::1]
+// borrowing the ports of one of our IPv4 connections gets the PIN); "Origin: http://127.0.0.1"
+// (browsers drop ":80") refused on port 80.
+TEST(LocalTrust, OurAccountOverEveryLoopbackFormAndNoOtherAccount) {
+    ApiHarness harness;
+    for (const char* to : {"127.0.0.1", "::1", "::ffff:127.0.0.1"}) {
+        const auto answer = rawRequest(harness.port(), kAdminRequest, std::chrono::seconds(5),
+                                       QHostAddress(QString::fromLatin1(to)));
+        EXPECT_TRUE(answer.json().contains(QStringLiteral("pin"))) << to << ": " << answer.raw.constData();
+    }
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to run a client as another account and to listen on port 80";
+    // Our own IPv4 connection from 127.0.0.1:X, held open while the other account uses [::1]:X.
+    RawClient ours(harness.port(), QHostAddress::LocalHost, QHostAddress::LocalHost);
+    sockaddr_in ourEnd{};
+    socklen_t length = sizeof ourEnd;
+    ASSERT_EQ(::getsockname(ours.fd(), reinterpret_cast<sockaddr*>(&ourEnd), &length), 0);
+    EXPECT_FALSE(nobodyGetsThePin(harness.port(), 0)) << "from any port";
+    EXPECT_FALSE(nobodyGetsThePin(harness.port(), ntohs(ourEnd.sin_port)))
+        << "from the ports of one of our IPv4 connections";
+
+    ApiHarness::Options options;
+    options.port = 80;
+    ApiHarness on80(options);
+    if (on80.port() != 80)
+        GTEST_SKIP() << "port 80 is taken";
+    EXPECT_EQ(on80.request("POST", "/api/set-pin", "{\"pin\":\"1234\"}", {}, {{"Origin", "http://127.0.0.1"}})
+                  .status,
+              200);
 }
