@@ -1,11 +1,12 @@
 // harbly-relay against scripted agents and phones (correlation, hand-over, limits, deadlines), and
-// a phone reaching a real agent core through it and the agent's relay client.
+// a phone reaching a real agent core through it over TLS and the agent's relay client.
 #include "RelaySupport.h"
 #include "relay/RelayClient.h"
 #include "support/api/ApiHarness.h"
 
 #include <QFile>
 #include <QProcess>
+#include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -170,16 +171,33 @@ TEST(RelayService, EachClientAddressHasItsOwnAllowance) {
     }
 }
 
-// An agent whose state file predates relay keys links, and a script that knows its identifier tries
-// to take its place. Catches: the new key not saved at once, or the other keys lost; an impostor
+// An agent whose state file predates relay keys links over WSS, and a script that knows its
+// identifier tries to take its place. Catches: the new key not saved at once, or the other keys
+// lost; the certificate and key not used for the phones' HTTPS or the agents' WSS; an impostor
 // (wrong key, or none) taking the link; a relayed request trusted as local (admin summary, PIN
 // change without a token); the phone app not served; an event stream held open; an agent switched
 // off and on not served again (binary bodies: the relay messages' unit test).
 TEST(RelayEndToEnd, PhonesReachTheRealAgentAndOnlyIt) {
-    QTemporaryDir bindings;
+    if (!QSslSocket::supportsSsl())
+        GTEST_SKIP() << "no TLS backend in this Qt";
+    QTemporaryDir dir;
+    QProcess openssl;
+    openssl.start(
+        u"openssl"_s,
+        u"req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj /CN=127.0.0.1 "
+        u"-addext subjectAltName=IP:127.0.0.1 -days 1 -keyout %1/key.pem -out %1/cert.pem"_s.arg(dir.path())
+            .split(u' '));
+    ASSERT_TRUE(openssl.waitForFinished(30'000) && openssl.exitCode() == 0);
+    QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
+    trusting.addCaCertificates(dir.path() + u"/cert.pem");
+    QSslConfiguration::setDefaultConfiguration(trusting);
     ServiceOptions options;
-    options.stateDir = bindings.path();
+    options.stateDir = dir.path() + u"/owners";
+    options.certPath = dir.path() + u"/cert.pem";
+    options.keyPath = dir.path() + u"/key.pem";
     ServiceThread service(options);
+    EXPECT_FALSE(rawRequest(service.port(), "GET /healthz HTTP/1.1\r\n\r\n", 2s).ok) << "plain HTTP";
+
     ApiHarness::Options old;
     old.state = parsed(R"({"pin":"246810","tokens":["t-1"],"relayId":"OLD-ID"})");
     ApiHarness agent(old);
@@ -194,16 +212,18 @@ TEST(RelayEndToEnd, PhonesReachTheRealAgentAndOnlyIt) {
     linkOptions.key = agent.store().relayKey().toLatin1();
     linkOptions.reconnectDelay = 200ms;
     hb::relay::RelayClient link(
-        id, service.base(), [&] { return agent.port(); }, linkOptions);
+        id, service.base("wss"), [&] { return agent.port(); }, linkOptions);
     link.setEnabled(true);
     ASSERT_TRUE(service.waitAgent(id));
     for (const QByteArray& forged : {QByteArray("guessed-key"), QByteArray()}) {
-        TestAgent impostor(service.base(), id, forged);
+        TestAgent impostor(service.base("wss"), id, forged);
         ASSERT_TRUE(waitFor([&] { return impostor.closeCode != 0; })) << forged.constData();
         EXPECT_EQ(impostor.closeCode, hb::relay::service::RelayService::kCloseNotOwner);
     }
 
-    const auto url = [&](const char* rest) { return service.phoneUrl(id, QString::fromLatin1(rest)); };
+    const auto url = [&](const char* rest) -> QString {
+        return service.base("https") + u"/phone/" + id + QLatin1String(rest);
+    };
     const QByteArray token = agent.pairToken().toUtf8();
     Phone phone;
     const auto gesture = phone.request("POST", url("/api/gesture"), R"({"value":"spotlight"})", token);
@@ -222,30 +242,6 @@ TEST(RelayEndToEnd, PhonesReachTheRealAgentAndOnlyIt) {
     link.setEnabled(true);
     ASSERT_TRUE(service.waitAgent(id));
     EXPECT_EQ(phone.request("GET", url("/api/config"), {}, token).status, 200);
-}
-
-// Catches: the certificate and key not used for the phones' HTTPS or the agents' WSS.
-TEST(RelayService, ServesHttpsAndWssItself) {
-    if (!QSslSocket::supportsSsl())
-        GTEST_SKIP() << "no TLS backend in this Qt";
-    QTemporaryDir dir;
-    QProcess openssl;
-    openssl.start(u"openssl"_s, u"req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj "
-                                u"/CN=127.0.0.1 -days 1 -keyout %1/key.pem -out %1/cert.pem"_s.arg(dir.path())
-                                    .split(u' '));
-    ASSERT_TRUE(openssl.waitForFinished(30'000) && openssl.exitCode() == 0);
-    ServiceOptions options;
-    options.certPath = dir.path() + u"/cert.pem";
-    options.keyPath = dir.path() + u"/key.pem";
-    ServiceThread service(options);
-    TestAgent agent(service.base("wss"), u"tls"_s);
-    ASSERT_TRUE(service.waitAgent(u"tls"_s));
-    Phone phone;
-    QNetworkReply* reply = phone.start("GET", service.base("https") + u"/phone/tls/api/ping");
-    ASSERT_TRUE(agent.waitRequests(1));
-    agent.reply(0, 200, u"over tls"_s);
-    EXPECT_EQ(Phone::wait(reply).body, "over tls");
-    EXPECT_FALSE(rawRequest(service.port(), "GET /healthz HTTP/1.1\r\n\r\n", 2s).ok) << "plain HTTP";
 }
 
 } // namespace
