@@ -57,14 +57,6 @@ bool refused(const RawResponse& response, const char* path) {
 
 constexpr char kAdminRequest[] = "GET /api/admin HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
 
-sockaddr_in6 loopback6(quint16 port) {
-    sockaddr_in6 address{};
-    address.sin6_family = AF_INET6;
-    address.sin6_addr = in6addr_loopback;
-    address.sin6_port = htons(port);
-    return address;
-}
-
 /// Asks for /api/admin from a child that gave up root for "nobody", connecting to [::1]:`port`
 /// from [::1]:`fromPort` (any port when 0): true when the answer carried the PIN. Only system
 /// calls run in the child; its exit status is the answer.
@@ -76,7 +68,8 @@ bool nobodyGetsThePin(quint16 port, quint16 fromPort) {
         if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
             ::_exit(2);
         const int fd = ::socket(AF_INET6, SOCK_STREAM, 0); // after setuid: the socket is nobody's
-        const sockaddr_in6 from = loopback6(fromPort), to = loopback6(port);
+        const sockaddr_in6 from{AF_INET6, htons(fromPort), 0, in6addr_loopback, 0};
+        const sockaddr_in6 to{AF_INET6, htons(port), 0, in6addr_loopback, 0};
         if ((fromPort && ::bind(fd, reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0) ||
             ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0 ||
             ::write(fd, kAdminRequest, sizeof kAdminRequest - 1) < 0)
