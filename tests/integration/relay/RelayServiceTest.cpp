@@ -19,64 +19,21 @@ using hb::relay::service::ServiceOptions;
 namespace {
 
 const QString kId = u"agent-1"_s;
-
-// Catches: phone headers beyond token/type/accept forwarded (cookies, a forged relay marker),
-// replies matched to the wrong phone, noise from the agent settling a request, requests in flight
-// lost when the agent's newer link replaces the old one, and phones left waiting when it leaves.
-TEST(RelayService, RequestsTravelAsMessagesAndRepliesFindTheirPhone) {
-    ServiceThread service;
-    Phone phone;
-    auto first = std::make_unique<TestAgent>(service.base(), kId, "key");
-    ASSERT_TRUE(service.waitAgent(kId));
-    QNetworkRequest request(QUrl(service.phoneUrl(kId, u"/api/type?x=1"_s)));
-    for (const auto& [name, value] : {std::pair{"X-HB-Token", "tok"},
-                                      {"Content-Type", "application/json"},
-                                      {"Accept", "*/*"},
-                                      {"Cookie", "a=b"},
-                                      {"x-hb-relay", "0"}})
-        request.setRawHeader(name, value);
-    QNetworkAccessManager network;
-    QNetworkReply* typed = network.post(request, "h\xc3\xa9llo");
-    QNetworkReply* other = phone.start("GET", service.phoneUrl(kId, u"/two"_s));
-    ASSERT_TRUE(first->waitRequests(2));
-    const int typedAt = first->requests[0][u"path"] == u"/two"_s ? 1 : 0;
-    const QJsonObject message = first->requests[typedAt];
-    EXPECT_EQ(message[u"method"], u"POST"_s);
-    EXPECT_EQ(message[u"path"], u"/api/type?x=1"_s);
-    EXPECT_EQ(message[u"body"], u"h\u00e9llo"_s);
-    EXPECT_EQ(message[u"headers"].toObject().keys(),
-              (QStringList{u"accept"_s, u"content-type"_s, u"x-hb-token"_s}));
-
-    for (const char* noise : {"not json", "[1]", R"({"status":200})", R"({"reqId":"unknown","status":200})"})
-        first->socket.sendTextMessage(QString::fromLatin1(noise));
-    auto second = std::make_unique<TestAgent>(service.base(), kId, "key"); // the agent restarting
-    ASSERT_TRUE(waitFor([&] { return first->closeCode == 1000; })) << "the older link stays open";
-    second->requests = first->requests;
-    second->reply(1 - typedAt, 200, u"/two"_s);
-    second->reply(typedAt, 201, u"done"_s, u"text/plain"_s);
-    const auto typedAnswer = Phone::wait(typed);
-    EXPECT_EQ(typedAnswer.status, 201);
-    EXPECT_EQ(typedAnswer.contentType, "text/plain");
-    EXPECT_EQ(typedAnswer.body, "done");
-    EXPECT_EQ(Phone::wait(other).body, "/two");
-
-    QNetworkReply* pending = phone.start("GET", service.phoneUrl(kId, u"/x"_s));
-    ASSERT_TRUE(second->waitRequests(3));
-    second->socket.close();
-    EXPECT_EQ(Phone::wait(pending).status, 502);
-    EXPECT_TRUE(service.waitAgent(kId, false));
-}
+const QString kOther = u"agent-2"_s;
 
 // Catches: a wrong answer or a hang for requests no agent takes (none linked, malformed, oversized,
-// a chunked body forwarded as empty; how phone paths split is the relay messages' unit test); agents
-// beyond the cap (the identifier already linked may still come back); a silent agent holding phones
-// for ever; more requests in flight than allowed; a late reply settling a newer request; a phone
-// hanging up without freeing its slot; a link whose peer vanished holding its identifier for good
-// (pings unanswered) while a live one is dropped; connections never released.
-TEST(RelayService, LimitsAndDeadlinesHold) {
+// a chunked body forwarded as empty; how phone paths split is the relay messages' unit test); phone
+// headers beyond token/type/accept forwarded (cookies, a forged relay marker); replies matched to
+// the wrong phone; noise from the agent settling a request; requests in flight lost when the agent's
+// newer link replaces the old one; phones left waiting when it leaves; agents beyond the cap (the
+// identifier already linked may still come back); a silent agent holding phones for ever; more
+// requests in flight than allowed; a late reply settling a newer request; a phone hanging up without
+// freeing its slot; a link whose peer vanished holding its identifier for good (pings unanswered)
+// while a live one is dropped; connections never released.
+TEST(RelayService, AgentsAndPhonesWithinLimits) {
     ServiceOptions options;
     options.pingInterval = 1s; // long enough for a live test agent's pong, short enough to drop a silent one
-    options.replyTimeout = 600ms;
+    options.replyTimeout = 1500ms;
     options.maxInFlightPerAgent = 2;
     options.maxAgents = 2;
     options.maxBodyBytes = 1024;
@@ -105,38 +62,78 @@ TEST(RelayService, LimitsAndDeadlinesHold) {
         ASSERT_TRUE(slow.send(QByteArray(1, c)));
     EXPECT_TRUE(slow.read(3s).startsWith("HTTP/1.1 200 OK\r\n"));
 
-    TestAgent first(service.base(), kId);
+    Phone phone;
+    TestAgent first(service.base(), kId, "key");
+    ASSERT_TRUE(service.waitAgent(kId));
+    QNetworkRequest request(QUrl(service.phoneUrl(kId, u"/api/type?x=1"_s)));
+    for (const auto& [name, value] : {std::pair{"X-HB-Token", "tok"},
+                                      {"Content-Type", "application/json"},
+                                      {"Accept", "*/*"},
+                                      {"Cookie", "a=b"},
+                                      {"x-hb-relay", "0"}})
+        request.setRawHeader(name, value);
+    QNetworkAccessManager network;
+    QNetworkReply* typed = network.post(request, "h\xc3\xa9llo");
+    QNetworkReply* other = phone.start("GET", service.phoneUrl(kId, u"/two"_s));
+    ASSERT_TRUE(first.waitRequests(2));
+    const int typedAt = first.requests[0][u"path"] == u"/two"_s ? 1 : 0;
+    const QJsonObject message = first.requests[typedAt];
+    EXPECT_EQ(message[u"method"], u"POST"_s);
+    EXPECT_EQ(message[u"path"], u"/api/type?x=1"_s);
+    EXPECT_EQ(message[u"body"], u"h\u00e9llo"_s);
+    EXPECT_EQ(message[u"headers"].toObject().keys(),
+              (QStringList{u"accept"_s, u"content-type"_s, u"x-hb-token"_s}));
+
+    for (const char* noise : {"not json", "[1]", R"({"status":200})", R"({"reqId":"unknown","status":200})"})
+        first.socket.sendTextMessage(QString::fromLatin1(noise));
+    TestAgent second(service.base(), kId, "key"); // the agent restarting
+    ASSERT_TRUE(waitFor([&] { return first.closeCode == 1000; })) << "the older link stays open";
+    second.requests = first.requests;
+    second.reply(1 - typedAt, 200, u"/two"_s);
+    second.reply(typedAt, 201, u"done"_s, u"text/plain"_s);
+    const auto typedAnswer = Phone::wait(typed);
+    EXPECT_EQ(typedAnswer.status, 201);
+    EXPECT_EQ(typedAnswer.contentType, "text/plain");
+    EXPECT_EQ(typedAnswer.body, "done");
+    EXPECT_EQ(Phone::wait(other).body, "/two");
+
+    QNetworkReply* pending = phone.start("GET", service.phoneUrl(kId, u"/x"_s));
+    ASSERT_TRUE(second.waitRequests(3));
+    second.socket.close();
+    EXPECT_EQ(Phone::wait(pending).status, 502);
+    EXPECT_TRUE(service.waitAgent(kId, false));
+
+    TestAgent replaced(service.base(), kOther);
     RawClient silent(service.port());
     ASSERT_TRUE(silent.send("GET /mac/ws?id=silent HTTP/1.1\r\nHost: relay\r\nUpgrade: websocket\r\n"
                             "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
                             "Sec-WebSocket-Version: 13\r\n\r\n"));
     ASSERT_TRUE(silent.read(3s, 12).startsWith("HTTP/1.1 101"));
-    ASSERT_TRUE(service.waitAgent(kId) && service.waitAgent(u"silent"_s));
+    ASSERT_TRUE(service.waitAgent(kOther) && service.waitAgent(u"silent"_s));
     TestAgent beyondCap(service.base(), u"c"_s);
     EXPECT_TRUE(waitFor([&] { return beyondCap.socket.state() == QAbstractSocket::UnconnectedState; }));
-    TestAgent agent(service.base(), kId);
-    ASSERT_TRUE(waitFor([&] { return first.closeCode == 1000; })) << "the linked identifier came back";
+    TestAgent agent(service.base(), kOther);
+    ASSERT_TRUE(waitFor([&] { return replaced.closeCode == 1000; })) << "the linked identifier came back";
 
-    Phone phone;
-    QNetworkReply* a = phone.start("GET", service.phoneUrl(kId, u"/a"_s));
-    QNetworkReply* b = phone.start("GET", service.phoneUrl(kId, u"/b"_s));
+    QNetworkReply* a = phone.start("GET", service.phoneUrl(kOther, u"/a"_s));
+    QNetworkReply* b = phone.start("GET", service.phoneUrl(kOther, u"/b"_s));
     ASSERT_TRUE(agent.waitRequests(2));
-    EXPECT_EQ(phone.request("GET", service.phoneUrl(kId, u"/c"_s)).status, 503);
+    EXPECT_EQ(phone.request("GET", service.phoneUrl(kOther, u"/c"_s)).status, 503);
     EXPECT_EQ(Phone::wait(a).status, 504);
     EXPECT_EQ(Phone::wait(b).status, 504);
     agent.reply(0, 200, u"late"_s);
-    QNetworkReply* fresh = phone.start("GET", service.phoneUrl(kId, u"/d"_s));
+    QNetworkReply* fresh = phone.start("GET", service.phoneUrl(kOther, u"/d"_s));
     ASSERT_TRUE(agent.waitRequests(3));
     agent.reply(2, 200, u"fresh"_s);
     EXPECT_EQ(Phone::wait(fresh).body, "fresh");
-    const auto inFlight = [&] { return service.on([&](auto& relay) { return relay.inFlight(kId); }); };
-    QNetworkReply* gone = phone.start("GET", service.phoneUrl(kId, u"/e"_s));
+    const auto inFlight = [&] { return service.on([&](auto& relay) { return relay.inFlight(kOther); }); };
+    QNetworkReply* gone = phone.start("GET", service.phoneUrl(kOther, u"/e"_s));
     ASSERT_TRUE(waitFor([&] { return inFlight() == 1; }));
     gone->abort();
     EXPECT_TRUE(waitFor([&] { return inFlight() == 0; }));
 
     EXPECT_TRUE(service.waitAgent(u"silent"_s, false));
-    EXPECT_TRUE(service.waitAgent(kId)) << "the live link was dropped";
+    EXPECT_TRUE(service.waitAgent(kOther)) << "the live link was dropped";
     agent.socket.close();
     rawRequest(service.port(), "GET / HTTP/9\r\n\r\n", 2s);
     const auto open = [&] { return service.on([](auto& relay) { return relay.openConnections(); }); };
