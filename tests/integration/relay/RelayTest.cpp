@@ -1,14 +1,22 @@
-// harbly-relay against scripted agents and phones (correlation, hand-over, limits, deadlines), and
-// a phone reaching a real agent core through it over TLS and the agent's relay client.
-#include "RelaySupport.h"
+// harbly-relay: the service against scripted agents and phones (correlation, hand-over, limits,
+// deadlines); a phone reaching a real agent core through it over TLS and the agent's relay client;
+// the program's settings; and two programs behind nginx hashing on the identifier.
+#include "core/HandOff.h"
+#include "relay-service/RelayService.h"
 #include "relay/RelayClient.h"
 #include "support/api/ApiHarness.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTemporaryDir>
+#include <QThread>
+#include <QWebSocket>
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
@@ -17,6 +25,117 @@ using namespace hb::test;
 using hb::relay::service::ServiceOptions;
 
 namespace {
+
+/// A RelayService on 127.0.0.1 (kernel-chosen port) with its own event loop, so that clients in the
+/// test thread can talk to it. Without a state folder, bindings stay in memory.
+class ServiceThread {
+  public:
+    explicit ServiceThread(ServiceOptions options = {}) {
+        options.address = QHostAddress::LocalHost;
+        options.port = 0;
+        anchor_.moveToThread(&thread_);
+        thread_.start();
+        hb::callOn(&anchor_, [&] {
+            service_ = new hb::relay::service::RelayService(options);
+            port_ = service_->start() ? service_->port() : 0;
+        });
+    }
+    ~ServiceThread() {
+        hb::callOn(&anchor_, [this] { delete service_; });
+        thread_.quit();
+        thread_.wait();
+    }
+    quint16 port() const { return port_; }
+    QString base(const char* scheme = "ws") const {
+        return QStringLiteral("%1://127.0.0.1:%2").arg(QLatin1String(scheme)).arg(port_);
+    }
+    QString phoneUrl(const QString& id, const QString& rest) const {
+        return base("http") + u"/phone/" + id + rest;
+    }
+    /// `f(service)`, run on the service's thread.
+    template <typename F> auto on(F f) {
+        decltype(f(*service_)) result{};
+        hb::callOn(&anchor_, [&] { result = f(*service_); });
+        return result;
+    }
+    bool waitAgent(const QString& id, bool present = true) {
+        return waitFor([&] { return on([&](auto& service) { return service.hasAgent(id); }) == present; });
+    }
+
+  private:
+    QThread thread_;
+    QObject anchor_;
+    hb::relay::service::RelayService* service_ = nullptr;
+    quint16 port_ = 0;
+};
+
+struct PhoneResponse {
+    int status = 0;
+    QByteArray contentType;
+    QByteArray location;
+    QByteArray body;
+};
+
+/// A phone's HTTP client (redirects are not followed).
+class Phone {
+  public:
+    QNetworkReply* start(const QByteArray& method, const QString& url, const QByteArray& body = {},
+                         const QByteArray& token = {}) {
+        QNetworkRequest request{QUrl(url)};
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+        if (!token.isEmpty())
+            request.setRawHeader("x-hb-token", token);
+        QNetworkReply* reply = network_.sendCustomRequest(request, method, body);
+        return reply;
+    }
+    static PhoneResponse wait(QNetworkReply* reply,
+                              std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+        waitFor([&] { return reply->isFinished(); }, timeout);
+        reply->deleteLater();
+        return {reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
+                reply->rawHeader("Content-Type"), reply->rawHeader("Location"), reply->readAll()};
+    }
+    PhoneResponse request(const QByteArray& method, const QString& url, const QByteArray& body = {},
+                          const QByteArray& token = {},
+                          std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+        return wait(start(method, url, body, token), timeout);
+    }
+
+  private:
+    QNetworkAccessManager network_;
+};
+
+/// An agent link scripted by the test: records request messages, replies when told.
+struct TestAgent {
+    QWebSocket socket;
+    QList<QJsonObject> requests;
+    int closeCode = 0; ///< set once closed
+    TestAgent(const QString& base, const QString& id, const QByteArray& key = {}) {
+        QObject::connect(&socket, &QWebSocket::textMessageReceived, &socket, [this](const QString& text) {
+            requests.append(QJsonDocument::fromJson(text.toUtf8()).object());
+        });
+        QObject::connect(&socket, &QWebSocket::disconnected, &socket,
+                         [this] { closeCode = socket.closeCode(); });
+        QNetworkRequest request(QUrl(base + QStringLiteral("/mac/ws?id=") + id));
+        if (!key.isEmpty())
+            request.setRawHeader("x-hb-relay-key", key);
+        socket.open(request);
+    }
+    bool waitRequests(qsizetype count) {
+        return waitFor([&] { return requests.size() >= count; });
+    }
+    /// Replies to request `index` with a status, a text body and (if given) a Content-Type.
+    void reply(qsizetype index, int status, const QString& body = {}, const QString& type = {}) {
+        QJsonObject headers;
+        if (!type.isEmpty())
+            headers.insert(QStringLiteral("Content-Type"), type);
+        socket.sendTextMessage(
+            QString::fromUtf8(jsonBody({{QStringLiteral("reqId"), requests.at(index)[u"reqId"]},
+                                        {QStringLiteral("status"), status},
+                                        {QStringLiteral("headers"), headers},
+                                        {QStringLiteral("body"), body}})));
+    }
+};
 
 const QString kId = u"agent-1"_s;
 const QString kOther = u"agent-2"_s;
@@ -239,6 +358,129 @@ TEST(RelayEndToEnd, PhonesReachTheRealAgentAndOnlyIt) {
     link.setEnabled(true);
     ASSERT_TRUE(service.waitAgent(id));
     EXPECT_EQ(phone.request("GET", url("/api/config"), {}, token).status, 200);
+}
+
+/// harbly-relay on a kernel-chosen port with `variables` (and no other HB_RELAY_*), killed with the object.
+struct Relay {
+    QProcess process;
+    explicit Relay(const QList<QPair<QString, QString>>& variables) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const QString& name : environment.keys()) {
+            if (name.startsWith(u"HB_RELAY_"))
+                environment.remove(name);
+        }
+        environment.insert(u"HB_RELAY_PORT"_s, u"0"_s);
+        for (const auto& [name, value] : variables)
+            environment.insert(name, value);
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(HB_BIN_DIR "/harbly-relay"), {});
+    }
+    ~Relay() {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+    /// The port it says it listens on; 0 when it says nothing.
+    quint16 port() {
+        if (!process.waitForReadyRead(10'000))
+            return 0;
+        const QByteArray line = process.readLine().trimmed();
+        return line.startsWith("harbly-relay listening on http://127.0.0.1:")
+                   ? line.split(':').last().toUShort()
+                   : 0;
+    }
+};
+
+// Catches: a bad setting ignored (a relay up on a port or address nobody asked for, or without
+// its certificate), and an unusable state folder not reported.
+TEST(RelayProcess, RefusesUnusableSettings) {
+    const struct {
+        const char* name;
+        const char* value;
+        int exitCode;
+    } rows[] = {
+        {"HB_RELAY_PORT", "90a", 2},
+        {"HB_RELAY_LISTEN", "relay.example", 2},
+        {"HB_RELAY_CERT", "/nonexistent.pem", 2},
+        {"HB_RELAY_STATE_DIR", "/proc/version/x", 1},
+    };
+    for (const auto& row : rows) {
+        Relay relay({{QString::fromLatin1(row.name), QString::fromLatin1(row.value)}});
+        ASSERT_TRUE(relay.process.waitForFinished(10'000)) << row.name;
+        EXPECT_EQ(relay.process.exitCode(), row.exitCode) << row.name << "=" << row.value;
+        EXPECT_FALSE(relay.process.readAllStandardError().isEmpty()) << row.name;
+    }
+}
+
+// The balancer configuration docs/relay.md ships, moved to loopback, with its files in `dir`.
+QByteArray nginxConfig(const QString& dir, quint16 port, quint16 a, quint16 b) {
+    QFile doc(QStringLiteral(HB_RESOURCES_DIR "/../docs/relay.md"));
+    if (!doc.open(QIODevice::ReadOnly))
+        return {};
+    QString block = QString::fromUtf8(doc.readAll()).section(u"## Many relay nodes"_s, 1);
+    block = block.section(u"```nginx\n"_s, 1).section(u"```"_s, 0, 0);
+    block.replace(u"10.0.0.11:9000"_s, u"127.0.0.1:"_s + QString::number(a))
+        .replace(u"10.0.0.12:9000"_s, u"127.0.0.1:"_s + QString::number(b))
+        .replace(u"listen 443 ssl;"_s, u"listen 127.0.0.1:%1;"_s.arg(port))
+        .remove(QRegularExpression(u"\\n *(ssl_certificate|server_name)[^\\n]*"_s));
+    return u"user root; daemon off; pid %1/nginx.pid; events {}\nhttp { access_log off; "
+           "client_body_temp_path %1/b; proxy_temp_path %1/p; fastcgi_temp_path %1/f; "
+           "uwsgi_temp_path %1/u; scgi_temp_path %1/s;\n%2}\n"_s.arg(dir, block)
+               .toUtf8();
+}
+
+// Catches: the shipped balancer configuration not keeping an agent and its phones on one node, and
+// agents not coming back after a node is lost (bindings shared between nodes: OwnerKeys' unit test).
+TEST(RelayProcess, TwoNodesBehindNginxSurviveLosingOne) {
+    const QString nginxProgram = u"/usr/sbin/nginx"_s;
+    if (!QFileInfo(nginxProgram).isExecutable())
+        GTEST_SKIP() << "nginx is not installed (scripts/install-deps.sh --test installs it)";
+    QTemporaryDir dir;
+    const QList<QPair<QString, QString>> node = {{u"HB_RELAY_STATE_DIR"_s, dir.path() + u"/owners"},
+                                                 {u"HB_RELAY_PROXY"_s, u"127.0.0.1"_s},
+                                                 {u"HB_RELAY_REQUEST_RATE"_s, u"0"_s}};
+    Relay a(node), b(node);
+    const quint16 aPort = a.port(), bPort = b.port(), port = freePort();
+    ASSERT_TRUE(aPort && bPort);
+    QFile config(dir.path() + u"/nginx.conf");
+    ASSERT_TRUE(config.open(QIODevice::WriteOnly) &&
+                config.write(nginxConfig(dir.path(), port, aPort, bPort)) > 0);
+    config.close();
+    QProcess nginx;
+    nginx.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    nginx.start(nginxProgram,
+                {u"-p"_s, dir.path(), u"-c"_s, config.fileName(), u"-e"_s, dir.path() + u"/error.log"});
+    ASSERT_TRUE(waitFor(
+        [&] { return rawRequest(port, "GET /healthz HTTP/1.1\r\nHost: relay\r\n\r\n", 1s).status == 200; },
+        10s));
+
+    ApiHarness agent;
+    const QByteArray token = agent.pairToken().toUtf8();
+    std::vector<std::unique_ptr<hb::relay::RelayClient>> links;
+    for (int i = 0; i < 12; ++i) {
+        hb::relay::RelayOptions options;
+        options.key = "key-" + QByteArray::number(i);
+        links.push_back(std::make_unique<hb::relay::RelayClient>(
+            u"agent-"_s + QString::number(i), u"ws://127.0.0.1:"_s + QString::number(port),
+            [&] { return agent.port(); }, options));
+        links.back()->setEnabled(true);
+    }
+    Phone phone;
+    const auto answered = [&] {
+        int ok = 0;
+        for (int i = 0; i < 12; ++i) {
+            const QString url = u"http://127.0.0.1:%1/phone/agent-%2/api/config"_s.arg(port).arg(i);
+            ok += phone.request("GET", url, {}, token, 3s).status == 200;
+        }
+        return ok;
+    };
+    ASSERT_TRUE(waitFor([&] { return answered() == 12; }, 10s));
+
+    a.process.kill();
+    a.process.waitForFinished(5000);
+    EXPECT_LT(answered(), 12) << "no agent was on the lost node";
+    EXPECT_TRUE(waitFor([&] { return answered() == 12; }, 20s)) << "agents did not come back";
+    nginx.terminate();
+    nginx.waitForFinished(5000);
 }
 
 } // namespace
