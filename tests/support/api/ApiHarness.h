@@ -17,16 +17,12 @@ namespace hb::test {
 class ApiHarness {
   public:
     struct Options {
-        /// Messages API base for the planner; empty: ANTHROPIC_BASE_URL or the default.
-        QString plannerBaseUrl;
-        /// Clock for one-time codes; the system clock when empty.
-        std::function<QDateTime()> now;
-        /// Called before the server starts, to adjust hooks (relay switch, open-admin, ...).
-        std::function<void(api::Context&)> customize;
-        /// The desktop the endpoints drive (a benchmark's real one); the recording fake when null.
-        const actions::Platform* platform = nullptr;
-        quint16 port = 0;  ///< 0: chosen by the kernel
-        QJsonObject state; ///< written as state.json before the store reads it, when not empty
+        QString plannerBaseUrl;         ///< Messages API; empty: ANTHROPIC_BASE_URL or the default
+        std::function<QDateTime()> now; ///< clock for one-time codes; empty: the system's
+        std::function<void(api::Context&)> customize; ///< adjusts hooks before the server starts
+        const actions::Platform* platform = nullptr;  ///< the desktop driven; null: the recording fake
+        quint16 port = 0;                             ///< 0: chosen by the kernel
+        QJsonObject state;                            ///< written as state.json first, when not empty
     };
 
     ApiHarness();
@@ -37,12 +33,10 @@ class ApiHarness {
     store::Store& store() { return *store_; }
     actions::FakePlatform& fake() { return fake_; }
     QString supportDir() const { return supportDir_.path(); }
-    /// Number of reload broadcasts so far.
-    int reloads() const { return reloads_.load(); }
+    int reloads() const { return reloads_.load(); } ///< reload broadcasts so far
 
     /// Pairs with the current PIN through the HTTP API and returns the token.
     QString pairToken();
-
     /// One request over a real socket (from 127.0.0.1 unless `from` says otherwise).
     RawResponse request(const QByteArray& method, const QByteArray& target, const QByteArray& body = {},
                         const QString& token = {}, QHash<QByteArray, QByteArray> headers = {},
