@@ -1,7 +1,6 @@
 // harbly-relay: the service against scripted agents and phones (correlation, hand-over, limits,
 // deadlines); a phone reaching a real agent core through it over TLS and the agent's relay client;
 // the program's settings; and two programs behind nginx hashing on the identifier.
-#include "core/HandOff.h"
 #include "relay-service/RelayService.h"
 #include "relay/RelayClient.h"
 #include "support/api/ApiHarness.h"
@@ -14,60 +13,57 @@
 #include <QRegularExpression>
 #include <QSslConfiguration>
 #include <QSslSocket>
+#include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QWebSocket>
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
 using namespace Qt::StringLiterals;
 using namespace hb::test;
+using hb::relay::service::RelayService;
 using hb::relay::service::ServiceOptions;
 
 namespace {
 
-/// A RelayService on 127.0.0.1 (kernel-chosen port) with its own event loop, so that clients in the
-/// test thread can talk to it. Without a state folder, bindings stay in memory.
-class ServiceThread {
-  public:
-    explicit ServiceThread(ServiceOptions options = {}) {
+/// A RelayService on a kernel-chosen loopback port, in the test's own thread: every client here is
+/// asynchronous, and the service runs while the test waits. Without a state folder, bindings stay
+/// in memory.
+struct Service : RelayService {
+    explicit Service(ServiceOptions options = {}) : RelayService(onLoopback(options)) { start(); }
+    static ServiceOptions onLoopback(ServiceOptions options) {
         options.address = QHostAddress::LocalHost;
         options.port = 0;
-        anchor_.moveToThread(&thread_);
-        thread_.start();
-        hb::callOn(&anchor_, [&] {
-            service_ = new hb::relay::service::RelayService(options);
-            port_ = service_->start() ? service_->port() : 0;
-        });
+        return options;
     }
-    ~ServiceThread() {
-        hb::callOn(&anchor_, [this] { delete service_; });
-        thread_.quit();
-        thread_.wait();
-    }
-    quint16 port() const { return port_; }
     QString base(const char* scheme = "ws") const {
-        return QStringLiteral("%1://127.0.0.1:%2").arg(QLatin1String(scheme)).arg(port_);
+        return QStringLiteral("%1://127.0.0.1:%2").arg(QLatin1String(scheme)).arg(port());
     }
     QString phoneUrl(const QString& id, const QString& rest) const {
         return base("http") + u"/phone/" + id + rest;
     }
-    /// `f(service)`, run on the service's thread.
-    template <typename F> auto on(F f) {
-        decltype(f(*service_)) result{};
-        hb::callOn(&anchor_, [&] { result = f(*service_); });
-        return result;
-    }
     bool waitAgent(const QString& id, bool present = true) {
-        return waitFor([&] { return on([&](auto& service) { return service.hasAgent(id); }) == present; });
+        return waitFor([&] { return hasAgent(id) == present; });
     }
-
-  private:
-    QThread thread_;
-    QObject anchor_;
-    hb::relay::service::RelayService* service_ = nullptr;
-    quint16 port_ = 0;
 };
+
+/// Sends `bytes` (from `from` when given) and waits for the close: the answer's status, 0 for none,
+/// -1 when the connection is still open after 3 s.
+int statusOf(quint16 port, const QByteArray& bytes, const char* from = nullptr) {
+    QTcpSocket socket;
+    if (from)
+        socket.bind(QHostAddress(QString::fromLatin1(from)));
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    socket.write(bytes);
+    QByteArray answer;
+    const bool closed = waitFor(
+        [&] {
+            answer += socket.readAll();
+            return socket.state() == QAbstractSocket::UnconnectedState;
+        },
+        3s);
+    return !closed ? -1 : answer.startsWith("HTTP/1.1 ") ? answer.mid(9, 3).toInt() : 0;
+}
 
 struct PhoneResponse {
     int status = 0;
@@ -157,7 +153,7 @@ TEST(RelayService, AgentsAndPhonesWithinLimits) {
     options.maxAgents = 2;
     options.maxBodyBytes = 1024;
     options.headerTimeout = 300ms;
-    ServiceThread service(options);
+    Service service(options);
     const struct {
         QByteArray bytes;
         int status; ///< 0: closed without an answer
@@ -171,15 +167,15 @@ TEST(RelayService, AgentsAndPhonesWithinLimits) {
         {"GET /mac/ws HTTP/1.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n\r\n", 400},
         {"GET /healthz HTTP/1.1\r\n", 0},
     };
-    for (const auto& row : rows) {
-        const auto response = rawRequest(service.port(), row.bytes, 3s);
-        EXPECT_EQ(response.status, row.status) << row.bytes.left(60).constData();
-        EXPECT_TRUE(response.closed) << row.bytes.left(60).constData();
+    for (const auto& row : rows)
+        EXPECT_EQ(statusOf(service.port(), row.bytes), row.status) << row.bytes.left(60).constData();
+    QTcpSocket slow;
+    slow.connectToHost(QHostAddress::LocalHost, service.port());
+    for (const char c : QByteArray("GET /healthz HTTP/1.1\r\n\r\n")) {
+        slow.write(&c, 1);
+        waitFor([] { return false; }, 2ms);
     }
-    RawClient slow(service.port());
-    for (const char c : QByteArray("GET /healthz HTTP/1.1\r\n\r\n"))
-        ASSERT_TRUE(slow.send(QByteArray(1, c)));
-    EXPECT_TRUE(slow.read(3s).startsWith("HTTP/1.1 200 OK\r\n"));
+    EXPECT_TRUE(waitFor([&] { return slow.peek(17) == "HTTP/1.1 200 OK\r\n"; }, 3s));
 
     Phone phone;
     TestAgent first(service.base(), kId, "key");
@@ -223,11 +219,12 @@ TEST(RelayService, AgentsAndPhonesWithinLimits) {
     EXPECT_TRUE(service.waitAgent(kId, false));
 
     TestAgent replaced(service.base(), kOther);
-    RawClient silent(service.port());
-    ASSERT_TRUE(silent.send("GET /mac/ws?id=silent HTTP/1.1\r\nHost: relay\r\nUpgrade: websocket\r\n"
-                            "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
-                            "Sec-WebSocket-Version: 13\r\n\r\n"));
-    ASSERT_TRUE(silent.read(3s, 12).startsWith("HTTP/1.1 101"));
+    QTcpSocket silent;
+    silent.connectToHost(QHostAddress::LocalHost, service.port());
+    silent.write("GET /mac/ws?id=silent HTTP/1.1\r\nHost: relay\r\nUpgrade: websocket\r\n"
+                 "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                 "Sec-WebSocket-Version: 13\r\n\r\n");
+    ASSERT_TRUE(waitFor([&] { return silent.peek(12) == "HTTP/1.1 101"; }));
     ASSERT_TRUE(service.waitAgent(kOther) && service.waitAgent(u"silent"_s));
     TestAgent beyondCap(service.base(), u"c"_s);
     EXPECT_TRUE(waitFor([&] { return beyondCap.socket.state() == QAbstractSocket::UnconnectedState; }));
@@ -245,18 +242,16 @@ TEST(RelayService, AgentsAndPhonesWithinLimits) {
     ASSERT_TRUE(agent.waitRequests(3));
     agent.reply(2, 200, u"fresh"_s);
     EXPECT_EQ(Phone::wait(fresh).body, "fresh");
-    const auto inFlight = [&] { return service.on([&](auto& relay) { return relay.inFlight(kOther); }); };
     QNetworkReply* gone = phone.start("GET", service.phoneUrl(kOther, u"/e"_s));
-    ASSERT_TRUE(waitFor([&] { return inFlight() == 1; }));
+    ASSERT_TRUE(waitFor([&] { return service.inFlight(kOther) == 1; }));
     gone->abort();
-    EXPECT_TRUE(waitFor([&] { return inFlight() == 0; }));
+    EXPECT_TRUE(waitFor([&] { return service.inFlight(kOther) == 0; }));
 
     EXPECT_TRUE(service.waitAgent(u"silent"_s, false));
     EXPECT_TRUE(service.waitAgent(kOther)) << "the live link was dropped";
     agent.socket.close();
-    rawRequest(service.port(), "GET / HTTP/9\r\n\r\n", 2s);
-    const auto open = [&] { return service.on([](auto& relay) { return relay.openConnections(); }); };
-    EXPECT_TRUE(waitFor([&] { return open() == 0; })) << open();
+    statusOf(service.port(), "GET / HTTP/9\r\n\r\n");
+    EXPECT_TRUE(waitFor([&] { return service.openConnections() == 0; })) << service.openConnections();
 }
 
 // Catches: one address starving the rest. Its links and requests beyond the rate get 429, while
@@ -266,7 +261,7 @@ TEST(RelayService, EachClientAddressHasItsOwnAllowance) {
     options.linksPerSecond = 1; // bursts of 2
     options.requestsPerSecond = 1;
     options.trustedProxy = QHostAddress(u"127.0.0.9"_s);
-    ServiceThread service(options);
+    Service service(options);
     const QByteArray link = "GET /mac/ws?id=x HTTP/1.1\r\nUpgrade: websocket\r\n\r\n";
     const QByteArray phone = "GET /phone/x/ HTTP/1.1\r\n\r\n";
     const QByteArray named = "GET /phone/x/ HTTP/1.1\r\nX-Real-IP: 203.0.113.7\r\n\r\n";
@@ -280,11 +275,9 @@ TEST(RelayService, EachClientAddressHasItsOwnAllowance) {
         {phone, "127.0.0.2", 502}, {named, "127.0.0.9", 502}, {named, "127.0.0.9", 502},
         {named, "127.0.0.9", 429}, {phone, "127.0.0.9", 502},
     };
-    for (const auto& row : rows) {
-        const auto response = rawRequest(service.port(), row.bytes, 3s, QHostAddress::LocalHost,
-                                         QHostAddress(QString::fromLatin1(row.from)));
-        EXPECT_EQ(response.status, row.status) << row.bytes.constData() << " from " << row.from;
-    }
+    for (const auto& row : rows)
+        EXPECT_EQ(statusOf(service.port(), row.bytes, row.from), row.status)
+            << row.bytes.constData() << row.from;
 }
 
 // An agent whose state file predates relay keys links over WSS, and a script that knows its
@@ -311,8 +304,8 @@ TEST(RelayEndToEnd, PhonesReachTheRealAgentAndOnlyIt) {
     options.stateDir = dir.path() + u"/owners";
     options.certPath = dir.path() + u"/cert.pem";
     options.keyPath = dir.path() + u"/key.pem";
-    ServiceThread service(options);
-    EXPECT_FALSE(rawRequest(service.port(), "GET /healthz HTTP/1.1\r\n\r\n", 2s).ok) << "plain HTTP";
+    Service service(options);
+    EXPECT_EQ(statusOf(service.port(), "GET /healthz HTTP/1.1\r\n\r\n"), 0) << "plain HTTP";
 
     ApiHarness::Options old;
     old.state = parsed(R"({"pin":"246810","tokens":["t-1"],"relayId":"OLD-ID"})");
@@ -334,7 +327,7 @@ TEST(RelayEndToEnd, PhonesReachTheRealAgentAndOnlyIt) {
     for (const QByteArray& forged : {QByteArray("guessed-key"), QByteArray()}) {
         TestAgent impostor(service.base("wss"), id, forged);
         ASSERT_TRUE(waitFor([&] { return impostor.closeCode != 0; })) << forged.constData();
-        EXPECT_EQ(impostor.closeCode, hb::relay::service::RelayService::kCloseNotOwner);
+        EXPECT_EQ(impostor.closeCode, RelayService::kCloseNotOwner);
     }
 
     const auto url = [&](const char* rest) -> QString {
