@@ -80,7 +80,10 @@ int statusWith(ApiHarness& api, const QString& token) {
 
 } // namespace
 
-TEST_F(Endpoints, EachRequestMakesItsOneCallAndAnswersItsResult) {
+// Faults, beyond each row's call and answer: the volume set by a read; input refused by the desktop
+// answered without the hint the phone shows; a refused pointer or key request reaching the desktop,
+// or refused without a 400 and an error; an icon answered with a body when missing.
+TEST_F(Endpoints, EachRequestMakesItsCallsAndAnswersItsResult) {
     const struct {
         const char* path;
         const char* body;
@@ -112,12 +115,8 @@ TEST_F(Endpoints, EachRequestMakesItsOneCallAndAnswersItsResult) {
         const QString call = QString::fromUtf8(row.call);
         EXPECT_EQ(api->fake().calls(), call.isEmpty() ? QStringList() : QStringList{call}) << row.body;
     }
-}
+    api->fake().clearCalls();
 
-// Faults: the volume set by a read; input refused by the desktop answered without the hint the
-// phone shows; a refused pointer or key request reaching the desktop, or refused without a 400 and
-// an error; icons found loosely or answered with a body when missing; the shortcut list's shape.
-TEST_F(Endpoints, ReadsRefusalsAndIcons) {
     for (const auto& [path, body] :
          {std::pair{"/api/key", R"({"key": "XF86PowerOff"})"}, {"/api/pointer", R"({"dx": "1e9"})"}}) {
         const RawResponse answer = post(path, body);

@@ -126,8 +126,10 @@ const Case kCases[] = {
 
 } // namespace
 
-TEST(Gates, EveryPathFromTheMachineItselfAndFromElsewhere) {
+// Local trust rows: a caller on this machine is trusted only with its own origin, host and fetch site.
+TEST(Gates, EveryPathAndLocalTrust) {
     ApiHarness api;
+    const QString pin = api.store().pinValue();
     const QByteArray token = api.pairToken().toUtf8();
     const QHostAddress elsewhere(QStringLiteral("127.0.0.2"));
     const QByteArray body = "{\"steps\":[]}";
@@ -142,10 +144,7 @@ TEST(Gates, EveryPathFromTheMachineItselfAndFromElsewhere) {
         EXPECT_FALSE(refused(call({{"X-Hb-Token", token}}, elsewhere), row.path)) << where.toStdString();
         EXPECT_EQ(refused(call({}, {}), row.path), row.gate == Gate::Token) << where.toStdString();
     }
-}
 
-TEST(Gates, LocalTrustNeedsOwnOriginHostAndFetchSite) {
-    ApiHarness api;
     const QByteArray port = QByteArray::number(api.port());
     const QByteArray own = "http://127.0.0.1:" + port;
     const struct {
@@ -168,7 +167,6 @@ TEST(Gates, LocalTrustNeedsOwnOriginHostAndFetchSite) {
         {"empty host", {{"Host", ""}}, false},
         {"relayed, own origin", {{"Origin", own}, {"X-HB-Relay", ""}}, false},
     };
-    const QString pin = api.store().pinValue();
     for (const auto& row : rows) {
         EXPECT_EQ(api.request("POST", "/api/set-pin", "{\"pin\":\"12\"}", {}, row.headers).status,
                   row.trusted ? 200 : 401)
