@@ -7,13 +7,11 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
+#include <QNetworkRequest>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSslConfiguration>
 #include <QSslSocket>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QWebSocket>
 #include <gtest/gtest.h>
@@ -25,6 +23,50 @@ using hb::relay::service::RelayService;
 using hb::relay::service::ServiceOptions;
 
 namespace {
+
+/// One exchange on a connection of its own (TLS when asked, from `from` when given): the bytes go at
+/// once; the answer is read while the test waits, until the peer closes.
+class Call {
+  public:
+    Call(quint16 port, const QByteArray& bytes, bool tls = false, const char* from = nullptr) {
+        if (from)
+            socket.bind(QHostAddress(QString::fromLatin1(from)));
+        if (tls)
+            socket.connectToHostEncrypted(u"127.0.0.1"_s, port);
+        else
+            socket.connectToHost(QHostAddress::LocalHost, port);
+        socket.write(bytes);
+    }
+    /// Everything received, once the peer has closed (10 s at most).
+    const QByteArray& answer() {
+        closed_ = waitFor(
+            [&] {
+                received_ += socket.readAll();
+                return socket.state() == QAbstractSocket::UnconnectedState;
+            },
+            10s);
+        return received_;
+    }
+    /// The answer's status: 0 when the peer closed without one, -1 when it did not close.
+    int status() {
+        answer();
+        return !closed_ ? -1 : received_.startsWith("HTTP/1.1 ") ? received_.mid(9, 3).toInt() : 0;
+    }
+    QByteArray body() { return answer().mid(received_.indexOf("\r\n\r\n") + 4); }
+    QSslSocket socket;
+
+  private:
+    QByteArray received_;
+    bool closed_ = false;
+};
+
+/// A request that asks the server to close once it has answered.
+QByteArray http(const char* method, const QString& target, const QByteArray& body = {},
+                const QByteArray& token = {}) {
+    return method + (' ' + target.toUtf8()) + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" +
+           (token.isEmpty() ? QByteArray() : "x-hb-token: " + token + "\r\n") +
+           "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+}
 
 /// A RelayService on a kernel-chosen loopback port, in the test's own thread: every client here is
 /// asynchronous, and the service runs while the test waits. Without a state folder, bindings stay
@@ -39,66 +81,13 @@ struct Service : RelayService {
     QString base(const char* scheme = "ws") const {
         return QStringLiteral("%1://127.0.0.1:%2").arg(QLatin1String(scheme)).arg(port());
     }
-    QString phoneUrl(const QString& id, const QString& rest) const {
-        return base("http") + u"/phone/" + id + rest;
+    /// A phone's GET of `rest` from agent `id`, sent at once.
+    std::unique_ptr<Call> phone(const QString& id, const char* rest) const {
+        return std::make_unique<Call>(port(), http("GET", u"/phone/"_s + id + QLatin1String(rest)));
     }
     bool waitAgent(const QString& id, bool present = true) {
         return waitFor([&] { return hasAgent(id) == present; });
     }
-};
-
-/// Sends `bytes` (from `from` when given) and waits for the close: the answer's status, 0 for none,
-/// -1 when the connection is still open after 3 s.
-int statusOf(quint16 port, const QByteArray& bytes, const char* from = nullptr) {
-    QTcpSocket socket;
-    if (from)
-        socket.bind(QHostAddress(QString::fromLatin1(from)));
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    socket.write(bytes);
-    QByteArray answer;
-    const bool closed = waitFor(
-        [&] {
-            answer += socket.readAll();
-            return socket.state() == QAbstractSocket::UnconnectedState;
-        },
-        3s);
-    return !closed ? -1 : answer.startsWith("HTTP/1.1 ") ? answer.mid(9, 3).toInt() : 0;
-}
-
-struct PhoneResponse {
-    int status = 0;
-    QByteArray contentType;
-    QByteArray location;
-    QByteArray body;
-};
-
-/// A phone's HTTP client (redirects are not followed).
-class Phone {
-  public:
-    QNetworkReply* start(const QByteArray& method, const QString& url, const QByteArray& body = {},
-                         const QByteArray& token = {}) {
-        QNetworkRequest request{QUrl(url)};
-        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-        if (!token.isEmpty())
-            request.setRawHeader("x-hb-token", token);
-        QNetworkReply* reply = network_.sendCustomRequest(request, method, body);
-        return reply;
-    }
-    static PhoneResponse wait(QNetworkReply* reply,
-                              std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-        waitFor([&] { return reply->isFinished(); }, timeout);
-        reply->deleteLater();
-        return {reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
-                reply->rawHeader("Content-Type"), reply->rawHeader("Location"), reply->readAll()};
-    }
-    PhoneResponse request(const QByteArray& method, const QString& url, const QByteArray& body = {},
-                          const QByteArray& token = {},
-                          std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-        return wait(start(method, url, body, token), timeout);
-    }
-
-  private:
-    QNetworkAccessManager network_;
 };
 
 /// An agent link scripted by the test: records request messages, replies when told.
@@ -168,7 +157,7 @@ TEST(RelayService, AgentsAndPhonesWithinLimits) {
         {"GET /healthz HTTP/1.1\r\n", 0},
     };
     for (const auto& row : rows)
-        EXPECT_EQ(statusOf(service.port(), row.bytes), row.status) << row.bytes.left(60).constData();
+        EXPECT_EQ(Call(service.port(), row.bytes).status(), row.status) << row.bytes.left(60).constData();
     QTcpSocket slow;
     slow.connectToHost(QHostAddress::LocalHost, service.port());
     for (const char c : QByteArray("GET /healthz HTTP/1.1\r\n\r\n")) {
@@ -177,19 +166,13 @@ TEST(RelayService, AgentsAndPhonesWithinLimits) {
     }
     EXPECT_TRUE(waitFor([&] { return slow.peek(17) == "HTTP/1.1 200 OK\r\n"; }, 3s));
 
-    Phone phone;
     TestAgent first(service.base(), kId, "key");
     ASSERT_TRUE(service.waitAgent(kId));
-    QNetworkRequest request(QUrl(service.phoneUrl(kId, u"/api/type?x=1"_s)));
-    for (const auto& [name, value] : {std::pair{"X-HB-Token", "tok"},
-                                      {"Content-Type", "application/json"},
-                                      {"Accept", "*/*"},
-                                      {"Cookie", "a=b"},
-                                      {"x-hb-relay", "0"}})
-        request.setRawHeader(name, value);
-    QNetworkAccessManager network;
-    QNetworkReply* typed = network.post(request, "h\xc3\xa9llo");
-    QNetworkReply* other = phone.start("GET", service.phoneUrl(kId, u"/two"_s));
+    Call typed(service.port(),
+               "POST /phone/agent-1/api/type?x=1 HTTP/1.1\r\nX-HB-Token: tok\r\nContent-Type: "
+               "application/json\r\nAccept: */*\r\nCookie: a=b\r\nx-hb-relay: 0\r\n"
+               "Content-Length: 6\r\n\r\nh\xc3\xa9llo");
+    const auto other = service.phone(kId, "/two");
     ASSERT_TRUE(first.waitRequests(2));
     const int typedAt = first.requests[0][u"path"] == u"/two"_s ? 1 : 0;
     const QJsonObject message = first.requests[typedAt];
@@ -206,16 +189,15 @@ TEST(RelayService, AgentsAndPhonesWithinLimits) {
     second.requests = first.requests;
     second.reply(1 - typedAt, 200, u"/two"_s);
     second.reply(typedAt, 201, u"done"_s, u"text/plain"_s);
-    const auto typedAnswer = Phone::wait(typed);
-    EXPECT_EQ(typedAnswer.status, 201);
-    EXPECT_EQ(typedAnswer.contentType, "text/plain");
-    EXPECT_EQ(typedAnswer.body, "done");
-    EXPECT_EQ(Phone::wait(other).body, "/two");
+    EXPECT_EQ(typed.status(), 201);
+    EXPECT_TRUE(typed.answer().contains("\r\nContent-Type: text/plain\r\n")) << typed.answer().constData();
+    EXPECT_EQ(typed.body(), "done");
+    EXPECT_EQ(other->body(), "/two");
 
-    QNetworkReply* pending = phone.start("GET", service.phoneUrl(kId, u"/x"_s));
+    const auto pending = service.phone(kId, "/x");
     ASSERT_TRUE(second.waitRequests(3));
     second.socket.close();
-    EXPECT_EQ(Phone::wait(pending).status, 502);
+    EXPECT_EQ(pending->status(), 502);
     EXPECT_TRUE(service.waitAgent(kId, false));
 
     TestAgent replaced(service.base(), kOther);
@@ -231,26 +213,26 @@ TEST(RelayService, AgentsAndPhonesWithinLimits) {
     TestAgent agent(service.base(), kOther);
     ASSERT_TRUE(waitFor([&] { return replaced.closeCode == 1000; })) << "the linked identifier came back";
 
-    QNetworkReply* a = phone.start("GET", service.phoneUrl(kOther, u"/a"_s));
-    QNetworkReply* b = phone.start("GET", service.phoneUrl(kOther, u"/b"_s));
+    const auto a = service.phone(kOther, "/a");
+    const auto b = service.phone(kOther, "/b");
     ASSERT_TRUE(agent.waitRequests(2));
-    EXPECT_EQ(phone.request("GET", service.phoneUrl(kOther, u"/c"_s)).status, 503);
-    EXPECT_EQ(Phone::wait(a).status, 504);
-    EXPECT_EQ(Phone::wait(b).status, 504);
+    EXPECT_EQ(service.phone(kOther, "/c")->status(), 503);
+    EXPECT_EQ(a->status(), 504);
+    EXPECT_EQ(b->status(), 504);
     agent.reply(0, 200, u"late"_s);
-    QNetworkReply* fresh = phone.start("GET", service.phoneUrl(kOther, u"/d"_s));
+    const auto fresh = service.phone(kOther, "/d");
     ASSERT_TRUE(agent.waitRequests(3));
     agent.reply(2, 200, u"fresh"_s);
-    EXPECT_EQ(Phone::wait(fresh).body, "fresh");
-    QNetworkReply* gone = phone.start("GET", service.phoneUrl(kOther, u"/e"_s));
+    EXPECT_EQ(fresh->body(), "fresh");
+    const auto gone = service.phone(kOther, "/e");
     ASSERT_TRUE(waitFor([&] { return service.inFlight(kOther) == 1; }));
-    gone->abort();
+    gone->socket.abort();
     EXPECT_TRUE(waitFor([&] { return service.inFlight(kOther) == 0; }));
 
     EXPECT_TRUE(service.waitAgent(u"silent"_s, false));
     EXPECT_TRUE(service.waitAgent(kOther)) << "the live link was dropped";
     agent.socket.close();
-    statusOf(service.port(), "GET / HTTP/9\r\n\r\n");
+    Call(service.port(), "GET / HTTP/9\r\n\r\n").status();
     EXPECT_TRUE(waitFor([&] { return service.openConnections() == 0; })) << service.openConnections();
 }
 
@@ -276,7 +258,7 @@ TEST(RelayService, EachClientAddressHasItsOwnAllowance) {
         {named, "127.0.0.9", 429}, {phone, "127.0.0.9", 502},
     };
     for (const auto& row : rows)
-        EXPECT_EQ(statusOf(service.port(), row.bytes, row.from), row.status)
+        EXPECT_EQ(Call(service.port(), row.bytes, false, row.from).status(), row.status)
             << row.bytes.constData() << row.from;
 }
 
@@ -305,7 +287,7 @@ TEST(RelayEndToEnd, PhonesReachTheRealAgentAndOnlyIt) {
     options.certPath = dir.path() + u"/cert.pem";
     options.keyPath = dir.path() + u"/key.pem";
     Service service(options);
-    EXPECT_EQ(statusOf(service.port(), "GET /healthz HTTP/1.1\r\n\r\n"), 0) << "plain HTTP";
+    EXPECT_EQ(Call(service.port(), http("GET", u"/healthz"_s)).status(), 0) << "plain HTTP";
 
     ApiHarness::Options old;
     old.state = parsed(R"({"pin":"246810","tokens":["t-1"],"relayId":"OLD-ID"})");
@@ -330,27 +312,27 @@ TEST(RelayEndToEnd, PhonesReachTheRealAgentAndOnlyIt) {
         EXPECT_EQ(impostor.closeCode, RelayService::kCloseNotOwner);
     }
 
-    const auto url = [&](const char* rest) -> QString {
-        return service.base("https") + u"/phone/" + id + QLatin1String(rest);
-    };
     const QByteArray token = agent.pairToken().toUtf8();
-    Phone phone;
-    const auto gesture = phone.request("POST", url("/api/gesture"), R"({"value":"spotlight"})", token);
-    EXPECT_EQ(gesture.status, 200) << gesture.body.constData();
+    const auto phone = [&](const char* method, const char* rest, const QByteArray& body = {},
+                           const QByteArray& auth = {}) {
+        return std::make_unique<Call>(
+            service.port(), http(method, u"/phone/"_s + id + QLatin1String(rest), body, auth), true);
+    };
+    EXPECT_EQ(phone("POST", "/api/gesture", R"({"value":"spotlight"})", token)->status(), 200);
     EXPECT_TRUE(agent.fake().calls().contains(u"runGesture:spotlight"_s));
-    EXPECT_EQ(phone.request("GET", url("/api/admin")).body, R"({"ok":false})");
-    EXPECT_EQ(phone.request("POST", url("/api/set-pin"), R"({"pin":"1234"})").status, 401);
-    EXPECT_TRUE(phone.request("GET", url("/api/admin"), {}, token).body.contains(R"("pin":"246810")"));
-    EXPECT_EQ(phone.request("GET", url("")).location, "/phone/OLD-ID/");
-    EXPECT_TRUE(phone.request("GET", url("/")).contentType.startsWith("text/html"));
-    EXPECT_EQ(phone.request("GET", url("/api/events")).status, 204);
+    EXPECT_EQ(phone("GET", "/api/admin")->body(), R"({"ok":false})");
+    EXPECT_EQ(phone("POST", "/api/set-pin", R"({"pin":"1234"})")->status(), 401);
+    EXPECT_TRUE(phone("GET", "/api/admin", {}, token)->body().contains(R"("pin":"246810")"));
+    EXPECT_TRUE(phone("GET", "")->answer().contains("\r\nLocation: /phone/OLD-ID/\r\n"));
+    EXPECT_TRUE(phone("GET", "/")->answer().contains("\r\nContent-Type: text/html"));
+    EXPECT_EQ(phone("GET", "/api/events")->status(), 204);
 
     link.setEnabled(false);
     ASSERT_TRUE(service.waitAgent(id, false));
-    EXPECT_EQ(phone.request("GET", url("/api/config"), {}, token).status, 502);
+    EXPECT_EQ(phone("GET", "/api/config", {}, token)->status(), 502);
     link.setEnabled(true);
     ASSERT_TRUE(service.waitAgent(id));
-    EXPECT_EQ(phone.request("GET", url("/api/config"), {}, token).status, 200);
+    EXPECT_EQ(phone("GET", "/api/config", {}, token)->status(), 200);
 }
 
 /// harbly-relay on a kernel-chosen port with `variables` (and no other HB_RELAY_*), killed with the object.
@@ -457,13 +439,10 @@ TEST(RelayProcess, TwoNodesBehindNginxSurviveLosingOne) {
             [&] { return agent.port(); }, options));
         links.back()->setEnabled(true);
     }
-    Phone phone;
     const auto answered = [&] {
         int ok = 0;
-        for (int i = 0; i < 12; ++i) {
-            const QString url = u"http://127.0.0.1:%1/phone/agent-%2/api/config"_s.arg(port).arg(i);
-            ok += phone.request("GET", url, {}, token, 3s).status == 200;
-        }
+        for (int i = 0; i < 12; ++i)
+            ok += Call(port, http("GET", u"/phone/agent-%1/api/config"_s.arg(i), {}, token)).status() == 200;
         return ok;
     };
     ASSERT_TRUE(waitFor([&] { return answered() == 12; }, 10s));
