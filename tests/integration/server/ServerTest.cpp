@@ -13,13 +13,8 @@
 #include <unistd.h>
 
 using namespace std::chrono_literals;
-using hb::server::Request;
-using hb::server::Responder;
-using hb::server::Server;
-using hb::server::ServerOptions;
-using hb::test::RawClient;
-using hb::test::rawRequest;
-using hb::test::waitFor;
+using namespace hb::server;
+using namespace hb::test;
 
 namespace {
 
@@ -188,7 +183,7 @@ TEST(Floods, HostileConnectionsAndBroadcastStorms) {
         options.limits.headerTimeout = 1s;
         options.limits.maxEventStreams = kHealthy + kStuck;
     });
-    const int descriptorsBefore = hb::test::openDescriptors();
+    const int descriptorsBefore = openDescriptors();
     std::vector<std::unique_ptr<RawClient>> hostile;
     for (int i = 0; i < 2 * kHostile; ++i)
         hostile.push_back(std::make_unique<RawClient>(echo.port()));
@@ -207,7 +202,7 @@ TEST(Floods, HostileConnectionsAndBroadcastStorms) {
     EXPECT_EQ(closed, 2 * kHostile) << "every hostile connection closed by its deadline + 1 s";
     hostile.clear();
     EXPECT_TRUE(waitFor([&] { return echo.server->openConnections() == 0; }, 5s));
-    EXPECT_LE(hb::test::openDescriptors(), descriptorsBefore + 4) << "descriptors back to baseline";
+    EXPECT_LE(openDescriptors(), descriptorsBefore + 4) << "descriptors back to baseline";
 
     std::vector<std::unique_ptr<RawClient>> healthy;
     for (int i = 0; i < kHealthy; ++i) {
