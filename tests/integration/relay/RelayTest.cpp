@@ -142,6 +142,7 @@ TEST(RelayService, AgentsAndPhonesWithinLimits) {
     } rows[] = {
         {"GET /healthz HTTP/1.1\r\n\r\n", 200},
         {"GET /phone/nobody/api/config HTTP/1.1\r\n\r\n", 502},
+        {"GET / HTTP/1.1\r\nX: " + QByteArray(17 * 1024, 'a') + "\r\n\r\n", 431},
         {"POST /phone/a/x HTTP/1.1\r\nContent-Length: 1025\r\n\r\n", 413},
         {"POST /phone/a/x HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n", 501},
         {"POST /phone/nobody/x HTTP/1.1\r\nContent-Length: 2\r\n\r\n\xff\xfe", 400},

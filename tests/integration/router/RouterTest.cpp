@@ -110,6 +110,7 @@ const Case kCases[] = {
     {"duplicate token header", "GET /api/volume HTTP/1.1\r\nx-hb-token: a\r\nX-HB-TOKEN: b\r\n\r\n", 401,
      kNotOk},
     {"length over the body limit", "POST /api/x HTTP/1.1\r\nContent-Length: 4194305\r\n\r\n", 413},
+    {"head over its limit", "GET / HTTP/1.1\r\nX: " + QByteArray(17 * 1024, 'a') + "\r\n\r\n", 431},
     {"chunked pair gets no body",
      "POST /api/pair HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\nd\r\n{\"pin\":\"1\"}\r\n0\r\n\r\n", 401},
     {"smuggled after body",
