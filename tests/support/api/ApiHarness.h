@@ -17,15 +17,12 @@ namespace hb::test {
 class ApiHarness {
   public:
     struct Options {
-        /// Messages API base for the planner; empty: ANTHROPIC_BASE_URL or the default.
-        QString plannerBaseUrl;
-        /// Clock for one-time codes; the system clock when empty.
-        std::function<QDateTime()> now;
-        /// Called before the server starts, to adjust hooks (relay switch, open-admin, ...).
-        std::function<void(api::Context&)> customize;
-        /// The desktop the endpoints drive (a benchmark's real one); the recording fake when null.
-        const actions::Platform* platform = nullptr;
-        quint16 port = 0; ///< 0: chosen by the kernel
+        QString plannerBaseUrl;         ///< Messages API; empty: ANTHROPIC_BASE_URL or the default
+        std::function<QDateTime()> now; ///< clock for one-time codes; empty: the system's
+        std::function<void(api::Context&)> customize; ///< adjusts hooks before the server starts
+        const actions::Platform* platform = nullptr;  ///< the desktop driven; null: the recording fake
+        quint16 port = 0;                             ///< 0: chosen by the kernel
+        QJsonObject state;                            ///< written as state.json first, when not empty
     };
 
     ApiHarness();
@@ -35,16 +32,11 @@ class ApiHarness {
     quint16 port() const { return server_->listeningPort(); }
     store::Store& store() { return *store_; }
     actions::FakePlatform& fake() { return fake_; }
-    api::Context& context() { return *context_; }
-    api::Router& router() { return *router_; }
-    server::Server& server() { return *server_; }
     QString supportDir() const { return supportDir_.path(); }
-    /// Number of reload broadcasts so far.
-    int reloads() const { return reloads_.load(); }
+    int reloads() const { return reloads_.load(); } ///< reload broadcasts so far
 
     /// Pairs with the current PIN through the HTTP API and returns the token.
     QString pairToken();
-
     /// One request over a real socket (from 127.0.0.1 unless `from` says otherwise).
     RawResponse request(const QByteArray& method, const QByteArray& target, const QByteArray& body = {},
                         const QString& token = {}, QHash<QByteArray, QByteArray> headers = {},
@@ -65,24 +57,7 @@ class ApiHarness {
     std::atomic<int> reloads_{0};
 };
 
-/// One open "/api/events" stream; counts the reload events it has received.
-class EventStream {
-  public:
-    explicit EventStream(quint16 port);
-    bool opened() const { return opened_; }
-    /// Waits until `count` reload events have arrived in all; true when they did.
-    bool waitForReloads(int count, std::chrono::milliseconds limit = std::chrono::seconds(5));
-
-  private:
-    bool readUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);
-    RawClient client_;
-    QByteArray received_;
-    bool opened_ = false;
-};
-
 /// Status and exact JSON body of an answer, compared as one.
-void expectAnswer(const RawResponse& response, int status, const QJsonObject& body);
-
-inline const QJsonObject kNotOk{{QStringLiteral("ok"), false}};
+void expectAnswer(const RawResponse& response, int status, const char* json);
 
 } // namespace hb::test

@@ -1,0 +1,345 @@
+// The endpoints over real HTTP against the recording FakePlatform: the wire shape of each answer,
+// and which calls each request makes, in which order. Token gates belong to the gate table; the
+// pairing rules (lock, expiry, PIN format, codes) to the store's tests; which requests and steps
+// pass to the input commands', steps' and planner's unit tests.
+#include "actions/Actions.h"
+#include "core/Version.h"
+#include "store/Store.h"
+#include "support/api/ApiHarness.h"
+
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+#include <thread>
+
+using namespace Qt::StringLiterals;
+using namespace hb::test;
+
+namespace {
+
+const QDateTime kStart(QDate(2026, 5, 1), QTime(8, 0), Qt::UTC);
+
+class Endpoints : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        qputenv("ANTHROPIC_API_KEY", "sk-e2e");
+        ApiHarness::Options options;
+        options.plannerBaseUrl = messages.url();
+        options.now = [this] { return kStart.addSecs(60 * minutes.load()); };
+        options.customize = [this](hb::api::Context& context) {
+            context.heldButtons->limit = std::chrono::milliseconds(200);
+            context.openAdmin = [this] { ++opened; };
+            context.relayBase = [] { return u"wss://relay.test"_s; };
+            context.setRelayEnabled = [this](bool on) { relaySwitch = on; };
+        };
+        api = std::make_unique<ApiHarness>(options);
+        api->store().saveConfig(
+            parsed(R"({"pages":[{"name":"Apps","tiles":[{"type":"app","value":"Calculator"},
+                                           {"type":"app","value":"Ghost"}]}],"settings":{}})"));
+        token = api->pairToken();
+        api->fake().clearCalls();
+    }
+    void TearDown() override { qunsetenv("ANTHROPIC_API_KEY"); }
+    RawResponse post(const char* path, const QByteArray& body) {
+        return api->remote("POST", path, body, token);
+    }
+
+    HttpServer messages{[](const HttpServer::Request&) {
+        return modelText(u"{\"steps\":[{\"type\":\"app\",\"value\":\"Calculator\"}]}"_s);
+    }};
+    std::unique_ptr<ApiHarness> api;
+    QString token;
+    std::atomic<int> minutes{0};
+    std::atomic<int> opened{0};
+    std::atomic<int> relaySwitch{-1}; ///< the relay switch's last setting (-1: never set)
+};
+
+QJsonObject deviceNamed(ApiHarness& api, const QString& token, const QString& name) {
+    for (const QJsonValue& device :
+         api.remote("GET", "/api/devices", {}, token).json()[u"devices"].toArray()) {
+        if (device[u"name"] == name)
+            return device.toObject();
+    }
+    return {};
+}
+
+int statusWith(ApiHarness& api, const QString& token) {
+    return api.remote("GET", "/api/config", {}, token).status;
+}
+
+} // namespace
+
+// Faults, beyond each row's call and answer: the volume set by a read; input refused by the desktop
+// answered without the hint the phone shows; a refused pointer or key request reaching the desktop,
+// or refused without a 400 and an error; an icon answered with a body when missing.
+TEST_F(Endpoints, EachRequestMakesItsCallsAndAnswersItsResult) {
+    const struct {
+        const char* path;
+        const char* body;
+        const char* call; // "" = no call at all
+        const char* answer;
+    } rows[] = {
+        {"/api/launch", R"({"app":"Calculator"})", "launchApp:Calculator", R"({"ok":true})"},
+        {"/api/launch", R"({"app":"calculator"})", "", R"({"ok":false})"},
+        {"/api/shortcut", R"({"name":"A","value":"B"})", "runShortcut:A", R"({"ok":true})"},
+        {"/api/shortcut", R"({"name":5,"value":"B"})", "runShortcut:B", R"({"ok":true})"},
+        {"/api/gesture", R"({"value":"app_windows","action":"x"})", "runGesture:app_windows",
+         R"({"ok":true})"},
+        {"/api/gesture", R"({"value":"no_such_gesture"})", "runGesture:no_such_gesture", R"({"ok":false})"},
+        {"/api/url", R"({"url":"HTTPS://a.example/?b=c"})", "openURL:HTTPS://a.example/?b=c",
+         R"({"ok":true})"},
+        {"/api/url", R"({"url":"mailto:a@b.c"})", "openURL:mailto:a@b.c", R"({"ok":false})"},
+        {"/api/media", R"({"action":"next"})", "mediaAction:next", R"({"ok":true})"},
+        {"/api/system", R"({"action":"reboot"})", "systemAction:reboot", R"({"ok":false})"},
+        {"/api/clipboard", R"({"text":"Hé €😀"})", "setClipboard:Hé €😀", R"({"ok":true})"},
+        {"/api/type", R"({"text":"hello\nworld"})", "typeText:hello\nworld", R"({"ok":true})"},
+        {"/api/volume", R"({"muted":true,"level":10})", "setMuted:true", R"({"ok":true,"muted":true})"},
+        {"/api/volume", R"({"level":150})", "setVolume:100", R"({"ok":true,"level":100})"},
+        {"/api/volume", R"({"level":33.9})", "setVolume:33", R"({"ok":true,"level":33})"},
+        {"/api/volume", R"({"level":"70"})", "setVolume:50", R"({"ok":true,"level":50})"},
+    };
+    for (const auto& row : rows) {
+        api->fake().clearCalls();
+        expectAnswer(post(row.path, row.body), 200, row.answer);
+        const QString call = QString::fromUtf8(row.call);
+        EXPECT_EQ(api->fake().calls(), call.isEmpty() ? QStringList() : QStringList{call}) << row.body;
+    }
+    api->fake().clearCalls();
+
+    for (const auto& [path, body] :
+         {std::pair{"/api/key", R"({"key": "XF86PowerOff"})"}, {"/api/pointer", R"({"dx": "1e9"})"}}) {
+        const RawResponse answer = post(path, body);
+        EXPECT_EQ(answer.status, 400) << body;
+        EXPECT_EQ(answer.json()[u"ok"], false) << body;
+        EXPECT_FALSE(answer.json()[u"error"].toString().isEmpty()) << body;
+    }
+    EXPECT_TRUE(api->fake().calls().isEmpty()) << api->fake().calls().join(u' ').toStdString();
+
+    api->fake().volume = 40;
+    api->fake().muted = true;
+    expectAnswer(api->remote("PUT", "/api/volume", R"({"level":90})", token), 200,
+                 R"({"ok":true,"level":40,"muted":true})");
+    api->fake().trusted = false;
+    api->fake().actionsSucceed = false;
+    const QJsonObject refused{{u"ok"_s, false}, {u"error"_s, api->fake().accessHint()}};
+    for (const char* path : {"/api/gesture", "/api/media", "/api/type"})
+        EXPECT_EQ(post(path, R"({"value":"spotlight","action":"play","text":"hi"})").json(), refused) << path;
+    expectAnswer(post("/api/clipboard", R"({"text":"hi"})"), 200, R"({"ok":false})");
+
+    const QByteArray png = QByteArray("\x89PNG\r\n\x1a\n", 8) + "data";
+    api->fake().setIcon(u"Text Editor"_s, png);
+    const RawResponse icon = api->remote("GET", "/api/icon?other=1&app=Text%20Editor");
+    EXPECT_EQ(icon.headers.value(u"content-type"_s), u"image/png"_s);
+    EXPECT_EQ(icon.body, png);
+    for (const char* target : {"/api/icon", "/api/icon?name=Text%20Editor"}) {
+        const RawResponse missing = api->remote("GET", target);
+        EXPECT_EQ(missing.status, 404) << target;
+        EXPECT_EQ(missing.raw.right(4), QByteArray("\r\n\r\n")) << "an empty 404: " << target;
+    }
+    EXPECT_EQ(api->request("GET", "/api/shortcuts").body, R"({"ok":true,"shortcuts":["Backup","Focus"]})");
+}
+
+// Faults: a button left held when the phone drops off after "down", a long drag cut short while
+// the phone still moves, and a release sent although the phone did release it.
+TEST_F(Endpoints, AHeldButtonIsReleasedByTheAgentOnceThePhoneFallsSilent) {
+    const QString release = u"pointer:button 2 2"_s;
+    post("/api/pointer", R"({"button": "left", "action": "down"})");
+    post("/api/pointer", R"({"button": "left", "action": "up"})");
+    post("/api/pointer", R"({"button": "right", "action": "down"})");
+    for (int i = 0; i < 4; ++i) { // 400 ms of dragging, twice the hold limit
+        waitFor([] { return false; }, std::chrono::milliseconds(100));
+        post("/api/pointer", R"({"dx": 1})");
+    }
+    EXPECT_FALSE(api->fake().calls().contains(release)) << "released during the drag";
+    ASSERT_TRUE(waitFor([&] { return api->fake().calls().contains(release); }));
+    waitFor([] { return false; }, std::chrono::milliseconds(400));
+    const QString move = u"pointer:move 1,0"_s;
+    EXPECT_EQ(api->fake().calls(), (QStringList{u"pointer:button 0 1"_s, u"pointer:button 0 2"_s,
+                                                u"pointer:button 2 1"_s, move, move, move, move, release}));
+}
+
+// Faults: a plan not answered, or run (which steps pass and failures: the planner's unit test); a
+// refused list running its allowed steps; steps out of order, without their pause, or
+// holding other requests back; a failed step stopping the run or not counted; an invalid or oversized
+// flow saved or announced; a flow not added to the Flows page or not removed by its label; pages not
+// told to reload.
+TEST_F(Endpoints, PlansAndFlows) {
+    const auto calls = [&] { // without the shortcut listings the step gate makes
+        QStringList calls = api->fake().calls();
+        calls.removeAll(u"listShortcuts"_s);
+        return calls;
+    };
+    EXPECT_EQ(post("/api/plan", R"({"intent":"calculate and back up"})").json(),
+              parsed(R"({"ok":true,"steps":[{"type":"app","value":"Calculator"}]})"));
+    EXPECT_TRUE(calls().isEmpty());
+    expectAnswer(post("/api/run-plan",
+                      R"({"steps":[{"type":"app","value":"Calculator"},{"type":"app","value":"Files"}]})"),
+                 400, R"({"ok":false,"error":"Invalid step"})");
+    EXPECT_TRUE(calls().isEmpty()) << calls().join(u',').toStdString();
+
+    // "Ghost" is allowed but not installed: its launch fails, the run goes on and counts it.
+    RawResponse ran;
+    qint64 elapsed = 0;
+    std::atomic_bool finished{false};
+    std::thread runner([&] {
+        QElapsedTimer timer;
+        timer.start();
+        ran = post("/api/run-plan",
+                   R"({"steps":[{"type":"app","value":"Ghost"},{"type":"shortcut","value":"Focus"},
+                                                 {"type":"url","value":"https://example.com/x"}]})");
+        elapsed = timer.elapsed();
+        finished = true;
+    });
+    ASSERT_TRUE(waitFor([&] { return !calls().isEmpty(); }));
+    EXPECT_EQ(post("/api/run-plan", "{}").json(), parsed(R"({"ok":true,"ran":0})"));
+    EXPECT_FALSE(finished.load()) << "another request waited for the run";
+    runner.join();
+    EXPECT_EQ(ran.json(), parsed(R"({"ok":true,"ran":3})"));
+    EXPECT_GE(elapsed, 1200) << "0.4 s after each of the three steps";
+    EXPECT_EQ(calls(), (QStringList{u"launchApp:Ghost"_s, u"runShortcut:Focus"_s,
+                                    u"openURL:https://example.com/x"_s}));
+
+    expectAnswer(post("/api/flows", R"({"steps":[{"type":"url","value":"ftp://x"}]})"), 400,
+                 R"({"ok":false,"error":"Invalid flow"})");
+    const QByteArray large = R"({"steps":[{"type":"app","value":"Calculator"}],"label":")" +
+                             QByteArray(hb::store::kMaxFlowBytes, 'a') + "\"}";
+    expectAnswer(post("/api/flows", large), 400,
+                 R"x({"ok":false,"error":"Flow too large (at most 32 KiB)"})x");
+    expectAnswer(post("/api/flows", R"({"steps":[{"type":"app","value":"Calculator"}]})"), 200,
+                 R"({"ok":true})");
+    EXPECT_EQ(api->store().snapshotConfig()[u"pages"].toArray().last()[u"name"], u"Flows"_s);
+    expectAnswer(api->request("DELETE", "/api/flows", R"({"label":"Flow"})", token), 200, R"({"ok":true})");
+    EXPECT_EQ(api->reloads(), 2) << "one reload for each change, none for the refused flows";
+}
+
+// Faults: a pairing answer of another shape; names or via lost on the way to the store, or an
+// unnamed phone not labelled after its browser; a token in the list; contacts not noted; the wrong
+// phone revoked; a revoked token still accepted; a rename not kept; an unknown id reported as done;
+// a phone revoking itself or unpairing keeping its token; "revoke all" leaving one.
+TEST_F(Endpoints, PhonesPairAreListedRenamedAndRevoked) {
+    api->store().removeToken(token); // this journey counts its own phones
+    const QByteArray pin = api->store().pinValue().toUtf8();
+    const RawResponse paired =
+        api->remote("POST", "/api/pair", R"({"name":"Anna's phone","pin":")" + pin + "\"}");
+    EXPECT_EQ(paired.json().keys(), (QStringList{u"ok"_s, u"token"_s}));
+    const QString anna = paired.json()[u"token"].toString();
+    const QByteArray code = R"({"name":" Ben ","code":")" + api->store().mintCode().toUtf8() + "\"}";
+    const QString ben =
+        api->request("POST", "/api/pair-code", code, {}, {{"x-hb-relay", "1"}}).json()[u"token"].toString();
+    expectAnswer(api->remote("POST", "/api/pair-code", code), 401,
+                 R"({"ok":false,"error":"Invalid or expired code"})");
+
+    const RawResponse list = api->remote("GET", "/api/devices", {}, anna);
+    EXPECT_FALSE(list.body.contains(anna.toUtf8()) || list.body.contains(ben.toUtf8()));
+    EXPECT_EQ(list.json()[u"devices"].toArray().size(), 2);
+    const QJsonObject annaEntry = deviceNamed(*api, anna, u"Anna's phone"_s);
+    EXPECT_EQ(annaEntry.keys().join(u' '), u"current id lastSeen name pairedAt via"_s);
+    EXPECT_EQ(annaEntry[u"current"], true);
+    EXPECT_EQ(annaEntry[u"via"], u"lan"_s);
+    const QJsonObject benEntry = deviceNamed(*api, anna, u"Ben"_s);
+    EXPECT_EQ(benEntry[u"current"], false);
+    EXPECT_EQ(benEntry[u"via"], u"relay"_s);
+    EXPECT_TRUE(QDateTime::fromString(benEntry[u"pairedAt"].toString(), Qt::ISODate).isValid());
+    const QByteArray benId = benEntry[u"id"].toString().toUtf8();
+
+    minutes = 2; // the gate notes each contact and its road
+    EXPECT_EQ(statusWith(*api, ben), 200);
+    const QJsonObject seen = deviceNamed(*api, anna, u"Ben"_s);
+    EXPECT_EQ(seen[u"via"], u"lan"_s);
+    EXPECT_EQ(QDateTime::fromString(seen[u"lastSeen"].toString(), Qt::ISODate), kStart.addSecs(120));
+
+    const QByteArray rename = R"({"name":"Ben's","rename":")" + benId + "\"}";
+    EXPECT_EQ(api->remote("POST", "/api/devices", rename, anna).status, 200);
+    EXPECT_FALSE(deviceNamed(*api, ben, u"Ben's"_s).isEmpty());
+    const int reloads = api->reloads();
+    const QByteArray revoke = R"({"revoke":")" + benId + "\"}";
+    expectAnswer(api->remote("POST", "/api/devices", revoke, anna), 200, R"({"ok":true})");
+    EXPECT_EQ(api->reloads(), reloads + 1); // an open revoked phone learns of it at once
+    EXPECT_EQ(statusWith(*api, ben), 401);
+    EXPECT_EQ(statusWith(*api, anna), 200);
+    for (const QByteArray& change : {revoke, rename})
+        expectAnswer(api->remote("POST", "/api/devices", change, anna), 404, R"({"ok":false})");
+
+    const QString other = api->pairToken();
+    EXPECT_EQ(
+        api->remote("POST", "/api/devices", field("revoke", hb::store::Store::deviceId(anna)), anna).status,
+        200);
+    EXPECT_EQ(statusWith(*api, anna), 401);
+    EXPECT_EQ(statusWith(*api, other), 200);
+    expectAnswer(api->remote("POST", "/api/unpair", {}, other), 200, R"({"ok":true})");
+    EXPECT_EQ(statusWith(*api, other), 401);
+
+    QStringList tokens;
+    for (const auto& [userAgent, label] :
+         {std::pair{"Mozilla/5.0 (Linux; Android 14) Chrome/126.0 Mobile Safari/537.36", "Chrome on Android"},
+          {"Mozilla/5.0 (iPhone; CPU iPhone OS 17_5) CriOS/126.0 Safari/604.1", "Chrome on iPhone"},
+          {"Mozilla/5.0 (iPhone; CPU iPhone OS 17_5) Version/17.5 Safari/604.1", "Safari on iPhone"},
+          {"curl/8.0", "Phone"}}) {
+        const QByteArray unnamed = R"({"name":"  ","pin":")" + pin + "\"}";
+        tokens << api->request("POST", "/api/pair", unnamed, {}, {{"user-agent", userAgent}},
+                               QHostAddress(u"127.0.0.2"_s))
+                      .json()[u"token"]
+                      .toString();
+        EXPECT_FALSE(deviceNamed(*api, tokens.last(), QString::fromUtf8(label)).isEmpty()) << label;
+    }
+    EXPECT_EQ(api->request("POST", "/api/devices", R"({"revokeAll":true})").status, 200);
+    for (const QString& token : tokens)
+        EXPECT_EQ(statusWith(*api, token), 401);
+
+    expectAnswer(api->remote("POST", "/api/pair", "not json"), 401, R"({"ok":false,"error":"Wrong PIN"})");
+    while (!api->store().isLocked())
+        api->remote("POST", "/api/pair", "{}");
+    expectAnswer(api->remote("POST", "/api/pair", field("pin", pin.constData())), 423,
+                 R"({"ok":false,"error":"Locked \u2014 too many tries","locked":true})");
+}
+
+// Faults: a PIN change answered wrongly or not made; the pairing link not on the LAN address or not
+// accepted; the admin summary or the phone's configuration missing a key or naming the wrong host;
+// the panel not opened; a saved document altered on the way or not announced to open pages; the
+// relay switch not following it.
+TEST_F(Endpoints, PanelSetsThePinLinksAPhoneAndSavesTheDocument) {
+    expectAnswer(api->request("POST", "/api/set-pin", field("pin", "12a4")), 200, R"({"ok":false})");
+    expectAnswer(api->request("POST", "/api/set-pin", field("pin", "0000")), 200, R"({"ok":true})");
+    EXPECT_EQ(api->store().pinValue(), u"0000"_s);
+
+    const QRegularExpression link(QRegularExpression::anchoredPattern(
+        u"http://192\\.168\\.1\\.20:%1/\\?pair=([0-9a-f]{16})"_s.arg(api->port())));
+    const QJsonObject connect = api->request("GET", "/api/connect").json();
+    EXPECT_EQ(connect.keys(), (QStringList{u"ok"_s, u"qr"_s, u"url"_s}));
+    EXPECT_TRUE(connect[u"qr"].toString().startsWith(u"data:image/png;base64,"_s));
+    const QRegularExpressionMatch match = link.match(connect[u"url"].toString());
+    ASSERT_TRUE(match.hasMatch());
+    EXPECT_EQ(api->remote("POST", "/api/pair-code", field("code", match.captured(1))).status, 200);
+    expectAnswer(api->request("POST", "/api/airdrop", "{}"), 200,
+                 R"({"ok":false,"error":"Scan the QR code instead."})");
+    expectAnswer(api->request("GET", "/api/open-admin"), 200, R"({"ok":true})");
+    EXPECT_EQ(opened.load(), 1);
+
+    const QJsonObject admin = api->request("GET", "/api/admin").json();
+    EXPECT_EQ(admin.keys().join(u' '),
+              u"apps config gestures host ok pin relayQr relayUrl shortcuts version"_s);
+    EXPECT_EQ(admin[u"host"], u"testdesk"_s) << "the network host name";
+    EXPECT_EQ(admin[u"pin"], u"0000"_s);
+    EXPECT_EQ(admin[u"gestures"].toArray().size(), 8);
+    const QString relayUrl = u"https://relay.test/phone/"_s + api->store().relayId();
+    EXPECT_EQ(admin[u"relayUrl"], relayUrl);
+    EXPECT_EQ(admin[u"relayQr"], hb::actions::qrDataURL(relayUrl + u'/').value_or(QString()));
+    const QJsonObject expected{{u"ok"_s, true},
+                               {u"config"_s, api->store().snapshotConfig()},
+                               {u"version"_s, hb::currentVersion()},
+                               {u"host"_s, u"Test Desk"_s},
+                               {u"relayUrl"_s, relayUrl},
+                               {u"relayEnabled"_s, false}};
+    EXPECT_EQ(api->remote("GET", "/api/config", {}, token).json(), expected);
+
+    const QByteArray document = R"({"pages":[{"name":"P","custom":{"deep":[1,{"k":null}]},
+        "tiles":[{"type":"app","value":"Files","color":"#fff"}]}],
+        "settings":{"columns":3,"iconScale":1.5,"labels":false,"relayEnabled":true},"future":true})";
+    expectAnswer(api->request("POST", "/api/config", document), 200, R"({"ok":true})");
+    EXPECT_EQ(api->reloads(), 1);
+    EXPECT_EQ(api->remote("GET", "/api/config", {}, token).json()[u"config"],
+              QJsonValue(QJsonDocument::fromJson(document).object()));
+    EXPECT_EQ(relaySwitch.load(), 1);
+    api->request("POST", "/api/config", R"({"settings":{"relayEnabled":"yes"}})");
+    EXPECT_EQ(relaySwitch.load(), 0) << "only true switches the relay on";
+}

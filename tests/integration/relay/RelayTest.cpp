@@ -1,0 +1,449 @@
+// harbly-relay: the service against scripted agents and phones (correlation, hand-over, limits,
+// deadlines); a phone reaching a real agent core through it over TLS and the agent's relay client;
+// the program's settings; and two programs behind nginx hashing on the identifier.
+#include "relay-service/RelayService.h"
+#include "relay/RelayClient.h"
+#include "support/api/ApiHarness.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QNetworkRequest>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSslConfiguration>
+#include <QSslSocket>
+#include <QTemporaryDir>
+#include <QWebSocket>
+#include <gtest/gtest.h>
+
+using namespace std::chrono_literals;
+using namespace Qt::StringLiterals;
+using namespace hb::test;
+using hb::relay::service::RelayService;
+using hb::relay::service::ServiceOptions;
+
+namespace {
+
+/// One exchange on a connection of its own (TLS when asked, from `from` when given): the bytes go at
+/// once; the answer is read while the test waits, until the peer closes.
+class Call {
+  public:
+    Call(quint16 port, const QByteArray& bytes, bool tls = false, const char* from = nullptr) {
+        if (from)
+            socket.bind(QHostAddress(QString::fromLatin1(from)));
+        if (tls)
+            socket.connectToHostEncrypted(u"127.0.0.1"_s, port);
+        else
+            socket.connectToHost(QHostAddress::LocalHost, port);
+        socket.write(bytes);
+    }
+    /// Everything received, once the peer has closed (10 s at most).
+    const QByteArray& answer() {
+        closed_ = waitFor(
+            [&] {
+                received_ += socket.readAll();
+                return socket.state() == QAbstractSocket::UnconnectedState;
+            },
+            10s);
+        return received_;
+    }
+    /// The answer's status: 0 when the peer closed without one, -1 when it did not close.
+    int status() {
+        answer();
+        return !closed_ ? -1 : received_.startsWith("HTTP/1.1 ") ? received_.mid(9, 3).toInt() : 0;
+    }
+    QByteArray body() { return answer().mid(received_.indexOf("\r\n\r\n") + 4); }
+    QSslSocket socket;
+
+  private:
+    QByteArray received_;
+    bool closed_ = false;
+};
+
+/// A request that asks the server to close once it has answered.
+QByteArray http(const char* method, const QString& target, const QByteArray& body = {},
+                const QByteArray& token = {}) {
+    return method + (' ' + target.toUtf8()) + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" +
+           (token.isEmpty() ? QByteArray() : "x-hb-token: " + token + "\r\n") +
+           "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+}
+
+/// A RelayService on a kernel-chosen loopback port, in the test's own thread: every client here is
+/// asynchronous, and the service runs while the test waits. Without a state folder, bindings stay
+/// in memory.
+struct Service : RelayService {
+    explicit Service(ServiceOptions options = {}) : RelayService((options.port = 0, options)) { start(); }
+    QString base(const char* scheme = "ws") const {
+        return QStringLiteral("%1://127.0.0.1:%2").arg(QLatin1String(scheme)).arg(port());
+    }
+    /// A phone's GET of `rest` from agent `id`, sent at once.
+    std::unique_ptr<Call> phone(const QString& id, const char* rest) const {
+        return std::make_unique<Call>(port(), http("GET", u"/phone/"_s + id + QLatin1String(rest)));
+    }
+    bool waitAgent(const QString& id, bool present = true) {
+        return waitFor([&] { return hasAgent(id) == present; });
+    }
+};
+
+/// An agent link scripted by the test: records request messages, replies when told.
+struct TestAgent {
+    QWebSocket socket;
+    QList<QJsonObject> requests;
+    int closeCode = 0; ///< set once closed
+    TestAgent(const QString& base, const QString& id, const QByteArray& key = {}) {
+        QObject::connect(&socket, &QWebSocket::textMessageReceived, &socket, [this](const QString& text) {
+            requests.append(QJsonDocument::fromJson(text.toUtf8()).object());
+        });
+        QObject::connect(&socket, &QWebSocket::disconnected, &socket,
+                         [this] { closeCode = socket.closeCode(); });
+        QNetworkRequest request(QUrl(base + QStringLiteral("/mac/ws?id=") + id));
+        if (!key.isEmpty())
+            request.setRawHeader("x-hb-relay-key", key);
+        socket.open(request);
+    }
+    bool waitRequests(qsizetype count) {
+        return waitFor([&] { return requests.size() >= count; });
+    }
+    /// Replies to request `index` with a status, a text body and (if given) a Content-Type.
+    void reply(qsizetype index, int status, const QString& body = {}, const QString& type = {}) {
+        const QJsonObject headers = type.isEmpty() ? QJsonObject() : QJsonObject{{u"Content-Type"_s, type}};
+        socket.sendTextMessage(
+            QString::fromUtf8(jsonBody({{QStringLiteral("reqId"), requests.at(index)[u"reqId"]},
+                                        {QStringLiteral("status"), status},
+                                        {QStringLiteral("headers"), headers},
+                                        {QStringLiteral("body"), body}})));
+    }
+};
+
+const QString kId = u"agent-1"_s;
+const QString kOther = u"agent-2"_s;
+
+// Catches: a wrong answer or a hang for requests no agent takes (none linked, malformed, oversized,
+// a chunked body forwarded as empty; how phone paths split is the relay messages' unit test); phone
+// headers beyond token/type/accept forwarded (cookies, a forged relay marker); replies matched to
+// the wrong phone; noise from the agent settling a request; requests in flight lost when the agent's
+// newer link replaces the old one; phones left waiting when it leaves; agents beyond the cap (the
+// identifier already linked may still come back); a silent agent holding phones for ever; more
+// requests in flight than allowed; a late reply settling a newer request; a phone hanging up without
+// freeing its slot; a link whose peer vanished holding its identifier for good (pings unanswered)
+// while a live one is dropped; connections never released.
+TEST(RelayService, AgentsAndPhonesWithinLimits) {
+    ServiceOptions options;
+    options.pingInterval = 1s; // long enough for a live test agent's pong, short enough to drop a silent one
+    options.replyTimeout = 1500ms;
+    options.maxInFlightPerAgent = 2;
+    options.maxAgents = 2;
+    options.maxBodyBytes = 1024;
+    options.headerTimeout = 300ms;
+    Service service(options);
+    const struct {
+        QByteArray bytes;
+        int status; ///< 0: closed without an answer
+    } rows[] = {
+        {"GET /healthz HTTP/1.1\r\n\r\n", 200},
+        {"GET /phone/nobody/api/config HTTP/1.1\r\n\r\n", 502},
+        {"GET / HTTP/1.1\r\nX: " + QByteArray(17 * 1024, 'a') + "\r\n\r\n", 431},
+        {"POST /phone/a/x HTTP/1.1\r\nContent-Length: 1025\r\n\r\n", 413},
+        {"POST /phone/a/x HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n", 501},
+        {"POST /phone/nobody/x HTTP/1.1\r\nContent-Length: 2\r\n\r\n\xff\xfe", 400},
+        {"GET /phone/a/ HTTP/1.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n\r\n", 404},
+        {"GET /mac/ws HTTP/1.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n\r\n", 400},
+        {"GET /healthz HTTP/1.1\r\n", 0},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(Call(service.port(), row.bytes).status(), row.status) << row.bytes.left(60).constData();
+    Call slow(service.port(), {});
+    for (const char c : QByteArray("GET /healthz HTTP/1.1\r\n\r\n")) {
+        slow.socket.write(&c, 1);
+        waitFor([] { return false; }, 2ms);
+    }
+    EXPECT_EQ(slow.status(), 200) << "a head arriving a byte at a time";
+
+    TestAgent first(service.base(), kId, "key");
+    ASSERT_TRUE(service.waitAgent(kId));
+    Call typed(service.port(),
+               "POST /phone/agent-1/api/type?x=1 HTTP/1.1\r\nX-HB-Token: tok\r\nContent-Type: "
+               "application/json\r\nAccept: */*\r\nCookie: a=b\r\nx-hb-relay: 0\r\n"
+               "Content-Length: 6\r\n\r\nh\xc3\xa9llo");
+    const auto other = service.phone(kId, "/two");
+    ASSERT_TRUE(first.waitRequests(2));
+    const int typedAt = first.requests[0][u"path"] == u"/two"_s ? 1 : 0;
+    const QJsonObject message = first.requests[typedAt];
+    EXPECT_EQ(message[u"method"], u"POST"_s);
+    EXPECT_EQ(message[u"path"], u"/api/type?x=1"_s);
+    EXPECT_EQ(message[u"body"], u"h\u00e9llo"_s);
+    EXPECT_EQ(message[u"headers"].toObject().keys(),
+              (QStringList{u"accept"_s, u"content-type"_s, u"x-hb-token"_s}));
+
+    for (const char* noise : {"not json", "[1]", R"({"status":200})", R"({"reqId":"unknown","status":200})"})
+        first.socket.sendTextMessage(QString::fromLatin1(noise));
+    TestAgent second(service.base(), kId, "key"); // the agent restarting
+    ASSERT_TRUE(waitFor([&] { return first.closeCode == 1000; })) << "the older link stays open";
+    second.requests = first.requests;
+    second.reply(1 - typedAt, 200, u"/two"_s);
+    second.reply(typedAt, 201, u"done"_s, u"text/plain"_s);
+    EXPECT_EQ(typed.status(), 201);
+    EXPECT_TRUE(typed.answer().contains("\r\nContent-Type: text/plain\r\n")) << typed.answer().constData();
+    EXPECT_EQ(typed.body(), "done");
+    EXPECT_EQ(other->body(), "/two");
+
+    const auto pending = service.phone(kId, "/x");
+    ASSERT_TRUE(second.waitRequests(3));
+    second.socket.close();
+    EXPECT_EQ(pending->status(), 502);
+    EXPECT_TRUE(service.waitAgent(kId, false));
+
+    TestAgent replaced(service.base(), kOther);
+    Call silent(service.port(), "GET /mac/ws?id=silent HTTP/1.1\r\nHost: relay\r\nUpgrade: websocket\r\n"
+                                "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                                "Sec-WebSocket-Version: 13\r\n\r\n");
+    ASSERT_TRUE(waitFor([&] { return silent.socket.peek(12) == "HTTP/1.1 101"; }));
+    ASSERT_TRUE(service.waitAgent(kOther) && service.waitAgent(u"silent"_s));
+    TestAgent beyondCap(service.base(), u"c"_s);
+    EXPECT_TRUE(waitFor([&] { return beyondCap.socket.state() == QAbstractSocket::UnconnectedState; }));
+    TestAgent agent(service.base(), kOther);
+    ASSERT_TRUE(waitFor([&] { return replaced.closeCode == 1000; })) << "the linked identifier came back";
+
+    const auto a = service.phone(kOther, "/a");
+    const auto b = service.phone(kOther, "/b");
+    ASSERT_TRUE(agent.waitRequests(2));
+    EXPECT_EQ(service.phone(kOther, "/c")->status(), 503);
+    EXPECT_EQ(a->status(), 504);
+    EXPECT_EQ(b->status(), 504);
+    agent.reply(0, 200, u"late"_s);
+    const auto fresh = service.phone(kOther, "/d");
+    ASSERT_TRUE(agent.waitRequests(3));
+    agent.reply(2, 200, u"fresh"_s);
+    EXPECT_EQ(fresh->body(), "fresh");
+    const auto gone = service.phone(kOther, "/e");
+    ASSERT_TRUE(waitFor([&] { return service.inFlight(kOther) == 1; }));
+    gone->socket.abort();
+    EXPECT_TRUE(waitFor([&] { return service.inFlight(kOther) == 0; }));
+
+    EXPECT_TRUE(service.waitAgent(u"silent"_s, false));
+    EXPECT_TRUE(service.waitAgent(kOther)) << "the live link was dropped";
+    agent.socket.close();
+    Call(service.port(), "GET / HTTP/9\r\n\r\n").status();
+    EXPECT_TRUE(waitFor([&] { return service.openConnections() == 0; })) << service.openConnections();
+}
+
+// Catches: one address starving the rest. Its links and requests beyond the rate get 429, while
+// other addresses, and clients a trusted balancer names, keep their own allowance.
+TEST(RelayService, EachClientAddressHasItsOwnAllowance) {
+    ServiceOptions options;
+    options.linksPerSecond = 1; // bursts of 2
+    options.requestsPerSecond = 1;
+    options.trustedProxy = QHostAddress(u"127.0.0.9"_s);
+    Service service(options);
+    const QByteArray link = "GET /mac/ws?id=x HTTP/1.1\r\nUpgrade: websocket\r\n\r\n";
+    const QByteArray phone = "GET /phone/x/ HTTP/1.1\r\n\r\n";
+    const QByteArray named = "GET /phone/x/ HTTP/1.1\r\nX-Real-IP: 203.0.113.7\r\n\r\n";
+    const struct {
+        QByteArray bytes;
+        const char* from;
+        int status; ///< 0: handed to the WebSocket handshake, which drops a request without a key
+    } rows[] = {
+        {link, "127.0.0.1", 0},    {link, "127.0.0.1", 0},    {link, "127.0.0.1", 429},
+        {phone, "127.0.0.1", 502}, {phone, "127.0.0.1", 502}, {phone, "127.0.0.1", 429},
+        {phone, "127.0.0.2", 502}, {named, "127.0.0.9", 502}, {named, "127.0.0.9", 502},
+        {named, "127.0.0.9", 429}, {phone, "127.0.0.9", 502},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(Call(service.port(), row.bytes, false, row.from).status(), row.status)
+            << row.bytes.constData() << row.from;
+}
+
+// An agent whose state file predates relay keys links over WSS, and a script that knows its
+// identifier tries to take its place. Catches: the new key not saved at once, or the other keys
+// lost; the certificate and key not used for the phones' HTTPS or the agents' WSS; an impostor
+// (wrong key, or none) taking the link; a relayed request trusted as local (admin summary, PIN
+// change without a token); the phone app not served; an event stream held open; an agent switched
+// off and on not served again (binary bodies: the relay messages' unit test).
+TEST(RelayEndToEnd, PhonesReachTheRealAgentAndOnlyIt) {
+    if (!QSslSocket::supportsSsl())
+        GTEST_SKIP() << "no TLS backend in this Qt";
+    QTemporaryDir dir;
+    QProcess openssl;
+    openssl.start(
+        u"openssl"_s,
+        u"req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj /CN=127.0.0.1 "
+        u"-addext subjectAltName=IP:127.0.0.1 -days 1 -keyout %1/key.pem -out %1/cert.pem"_s.arg(dir.path())
+            .split(u' '));
+    ASSERT_TRUE(openssl.waitForFinished(30'000) && openssl.exitCode() == 0);
+    QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
+    trusting.addCaCertificates(dir.path() + u"/cert.pem");
+    QSslConfiguration::setDefaultConfiguration(trusting);
+    ServiceOptions options;
+    options.stateDir = dir.path() + u"/owners";
+    options.certPath = dir.path() + u"/cert.pem";
+    options.keyPath = dir.path() + u"/key.pem";
+    Service service(options);
+    EXPECT_EQ(Call(service.port(), http("GET", u"/healthz"_s)).status(), 0) << "plain HTTP";
+
+    ApiHarness::Options old;
+    old.state = parsed(R"({"pin":"246810","tokens":["t-1"],"relayId":"OLD-ID"})");
+    ApiHarness agent(old);
+    QFile state(agent.supportDir() + u"/state.json");
+    ASSERT_TRUE(state.open(QIODevice::ReadOnly));
+    QJsonObject saved = QJsonDocument::fromJson(state.readAll()).object();
+    EXPECT_EQ(saved.take(u"relayKey"_s).toString(), agent.store().relayKey());
+    EXPECT_EQ(saved, old.state);
+
+    const QString id = agent.store().relayId();
+    hb::relay::RelayOptions linkOptions;
+    linkOptions.key = agent.store().relayKey().toLatin1();
+    linkOptions.reconnectDelay = 200ms;
+    hb::relay::RelayClient link(
+        id, service.base("wss"), [&] { return agent.port(); }, linkOptions);
+    link.setEnabled(true);
+    ASSERT_TRUE(service.waitAgent(id));
+    for (const QByteArray& forged : {QByteArray("guessed-key"), QByteArray()}) {
+        TestAgent impostor(service.base("wss"), id, forged);
+        ASSERT_TRUE(waitFor([&] { return impostor.closeCode != 0; })) << forged.constData();
+        EXPECT_EQ(impostor.closeCode, RelayService::kCloseNotOwner);
+    }
+
+    const QByteArray token = agent.pairToken().toUtf8();
+    const auto phone = [&](const char* method, const char* rest, const QByteArray& body = {},
+                           const QByteArray& auth = {}) {
+        return std::make_unique<Call>(
+            service.port(), http(method, u"/phone/"_s + id + QLatin1String(rest), body, auth), true);
+    };
+    EXPECT_EQ(phone("POST", "/api/gesture", R"({"value":"spotlight"})", token)->status(), 200);
+    EXPECT_TRUE(agent.fake().calls().contains(u"runGesture:spotlight"_s));
+    EXPECT_EQ(phone("GET", "/api/admin")->body(), R"({"ok":false})");
+    EXPECT_EQ(phone("POST", "/api/set-pin", R"({"pin":"1234"})")->status(), 401);
+    EXPECT_TRUE(phone("GET", "/api/admin", {}, token)->body().contains(R"("pin":"246810")"));
+    EXPECT_TRUE(phone("GET", "")->answer().contains("\r\nLocation: /phone/OLD-ID/\r\n"));
+    EXPECT_TRUE(phone("GET", "/")->answer().contains("\r\nContent-Type: text/html"));
+    EXPECT_EQ(phone("GET", "/api/events")->status(), 204);
+
+    link.setEnabled(false);
+    ASSERT_TRUE(service.waitAgent(id, false));
+    EXPECT_EQ(phone("GET", "/api/config", {}, token)->status(), 502);
+    link.setEnabled(true);
+    ASSERT_TRUE(service.waitAgent(id));
+    EXPECT_EQ(phone("GET", "/api/config", {}, token)->status(), 200);
+}
+
+/// harbly-relay on a kernel-chosen port with `variables` (and no other HB_RELAY_*), killed with the object.
+struct Relay {
+    QProcess process;
+    explicit Relay(const QList<QPair<QString, QString>>& variables) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const QString& name : environment.keys()) {
+            if (name.startsWith(u"HB_RELAY_"))
+                environment.remove(name);
+        }
+        environment.insert(u"HB_RELAY_PORT"_s, u"0"_s);
+        for (const auto& [name, value] : variables)
+            environment.insert(name, value);
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(HB_BIN_DIR "/harbly-relay"), {});
+    }
+    ~Relay() {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+    /// The port it says it listens on; 0 when it says nothing.
+    quint16 port() {
+        if (!process.waitForReadyRead(10'000))
+            return 0;
+        const QByteArray line = process.readLine().trimmed();
+        return line.startsWith("harbly-relay listening on http://127.0.0.1:")
+                   ? line.split(':').last().toUShort()
+                   : 0;
+    }
+};
+
+// Catches: a bad setting ignored (a relay up on a port or address nobody asked for, or without
+// its certificate), and an unusable state folder not reported.
+TEST(RelayProcess, RefusesUnusableSettings) {
+    const struct {
+        const char* name;
+        const char* value;
+        int exitCode;
+    } rows[] = {
+        {"HB_RELAY_PORT", "90a", 2},
+        {"HB_RELAY_LISTEN", "relay.example", 2},
+        {"HB_RELAY_CERT", "/nonexistent.pem", 2},
+        {"HB_RELAY_STATE_DIR", "/proc/version/x", 1},
+    };
+    for (const auto& row : rows) {
+        Relay relay({{QString::fromLatin1(row.name), QString::fromLatin1(row.value)}});
+        ASSERT_TRUE(relay.process.waitForFinished(10'000)) << row.name;
+        EXPECT_EQ(relay.process.exitCode(), row.exitCode) << row.name << "=" << row.value;
+        EXPECT_FALSE(relay.process.readAllStandardError().isEmpty()) << row.name;
+    }
+}
+
+// The balancer configuration docs/relay.md ships, moved to loopback, with its files in `dir`.
+QByteArray nginxConfig(const QString& dir, quint16 port, quint16 a, quint16 b) {
+    QFile doc(QStringLiteral(HB_RESOURCES_DIR "/../docs/relay.md"));
+    if (!doc.open(QIODevice::ReadOnly))
+        return {};
+    QString block = QString::fromUtf8(doc.readAll()).section(u"## Many relay nodes"_s, 1);
+    block = block.section(u"```nginx\n"_s, 1).section(u"```"_s, 0, 0);
+    block.replace(u"10.0.0.11:9000"_s, u"127.0.0.1:"_s + QString::number(a))
+        .replace(u"10.0.0.12:9000"_s, u"127.0.0.1:"_s + QString::number(b))
+        .replace(u"listen 443 ssl;"_s, u"listen 127.0.0.1:%1;"_s.arg(port))
+        .remove(QRegularExpression(u"\\n *(ssl_certificate|server_name)[^\\n]*"_s));
+    return u"user root; daemon off; pid %1/nginx.pid; events {}\nhttp { access_log off; "
+           "client_body_temp_path %1/b; proxy_temp_path %1/p; fastcgi_temp_path %1/f; "
+           "uwsgi_temp_path %1/u; scgi_temp_path %1/s;\n%2}\n"_s.arg(dir, block)
+               .toUtf8();
+}
+
+// Catches: the shipped balancer configuration not keeping an agent and its phones on one node, and
+// agents not coming back after a node is lost (bindings shared between nodes: OwnerKeys' unit test).
+TEST(RelayProcess, TwoNodesBehindNginxSurviveLosingOne) {
+    const QString nginxProgram = u"/usr/sbin/nginx"_s;
+    if (!QFileInfo(nginxProgram).isExecutable())
+        GTEST_SKIP() << "nginx is not installed (scripts/install-deps.sh --test installs it)";
+    QTemporaryDir dir;
+    const QList<QPair<QString, QString>> node = {{u"HB_RELAY_STATE_DIR"_s, dir.path() + u"/owners"},
+                                                 {u"HB_RELAY_PROXY"_s, u"127.0.0.1"_s},
+                                                 {u"HB_RELAY_REQUEST_RATE"_s, u"0"_s}};
+    Relay a(node), b(node);
+    const quint16 aPort = a.port(), bPort = b.port(), port = freePort();
+    ASSERT_TRUE(aPort && bPort);
+    QFile config(dir.path() + u"/nginx.conf");
+    ASSERT_TRUE(config.open(QIODevice::WriteOnly) &&
+                config.write(nginxConfig(dir.path(), port, aPort, bPort)) > 0);
+    config.close();
+    QProcess nginx;
+    nginx.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    nginx.start(nginxProgram,
+                {u"-p"_s, dir.path(), u"-c"_s, config.fileName(), u"-e"_s, dir.path() + u"/error.log"});
+    ASSERT_TRUE(waitFor(
+        [&] { return rawRequest(port, "GET /healthz HTTP/1.1\r\nHost: relay\r\n\r\n", 1s).status == 200; },
+        10s));
+
+    ApiHarness agent;
+    const QByteArray token = agent.pairToken().toUtf8();
+    std::vector<std::unique_ptr<hb::relay::RelayClient>> links;
+    for (int i = 0; i < 12; ++i) {
+        hb::relay::RelayOptions options;
+        options.key = "key-" + QByteArray::number(i);
+        links.push_back(std::make_unique<hb::relay::RelayClient>(
+            u"agent-"_s + QString::number(i), u"ws://127.0.0.1:"_s + QString::number(port),
+            [&] { return agent.port(); }, options));
+        links.back()->setEnabled(true);
+    }
+    const auto answered = [&] {
+        int ok = 0;
+        for (int i = 0; i < 12; ++i)
+            ok += Call(port, http("GET", u"/phone/agent-%1/api/config"_s.arg(i), {}, token)).status() == 200;
+        return ok;
+    };
+    ASSERT_TRUE(waitFor([&] { return answered() == 12; }, 10s));
+
+    a.process.kill();
+    a.process.waitForFinished(5000);
+    EXPECT_LT(answered(), 12) << "no agent was on the lost node";
+    EXPECT_TRUE(waitFor([&] { return answered() == 12; }, 20s)) << "agents did not come back";
+    nginx.terminate();
+    nginx.waitForFinished(5000);
+}
+
+} // namespace
