@@ -41,8 +41,9 @@ QJsonObject inputAnswer(actions::Input& input, bool ok) {
     return answer;
 }
 
-/// "level" cut toward zero and bounded to 0..100 before any conversion to int (huge values,
-/// infinities and NaN included); 50 when absent or not a number.
+} // namespace
+
+// Bounded before any conversion to int (huge values, infinities and NaN included).
 int requestedLevel(const QJsonValue& value) {
     if (!value.isDouble() || std::isnan(value.toDouble()))
         return kDefaultVolume;
@@ -53,6 +54,8 @@ int requestedLevel(const QJsonValue& value) {
         return kMaxVolume;
     return int(level);
 }
+
+namespace {
 
 QJsonObject setVolume(actions::Media& media, const QJsonObject& body) {
     const QJsonValue muted = body.value(QStringLiteral("muted"));

@@ -37,17 +37,6 @@ template <std::size_t N> QString firstMatch(const QString& userAgent, const Mark
     return {};
 }
 
-/// "Chrome on Android", "Safari on iPhone", or whichever half is known.
-QString userAgentLabel(const QString& userAgent) {
-    const QString browser = firstMatch(userAgent, kBrowsers);
-    const QString system = firstMatch(userAgent, kSystems);
-    if (!browser.isEmpty() && !system.isEmpty())
-        return browser + QStringLiteral(" on ") + system;
-    if (browser.isEmpty() && system.isEmpty())
-        return QStringLiteral("Phone");
-    return browser + system;
-}
-
 QJsonValue timeValue(const QDateTime& time) {
     return time.isValid() ? QJsonValue(time.toUTC().toString(Qt::ISODate)) : QJsonValue();
 }
@@ -107,6 +96,16 @@ void devices(Context& context, const server::Request& request, const server::Res
 }
 
 } // namespace
+
+QString userAgentLabel(const QString& userAgent) {
+    const QString browser = firstMatch(userAgent, kBrowsers);
+    const QString system = firstMatch(userAgent, kSystems);
+    if (!browser.isEmpty() && !system.isEmpty())
+        return browser + QStringLiteral(" on ") + system;
+    if (browser.isEmpty() && system.isEmpty())
+        return QStringLiteral("Phone");
+    return browser + system;
+}
 
 store::NewDevice newDevice(const server::Request& request) {
     QString name = store::Store::deviceName(json::textField(bodyJSON(request), QStringLiteral("name")));

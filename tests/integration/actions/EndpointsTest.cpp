@@ -1,7 +1,9 @@
 // The endpoints over real HTTP against the recording FakePlatform: the wire shape of each answer,
-// and which calls each request makes, in which order. Token gates belong to the gate table; the
-// pairing rules (lock, expiry, PIN format, codes) to the store's tests; which requests and steps
-// pass to the input commands', steps' and planner's unit tests.
+// and which calls each request makes, in which order. The rules behind them have their own owners:
+// the gates the gate table; pairing, phone records, flows and the document the store's tests; which
+// requests and steps pass the input commands', steps' and planner's unit tests; the endpoints' own
+// pure rules the table at the end.
+#include "api/Endpoints.h"
 #include "actions/Actions.h"
 #include "core/Version.h"
 #include "store/Store.h"
@@ -85,7 +87,6 @@ TEST_F(Endpoints, EachRequestMakesItsCallsAndAnswersItsResult) {
         {"/api/shortcut", R"({"name":5,"value":"B"})", "runShortcut:B", R"({"ok":true})"},
         {"/api/gesture", R"({"value":"app_windows","action":"x"})", "runGesture:app_windows",
          R"({"ok":true})"},
-        {"/api/gesture", R"({"value":"no_such_gesture"})", "runGesture:no_such_gesture", R"({"ok":false})"},
         {"/api/url", R"({"url":"HTTPS://a.example/?b=c"})", "openURL:HTTPS://a.example/?b=c",
          R"({"ok":true})"},
         {"/api/url", R"({"url":"mailto:a@b.c"})", "openURL:mailto:a@b.c", R"({"ok":false})"},
@@ -94,9 +95,7 @@ TEST_F(Endpoints, EachRequestMakesItsCallsAndAnswersItsResult) {
         {"/api/clipboard", R"({"text":"Hé €😀"})", "setClipboard:Hé €😀", R"({"ok":true})"},
         {"/api/type", R"({"text":"hello\nworld"})", "typeText:hello\nworld", R"({"ok":true})"},
         {"/api/volume", R"({"muted":true,"level":10})", "setMuted:true", R"({"ok":true,"muted":true})"},
-        {"/api/volume", R"({"level":150})", "setVolume:100", R"({"ok":true,"level":100})"},
         {"/api/volume", R"({"level":33.9})", "setVolume:33", R"({"ok":true,"level":33})"},
-        {"/api/volume", R"({"level":"70"})", "setVolume:50", R"({"ok":true,"level":50})"},
     };
     for (const auto& row : rows) {
         api->fake().clearCalls();
@@ -207,15 +206,16 @@ TEST_F(Endpoints, PlansAndFlows) {
                  R"x({"ok":false,"error":"Flow too large (at most 32 KiB)"})x");
     expectAnswer(post("/api/flows", R"({"steps":[{"type":"app","value":"Calculator"}]})"), 200,
                  R"({"ok":true})");
-    EXPECT_EQ(api->store().snapshotConfig()[u"pages"].toArray().last()[u"name"], u"Flows"_s);
+    EXPECT_EQ(api->store().snapshotConfig()[u"pages"].toArray().size(), 2) << "the flow not stored";
     expectAnswer(api->request("DELETE", "/api/flows", R"({"label":"Flow"})", token), 200, R"({"ok":true})");
     EXPECT_EQ(api->reloads(), 2) << "one reload for each change, none for the refused flows";
 }
 
-// Faults: a pairing answer of another shape; names or via lost on the way to the store, or an
-// unnamed phone not labelled after its browser; a token in the list; contacts not noted; the wrong
-// phone revoked; a revoked token still accepted; a rename not kept; an unknown id reported as done;
-// a phone revoking itself or unpairing keeping its token; "revoke all" leaving one.
+// Faults: a pairing answer of another shape; a name or the road lost on the way to the store, or
+// an unnamed phone not labelled after its browser; a token in the list; a contact not noted with
+// its road; a rename, revoke or "revoke all" answered but not made; an unknown id reported as
+// done; open pages not told of a revoke; unpairing keeping the caller's token. The rules behind
+// them (PIN, lock, codes, records) are the store's.
 TEST_F(Endpoints, PhonesPairAreListedRenamedAndRevoked) {
     api->store().removeToken(token); // this journey counts its own phones
     const QByteArray pin = api->store().pinValue().toUtf8();
@@ -223,9 +223,12 @@ TEST_F(Endpoints, PhonesPairAreListedRenamedAndRevoked) {
         api->remote("POST", "/api/pair", R"({"name":"Anna's phone","pin":")" + pin + "\"}");
     EXPECT_EQ(paired.json().keys(), (QStringList{u"ok"_s, u"token"_s}));
     const QString anna = paired.json()[u"token"].toString();
-    const QByteArray code = R"({"name":" Ben ","code":")" + api->store().mintCode().toUtf8() + "\"}";
+    const QByteArray code = R"({"code":")" + api->store().mintCode().toUtf8() + "\"}";
     const QString ben =
-        api->request("POST", "/api/pair-code", code, {}, {{"x-hb-relay", "1"}}).json()[u"token"].toString();
+        api->request("POST", "/api/pair-code", code, {},
+                     {{"x-hb-relay", "1"}, {"user-agent", "Mozilla/5.0 (iPhone) Safari/604.1"}})
+            .json()[u"token"]
+            .toString();
     expectAnswer(api->remote("POST", "/api/pair-code", code), 401,
                  R"({"ok":false,"error":"Invalid or expired code"})");
 
@@ -236,7 +239,7 @@ TEST_F(Endpoints, PhonesPairAreListedRenamedAndRevoked) {
     EXPECT_EQ(annaEntry.keys().join(u' '), u"current id lastSeen name pairedAt via"_s);
     EXPECT_EQ(annaEntry[u"current"], true);
     EXPECT_EQ(annaEntry[u"via"], u"lan"_s);
-    const QJsonObject benEntry = deviceNamed(*api, anna, u"Ben"_s);
+    const QJsonObject benEntry = deviceNamed(*api, anna, u"Safari on iPhone"_s);
     EXPECT_EQ(benEntry[u"current"], false);
     EXPECT_EQ(benEntry[u"via"], u"relay"_s);
     EXPECT_TRUE(QDateTime::fromString(benEntry[u"pairedAt"].toString(), Qt::ISODate).isValid());
@@ -244,7 +247,7 @@ TEST_F(Endpoints, PhonesPairAreListedRenamedAndRevoked) {
 
     minutes = 2; // the gate notes each contact and its road
     EXPECT_EQ(statusWith(*api, ben), 200);
-    const QJsonObject seen = deviceNamed(*api, anna, u"Ben"_s);
+    const QJsonObject seen = deviceNamed(*api, anna, u"Safari on iPhone"_s);
     EXPECT_EQ(seen[u"via"], u"lan"_s);
     EXPECT_EQ(QDateTime::fromString(seen[u"lastSeen"].toString(), Qt::ISODate), kStart.addSecs(120));
 
@@ -256,35 +259,15 @@ TEST_F(Endpoints, PhonesPairAreListedRenamedAndRevoked) {
     expectAnswer(api->remote("POST", "/api/devices", revoke, anna), 200, R"({"ok":true})");
     EXPECT_EQ(api->reloads(), reloads + 1); // an open revoked phone learns of it at once
     EXPECT_EQ(statusWith(*api, ben), 401);
-    EXPECT_EQ(statusWith(*api, anna), 200);
     for (const QByteArray& change : {revoke, rename})
         expectAnswer(api->remote("POST", "/api/devices", change, anna), 404, R"({"ok":false})");
 
     const QString other = api->pairToken();
-    EXPECT_EQ(
-        api->remote("POST", "/api/devices", field("revoke", hb::store::Store::deviceId(anna)), anna).status,
-        200);
-    EXPECT_EQ(statusWith(*api, anna), 401);
-    EXPECT_EQ(statusWith(*api, other), 200);
     expectAnswer(api->remote("POST", "/api/unpair", {}, other), 200, R"({"ok":true})");
     EXPECT_EQ(statusWith(*api, other), 401);
-
-    QStringList tokens;
-    for (const auto& [userAgent, label] :
-         {std::pair{"Mozilla/5.0 (Linux; Android 14) Chrome/126.0 Mobile Safari/537.36", "Chrome on Android"},
-          {"Mozilla/5.0 (iPhone; CPU iPhone OS 17_5) CriOS/126.0 Safari/604.1", "Chrome on iPhone"},
-          {"Mozilla/5.0 (iPhone; CPU iPhone OS 17_5) Version/17.5 Safari/604.1", "Safari on iPhone"},
-          {"curl/8.0", "Phone"}}) {
-        const QByteArray unnamed = R"({"name":"  ","pin":")" + pin + "\"}";
-        tokens << api->request("POST", "/api/pair", unnamed, {}, {{"user-agent", userAgent}},
-                               QHostAddress(u"127.0.0.2"_s))
-                      .json()[u"token"]
-                      .toString();
-        EXPECT_FALSE(deviceNamed(*api, tokens.last(), QString::fromUtf8(label)).isEmpty()) << label;
-    }
+    EXPECT_EQ(statusWith(*api, anna), 200);
     EXPECT_EQ(api->request("POST", "/api/devices", R"({"revokeAll":true})").status, 200);
-    for (const QString& token : tokens)
-        EXPECT_EQ(statusWith(*api, token), 401);
+    EXPECT_EQ(statusWith(*api, anna), 401);
 
     expectAnswer(api->remote("POST", "/api/pair", "not json"), 401, R"({"ok":false,"error":"Wrong PIN"})");
     while (!api->store().isLocked())
@@ -320,7 +303,6 @@ TEST_F(Endpoints, PanelSetsThePinLinksAPhoneAndSavesTheDocument) {
               u"apps config gestures host ok pin relayQr relayUrl shortcuts version"_s);
     EXPECT_EQ(admin[u"host"], u"testdesk"_s) << "the network host name";
     EXPECT_EQ(admin[u"pin"], u"0000"_s);
-    EXPECT_EQ(admin[u"gestures"].toArray().size(), 8);
     const QString relayUrl = u"https://relay.test/phone/"_s + api->store().relayId();
     EXPECT_EQ(admin[u"relayUrl"], relayUrl);
     EXPECT_EQ(admin[u"relayQr"], hb::actions::qrDataURL(relayUrl + u'/').value_or(QString()));
@@ -340,6 +322,25 @@ TEST_F(Endpoints, PanelSetsThePinLinksAPhoneAndSavesTheDocument) {
     EXPECT_EQ(api->remote("GET", "/api/config", {}, token).json()[u"config"],
               QJsonValue(QJsonDocument::fromJson(document).object()));
     EXPECT_EQ(relaySwitch.load(), 1);
-    api->request("POST", "/api/config", R"({"settings":{"relayEnabled":"yes"}})");
-    EXPECT_EQ(relaySwitch.load(), 0) << "only true switches the relay on";
+}
+
+// Faults: a level converted to int before it is bounded, rounded instead of cut, or read from
+// text; an unnamed phone labelled with the wrong half (Chrome-based browsers also say "Safari",
+// Android also says "Linux") or left blank.
+TEST(EndpointRules, VolumeLevelAndPhoneLabel) {
+    const std::pair<QJsonValue, int> levels[] = {{150, 100},   {33.9, 33},    {-0.5, 0},         {-1e300, 0},
+                                                 {1e300, 100}, {u"70"_s, 50}, {QJsonValue(), 50}};
+    for (const auto& [value, level] : levels)
+        EXPECT_EQ(hb::api::requestedLevel(value), level) << value.toVariant().toString().toStdString();
+    const std::pair<const char*, const char*> labels[] = {
+        {"Mozilla/5.0 (Linux; Android 14) Chrome/126.0 Mobile Safari/537.36", "Chrome on Android"},
+        {"Mozilla/5.0 (iPhone; CPU iPhone OS 17_5) CriOS/126.0 Safari/604.1", "Chrome on iPhone"},
+        {"Mozilla/5.0 (Linux; Android 14) SamsungBrowser/25.0 Chrome/121.0 Safari/537.36",
+         "Samsung Internet on Android"},
+        {"Mozilla/5.0 (X11; Linux x86_64)", "Linux"},
+        {"curl/8.0", "Phone"},
+    };
+    for (const auto& [userAgent, label] : labels)
+        EXPECT_EQ(hb::api::userAgentLabel(QString::fromUtf8(userAgent)), QString::fromUtf8(label))
+            << userAgent;
 }

@@ -72,7 +72,7 @@ bool matches(const char* pattern, const QString& text) {
 // open to others, an existing one (HB_SUPPORT=$HOME) forced to 0700, state.json readable by
 // others, a PIN or relay identifier of the wrong form; a PIN of the wrong form accepted or not
 // saved, a PIN change dropping tokens, a lock that a new PIN lifts, or one that also blocks codes
-// or outlives a restart.
+// or outlives a restart; a rename or revoke not saved, by an unknown id, or of the wrong phone.
 TEST_F(StoreTest, PairingRevokingPinsAndTheLockAcrossRestarts) {
     store::Store& s = open();
     EXPECT_TRUE(s.isFirstRun());
@@ -143,7 +143,19 @@ TEST_F(StoreTest, PairingRevokingPinsAndTheLockAcrossRestarts) {
     EXPECT_EQ(store->pair(QStringLiteral("9999")).outcome, PairOutcome::Locked)
         << "a new PIN does not lift it";
     EXPECT_TRUE(store->consumeCode(store->mintCode()).has_value()) << "codes are not locked";
-    EXPECT_EQ(open().pair(QStringLiteral("9999")).outcome, PairOutcome::Ok);
+    const store::PairResult late = open().pair(QStringLiteral("9999"));
+    EXPECT_EQ(late.outcome, PairOutcome::Ok);
+
+    const QString lateId = store::Store::deviceId(late.token);
+    EXPECT_TRUE(store->renameDevice(lateId, QStringLiteral("Ben")));
+    EXPECT_EQ(open().devices({}).value(2).name, QStringLiteral("Ben")) << "a rename not saved";
+    EXPECT_FALSE(store->renameDevice(QStringLiteral("nobody"), QStringLiteral("x")));
+    EXPECT_FALSE(store->revokeDevice(QStringLiteral("nobody")));
+    EXPECT_TRUE(store->revokeDevice(lateId));
+    EXPECT_FALSE(open().tokenValid(late.token));
+    EXPECT_TRUE(store->tokenValid(kept.token)) << "the wrong phone revoked";
+    store->revokeAllDevices();
+    EXPECT_TRUE(open().devices({}).isEmpty());
 }
 
 // Faults: a code used twice (also by simultaneous callers), honoured at or after ten minutes or
