@@ -120,9 +120,6 @@ TEST_F(PlannerTest, ReadsTheReplyBodyIntoAResult) {
         QByteArray body;
         QJsonObject expected;
     } rows[] = {
-        {"refused steps dropped, extra members kept",
-         text(R"({"steps":[{"type":"app","value":"Files"},{"type":"shortcut","value":"Focus","why":1}]})"),
-         parsed(R"({"ok":true,"steps":[{"type":"shortcut","value":"Focus","why":1}]})")},
         {"non-text block first",
          R"({"content":[{"type":"tool_use"},{"type":"text","text":"{\"steps\":[]}"}]})", kNoSteps},
         {"only the first text block is read",

@@ -33,7 +33,6 @@ TEST_F(StepsTest, StepAllowedFollowsEachTypesRule) {
         {R"({"type":"url","value":"example.com:8080"})", false},
         {R"({"type":"shortcut","value":"Backup"})", true},
         {R"({"type":"shortcut","value":"backup"})", false},
-        {R"({"type":"shortcut","value":null})", false},
         {R"({"type":"gesture","value":"lock_screen"})", true},
         {R"({"type":"gesture","value":"lock"})", false},
     };
