@@ -145,7 +145,6 @@ TEST_F(PlannerTest, FailuresOverHttpEndThePlanOnce) {
         QJsonObject expected;
     } rows[] = {
         {"plan with status 500", modelText(QStringLiteral(R"({"steps":[]})"), 500), kNoSteps},
-        {"no body with status 200", reply(200), kPlanFailed},
         {"oversized reply",
          modelText(QString(int(steps::kMaxPlanReplyBytes), u'x') + QStringLiteral(R"({"steps":[]})")),
          kPlanFailed},
