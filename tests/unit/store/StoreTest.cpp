@@ -316,7 +316,6 @@ TEST_F(StoreTest, ConfigurationSourcesSavesAndWhatIsReadFromIt) {
         {R"({"pages":"x","settings":{}})", R"({"pages":[],"settings":{}})"},
         {R"({"pages":[1,"a",null],"settings":[]})",
          R"({"pages":[1,"a",null],"settings":{"columns":4,"iconScale":1.12,"labels":true}})"},
-        {R"({"pages":[],"settings":{"columns":99}})", R"({"pages":[],"settings":{"columns":99}})"},
     };
     for (const auto& [input, expected] : rows)
         EXPECT_EQ(store::Store::sanitize(parsed(input)), parsed(expected)) << input;
