@@ -11,6 +11,8 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace Qt::StringLiterals;
+
 using hb::actions::ProcessResult;
 using hb::actions::runProcess;
 
@@ -19,7 +21,7 @@ namespace {
 /// fd number -> "pipe:[inode]" for every pipe in an `ls -l /proc/<pid>/fd` listing.
 QHash<int, QString> pipesIn(const QString& listing) {
     QHash<int, QString> pipes;
-    static const QRegularExpression line(QStringLiteral(R"((\d+) -> (pipe:\[\d+\]))"));
+    static const QRegularExpression line(uR"((\d+) -> (pipe:\[\d+\]))"_s);
     for (auto it = line.globalMatch(listing); it.hasNext();) {
         const auto match = it.next();
         pipes.insert(match.captured(1).toInt(), match.captured(2));
@@ -31,10 +33,10 @@ QHash<int, QString> pipesIn(const QString& listing) {
 
 TEST(RunProcess, StartFailuresOutputStatusAndArguments) {
     QTemporaryDir dir;
-    QFile plain(dir.filePath(QStringLiteral("not-executable")));
+    QFile plain(dir.filePath(u"not-executable"_s));
     ASSERT_TRUE(plain.open(QIODevice::WriteOnly) && plain.write("#!/bin/sh\necho ran\n") > 0);
     plain.close();
-    const QString sh = QStringLiteral("/bin/sh");
+    const QString sh = u"/bin/sh"_s;
     const struct {
         const char* name;
         QString program;
@@ -42,8 +44,8 @@ TEST(RunProcess, StartFailuresOutputStatusAndArguments) {
         int status;
         qsizetype outputSize; ///< -1: an error text, not the program's output
     } rows[] = {
-        {"missing path", QStringLiteral("/nonexistent/tool"), nullptr, -1, -1},
-        {"bare name is not searched on PATH", QStringLiteral("sh"), nullptr, -1, -1},
+        {"missing path", u"/nonexistent/tool"_s, nullptr, -1, -1},
+        {"bare name is not searched on PATH", u"sh"_s, nullptr, -1, -1},
         {"not executable", plain.fileName(), nullptr, -1, -1},
         {"large output comes back whole", sh, "head -c 524288 /dev/zero | tr '\\000' x", 0, 524288},
         {"runaway output drained and dropped", sh, "head -c 40000000 /dev/zero; exit 7", 7, 0},
@@ -52,57 +54,47 @@ TEST(RunProcess, StartFailuresOutputStatusAndArguments) {
     };
     for (const auto& row : rows) {
         const ProcessResult result = runProcess(
-            row.program,
-            row.script ? QStringList{QStringLiteral("-c"), QString::fromUtf8(row.script)} : QStringList{});
+            row.program, row.script ? QStringList{u"-c"_s, QString::fromUtf8(row.script)} : QStringList{});
         EXPECT_EQ(result.status, row.status) << row.name;
         if (row.outputSize >= 0)
             EXPECT_EQ(result.output.size(), row.outputSize) << row.name;
         else
-            EXPECT_FALSE(result.output.isEmpty() || result.output.contains(QStringLiteral("ran")))
-                << row.name;
+            EXPECT_FALSE(result.output.isEmpty() || result.output.contains(u"ran"_s)) << row.name;
     }
-    EXPECT_EQ(
-        runProcess(sh, {QStringLiteral("-c"), QStringLiteral("printf a; printf b >&2; printf c; exit 3")})
-            .output,
-        QStringLiteral("abc"));
+    EXPECT_EQ(runProcess(sh, {u"-c"_s, u"printf a; printf b >&2; printf c; exit 3"_s}).output, u"abc"_s);
     // With our stdin a pipe, the child still reads /dev/null (a script's `read` would steal ours).
     int ends[2];
     ASSERT_EQ(::pipe(ends), 0);
     const int saved = ::dup(STDIN_FILENO);
     ::dup2(ends[0], STDIN_FILENO);
-    const QString childStdin =
-        runProcess(sh, {QStringLiteral("-c"), QStringLiteral("readlink /proc/self/fd/0")}).output;
+    const QString childStdin = runProcess(sh, {u"-c"_s, u"readlink /proc/self/fd/0"_s}).output;
     ::dup2(saved, STDIN_FILENO);
     for (const int fd : {saved, ends[0], ends[1]})
         ::close(fd);
-    EXPECT_EQ(childStdin, QStringLiteral("/dev/null\n"));
-    const QStringList arguments{QStringLiteral("[%s]"),  QStringLiteral("a b"), QStringLiteral("it's"),
-                                QStringLiteral("$HOME"), QStringLiteral("*"),   QStringLiteral(""),
-                                QStringLiteral("Hé €😀")};
-    EXPECT_EQ(runProcess(QStringLiteral("/usr/bin/printf"), arguments).output,
-              QStringLiteral("[a b][it's][$HOME][*][][Hé €😀]"));
+    EXPECT_EQ(childStdin, u"/dev/null\n"_s);
+    const QStringList arguments{u"[%s]"_s, u"a b"_s, u"it's"_s, u"$HOME"_s, u"*"_s, u""_s, u"Hé €😀"_s};
+    EXPECT_EQ(runProcess(u"/usr/bin/printf"_s, arguments).output, u"[a b][it's][$HOME][*][][Hé €😀]"_s);
 }
 
 // Concurrent callers: every child sees only its own pipe on stdout/stderr, never the read end
 // or another caller's pipe, and every caller gets its own output.
 TEST(RunProcess, ConcurrentCallersDoNotLeakPipes) {
-    const QStringList own{QStringLiteral("-l"), QStringLiteral("/proc/%1/fd").arg(::getpid())};
+    const QStringList own{u"-l"_s, u"/proc/%1/fd"_s.arg(::getpid())};
     QSet<QString> inherited;
-    for (const QString& pipe : pipesIn(runProcess(QStringLiteral("/bin/ls"), own).output))
+    for (const QString& pipe : pipesIn(runProcess(u"/bin/ls"_s, own).output))
         inherited.insert(pipe);
     std::vector<QString> failures(6);
     std::vector<std::thread> threads;
     for (QString& failure : failures) {
         threads.emplace_back([&failure, &inherited] {
             for (int round = 0; round < 10 && failure.isEmpty(); ++round) {
-                const ProcessResult result = runProcess(
-                    QStringLiteral("/bin/ls"), {QStringLiteral("-l"), QStringLiteral("/proc/self/fd")});
+                const ProcessResult result = runProcess(u"/bin/ls"_s, {u"-l"_s, u"/proc/self/fd"_s});
                 const QHash<int, QString> pipes = pipesIn(result.output);
                 if (result.status != 0 || !pipes.contains(1) || pipes.value(1) != pipes.value(2))
-                    failure = QStringLiteral("stdout/stderr not one pipe: ") + result.output;
+                    failure = u"stdout/stderr not one pipe: "_s + result.output;
                 for (auto it = pipes.begin(); it != pipes.end(); ++it)
                     if (it.key() > 2 && !inherited.contains(it.value()))
-                        failure = QStringLiteral("leaked fd %1: ").arg(it.key()) + result.output;
+                        failure = u"leaked fd %1: "_s.arg(it.key()) + result.output;
             }
         });
     }

@@ -20,6 +20,8 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace Qt::StringLiterals;
+
 namespace hb::test {
 namespace {
 
@@ -27,10 +29,10 @@ namespace {
 // clock the test moves by hand.
 class StoreTest : public ::testing::Test {
   protected:
-    QString support() const { return root.path() + QStringLiteral("/support"); }
-    QString resources() const { return root.path() + QStringLiteral("/resources"); }
-    QString statePath() const { return support() + QStringLiteral("/state.json"); }
-    QString configPath() const { return support() + QStringLiteral("/config.json"); }
+    QString support() const { return root.path() + u"/support"_s; }
+    QString resources() const { return root.path() + u"/resources"_s; }
+    QString statePath() const { return support() + u"/state.json"_s; }
+    QString configPath() const { return support() + u"/config.json"_s; }
 
     store::Store& open() {
         store.reset();
@@ -80,8 +82,8 @@ TEST_F(StoreTest, PairingRevokingPinsAndTheLockAcrossRestarts) {
         matches("^[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}$", s.relayId()));
     const QString pin = s.pinValue();
     for (int i = 0; i < store::MAX_PAIR_FAILURES - 1; ++i)
-        EXPECT_EQ(s.pair(QStringLiteral("x")).outcome, PairOutcome::Wrong);
-    const store::PairResult kept = s.pair(pin, {QStringLiteral("Kitchen tablet"), Via::Relay});
+        EXPECT_EQ(s.pair(u"x"_s).outcome, PairOutcome::Wrong);
+    const store::PairResult kept = s.pair(pin, {u"Kitchen tablet"_s, Via::Relay});
     ASSERT_EQ(kept.outcome, PairOutcome::Ok);
     EXPECT_TRUE(matches("^[0-9a-f]{48}$", kept.token));
     for (int i = 0; i < store::MAX_PAIR_FAILURES - 1; ++i)
@@ -102,9 +104,9 @@ TEST_F(StoreTest, PairingRevokingPinsAndTheLockAcrossRestarts) {
     EXPECT_EQ(devices[0].id, store::Store::deviceId(kept.token));
     EXPECT_EQ(devices[0].id.size(), store::kDeviceIdLength);
     EXPECT_FALSE(kept.token.contains(devices[0].id));
-    EXPECT_EQ(devices[0].name, QStringLiteral("Kitchen tablet"));
+    EXPECT_EQ(devices[0].name, u"Kitchen tablet"_s);
     EXPECT_EQ(devices[0].pairedAt, paired);
-    EXPECT_EQ(devices[0].via, QStringLiteral("relay"));
+    EXPECT_EQ(devices[0].via, u"relay"_s);
     EXPECT_TRUE(devices[0].current);
 
     ASSERT_TRUE(QFile::remove(statePath())); // any save brings it back
@@ -127,28 +129,27 @@ TEST_F(StoreTest, PairingRevokingPinsAndTheLockAcrossRestarts) {
     for (const auto& [pin, accepted] : rows) {
         EXPECT_EQ(store->setPin(QString::fromUtf8(pin)), accepted) << pin;
         expected = accepted ? QString::fromUtf8(pin) : expected;
-        EXPECT_EQ(readObject(statePath()).value(QStringLiteral("pin")).toString(), expected) << pin;
+        EXPECT_EQ(readObject(statePath()).value(u"pin"_s).toString(), expected) << pin;
     }
     EXPECT_TRUE(store->tokenValid(kept.token));
 
     for (int i = 0; i < store::MAX_PAIR_FAILURES; ++i)
-        EXPECT_EQ(store->pair(QStringLiteral("x")).outcome, PairOutcome::Wrong) << "attempt " << i + 1;
+        EXPECT_EQ(store->pair(u"x"_s).outcome, PairOutcome::Wrong) << "attempt " << i + 1;
     EXPECT_EQ(store->pair(expected).outcome, PairOutcome::Locked);
     EXPECT_TRUE(store->pair(expected).token.isEmpty());
-    EXPECT_TRUE(store->setPin(QStringLiteral("9999")));
-    EXPECT_EQ(store->pair(QStringLiteral("9999")).outcome, PairOutcome::Locked)
-        << "a new PIN does not lift it";
+    EXPECT_TRUE(store->setPin(u"9999"_s));
+    EXPECT_EQ(store->pair(u"9999"_s).outcome, PairOutcome::Locked) << "a new PIN does not lift it";
     EXPECT_TRUE(store->consumeCode(store->mintCode()).has_value()) << "codes are not locked";
-    const store::PairResult late = open().pair(QStringLiteral("9999"));
+    const store::PairResult late = open().pair(u"9999"_s);
     EXPECT_EQ(late.outcome, PairOutcome::Ok);
 
     const QString lateId = store::Store::deviceId(late.token);
-    EXPECT_TRUE(store->renameDevice(lateId, QStringLiteral("Ben")));
+    EXPECT_TRUE(store->renameDevice(lateId, u"Ben"_s));
     EXPECT_TRUE(std::ranges::any_of(open().devices({}), [](const store::Device& d) {
         return d.name == u"Ben";
     })) << "a rename not saved";
-    EXPECT_FALSE(store->renameDevice(QStringLiteral("nobody"), QStringLiteral("x")));
-    EXPECT_FALSE(store->revokeDevice(QStringLiteral("nobody")));
+    EXPECT_FALSE(store->renameDevice(u"nobody"_s, u"x"_s));
+    EXPECT_FALSE(store->revokeDevice(u"nobody"_s));
     EXPECT_TRUE(store->revokeDevice(lateId));
     EXPECT_FALSE(open().tokenValid(late.token));
     EXPECT_TRUE(store->tokenValid(kept.token)) << "the wrong phone revoked";
@@ -197,9 +198,9 @@ TEST(StoreDeviceName, IsTrimmedAndCapped) {
     const struct {
         QString given, expected;
     } rows[] = {
-        {QStringLiteral("  Anna's\n\tphone \n"), QStringLiteral("Anna's phone")},
-        {QString(39, u'x') + QStringLiteral("\U0001F4F1"), QString(39, u'x')}, // never half a character
-        {QStringLiteral("   "), QString()},
+        {u"  Anna's\n\tphone \n"_s, u"Anna's phone"_s},
+        {QString(39, u'x') + u"\U0001F4F1"_s, QString(39, u'x')}, // never half a character
+        {u"   "_s, QString()},
     };
     for (const auto& row : rows)
         EXPECT_EQ(store::Store::deviceName(row.given), row.expected) << row.given.toStdString();
@@ -219,18 +220,18 @@ TEST_F(StoreTest, DamagedOrMistypedKeysFallBackAndAreRewritten) {
     for (const auto& row : rows) {
         writeFile(statePath(), row.file);
         store::Store& s = open();
-        s.removeToken(QStringLiteral("not-there")); // a save
+        s.removeToken(u"not-there"_s); // a save
         EXPECT_FALSE(s.isFirstRun());
-        EXPECT_EQ(s.pinValue() == QStringLiteral("4321"), row.keepsPin) << row.file;
-        EXPECT_EQ(s.tokenValid(QStringLiteral("t1")), row.keepsTokens) << row.file;
-        EXPECT_EQ(s.relayId() == QStringLiteral("R-1"), row.keepsRelayId) << row.file;
+        EXPECT_EQ(s.pinValue() == u"4321"_s, row.keepsPin) << row.file;
+        EXPECT_EQ(s.tokenValid(u"t1"_s), row.keepsTokens) << row.file;
+        EXPECT_EQ(s.relayId() == u"R-1"_s, row.keepsRelayId) << row.file;
         const QJsonObject state = readObject(statePath());
         EXPECT_EQ(state.keys().size(), 4) << "unknown keys go at the next save: " << row.file;
-        EXPECT_EQ(state.value(QStringLiteral("pin")).toString(), s.pinValue()) << row.file;
-        EXPECT_EQ(state.value(QStringLiteral("relayId")).toString(), s.relayId()) << row.file;
+        EXPECT_EQ(state.value(u"pin"_s).toString(), s.pinValue()) << row.file;
+        EXPECT_EQ(state.value(u"relayId"_s).toString(), s.relayId()) << row.file;
         if (row.keepsTokens) { // a file from before phone records were kept
-            EXPECT_EQ(s.devices({}).value(0).name, QStringLiteral("Unknown phone")) << row.file;
-            EXPECT_TRUE(s.useToken(QStringLiteral("t1"), store::Via::Lan)) << row.file;
+            EXPECT_EQ(s.devices({}).value(0).name, u"Unknown phone"_s) << row.file;
+            EXPECT_TRUE(s.useToken(u"t1"_s, store::Via::Lan)) << row.file;
         }
     }
 }
@@ -238,21 +239,21 @@ TEST_F(StoreTest, DamagedOrMistypedKeysFallBackAndAreRewritten) {
 // Faults: a save that replaces a linked file with a plain one; a failed save that loses the
 // change in memory or leaves temporaries behind.
 TEST_F(StoreTest, SavesFollowLinksAndFailedOnesKeepMemoryAuthoritative) {
-    const QString elsewhere = root.path() + QStringLiteral("/dotfiles/harbly-config.json");
+    const QString elsewhere = root.path() + u"/dotfiles/harbly-config.json"_s;
     writeFile(elsewhere, R"({"pages":[],"settings":{}})");
     QDir().mkpath(support());
     ASSERT_TRUE(QFile::link(elsewhere, configPath()));
     store::Store& s = open();
-    s.saveConfig(QJsonObject{{QStringLiteral("marker"), 2}});
+    s.saveConfig(QJsonObject{{u"marker"_s, 2}});
     EXPECT_TRUE(QFileInfo(configPath()).isSymLink());
-    EXPECT_EQ(readObject(elsewhere).value(QStringLiteral("marker")), QJsonValue(2));
+    EXPECT_EQ(readObject(elsewhere).value(u"marker"_s), QJsonValue(2));
     // A folder where the file belongs makes every save fail, even for root.
     ASSERT_TRUE(QFile::remove(statePath()) && QFile::remove(configPath()));
     ASSERT_TRUE(QDir().mkdir(statePath()) && QDir().mkdir(configPath()));
-    EXPECT_TRUE(s.setPin(QStringLiteral("2468")));
-    EXPECT_TRUE(s.tokenValid(s.pair(QStringLiteral("2468")).token));
-    s.saveConfig(QJsonObject{{QStringLiteral("marker"), 1}});
-    EXPECT_EQ(s.snapshotConfig().value(QStringLiteral("marker")), QJsonValue(1));
+    EXPECT_TRUE(s.setPin(u"2468"_s));
+    EXPECT_TRUE(s.tokenValid(s.pair(u"2468"_s).token));
+    s.saveConfig(QJsonObject{{u"marker"_s, 1}});
+    EXPECT_EQ(s.snapshotConfig().value(u"marker"_s), QJsonValue(1));
     EXPECT_EQ(QDir(support()).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
@@ -269,10 +270,8 @@ TEST_F(StoreTest, KillDuringSavesLeavesTheOldOrTheNewFileNeverADamagedOne) {
                 s.setPin(QString::number(1000 + round % 9000));
                 QJsonArray tiles; // large enough that a kill often lands in the middle of writing it
                 for (int i = 0; i < 2000; ++i)
-                    tiles.append(
-                        QJsonObject{{QStringLiteral("value"), QStringLiteral("%1-%2").arg(round).arg(i)}});
-                s.saveConfig(QJsonObject{
-                    {QStringLiteral("pages"), QJsonArray{QJsonObject{{QStringLiteral("tiles"), tiles}}}}});
+                    tiles.append(QJsonObject{{u"value"_s, u"%1-%2"_s.arg(round).arg(i)}});
+                s.saveConfig(QJsonObject{{u"pages"_s, QJsonArray{QJsonObject{{u"tiles"_s, tiles}}}}});
             }
             ::_exit(0);
         }
@@ -280,31 +279,30 @@ TEST_F(StoreTest, KillDuringSavesLeavesTheOldOrTheNewFileNeverADamagedOne) {
             std::chrono::microseconds(std::uniform_int_distribution<int>(0, 30000)(random)));
         ::kill(child, SIGKILL);
         ASSERT_EQ(::waitpid(child, nullptr, 0), child);
-        ASSERT_TRUE(readObject(statePath()).contains(QStringLiteral("pin"))) << "after kill " << kill;
-        ASSERT_TRUE(readObject(configPath()).contains(QStringLiteral("pages"))) << "after kill " << kill;
+        ASSERT_TRUE(readObject(statePath()).contains(u"pin"_s)) << "after kill " << kill;
+        ASSERT_TRUE(readObject(configPath()).contains(u"pages"_s)) << "after kill " << kill;
         EXPECT_EQ(fileMode(statePath()), 0600);
     }
     open(); // sweeps away what the killed saves left half-written
     EXPECT_EQ(QDir(support()).entryList(QDir::Files | QDir::Hidden | QDir::System),
-              (QStringList{QStringLiteral("config.json"), QStringLiteral("state.json")}));
+              (QStringList{u"config.json"_s, u"state.json"_s}));
 }
 
 TEST_F(StoreTest, ConfigurationSourcesSavesAndWhatIsReadFromIt) {
     EXPECT_EQ(open().snapshotConfig(), store::Store::defaultConfig());
     EXPECT_TRUE(readFile(configPath()).contains("\n    \"pages\"")) << "written pretty";
 
-    writeFile(resources() + QStringLiteral("/config.json"), R"({"pages":{},"theme":"dark"})");
+    writeFile(resources() + u"/config.json"_s, R"({"pages":{},"theme":"dark"})");
     writeFile(configPath(), "{\"pages\": [");
-    const QJsonObject shipped{{QStringLiteral("pages"), QJsonArray()},
-                              {QStringLiteral("settings"), store::Store::defaultSettings()},
-                              {QStringLiteral("theme"), QStringLiteral("dark")}};
+    const QJsonObject shipped{{u"pages"_s, QJsonArray()},
+                              {u"settings"_s, store::Store::defaultSettings()},
+                              {u"theme"_s, u"dark"_s}};
     EXPECT_EQ(open().snapshotConfig(), shipped) << "a damaged user file gives way, sanitised";
     EXPECT_EQ(readObject(configPath()), shipped);
 
     const QByteArray user = R"({"pages":[]})";
     writeFile(configPath(), user);
-    EXPECT_EQ(open().snapshotConfig().value(QStringLiteral("settings")),
-              QJsonValue(store::Store::defaultSettings()));
+    EXPECT_EQ(open().snapshotConfig().value(u"settings"_s), QJsonValue(store::Store::defaultSettings()));
     EXPECT_EQ(readFile(configPath()), user) << "completed in memory only";
 
     const QJsonObject document = parsed(R"({"pages":[{"name":"P","x":{"y":[1,{"z":null}]},
@@ -337,7 +335,7 @@ TEST_F(StoreTest, ConfigurationSourcesSavesAndWhatIsReadFromIt) {
                   {"type":"url","value":"https://x"}]},
         {"tiles":[{"type":"app","value":"Terminal"}]},
         {"tiles":[{"type":"app","value":"Skipped"},"a page with a non-object tile is skipped"]}]})"));
-    EXPECT_EQ(s.allowedApps(), (QSet<QString>{QStringLiteral("Files"), QStringLiteral("Terminal")}));
+    EXPECT_EQ(s.allowedApps(), (QSet<QString>{u"Files"_s, u"Terminal"_s}));
     s.saveConfig(parsed(R"({"pages":[{"tiles":[{"type":"app","value":"Files"}]},3]})"));
     EXPECT_TRUE(s.allowedApps().isEmpty()) << "one page that is not an object hides them all";
 }
@@ -345,20 +343,20 @@ TEST_F(StoreTest, ConfigurationSourcesSavesAndWhatIsReadFromIt) {
 TEST_F(StoreTest, FlowsGoToTheFirstFlowsPageLeaveByLabelAndAreCapped) {
     store::Store& s = open();
     const QJsonArray steps{parsed(R"({"type":"url","value":"https://a.example"})")};
-    s.addFlow(QStringLiteral("Go"), QStringLiteral("\u2600"), steps);
-    const QJsonObject flows = s.snapshotConfig().value(QStringLiteral("pages")).toArray().at(1).toObject();
-    EXPECT_EQ(flows.value(QStringLiteral("name")), QJsonValue(QStringLiteral("Flows")));
-    EXPECT_EQ(flows.value(QStringLiteral("tiles"))[0][QStringLiteral("steps")], QJsonValue(steps));
+    s.addFlow(u"Go"_s, u"\u2600"_s, steps);
+    const QJsonObject flows = s.snapshotConfig().value(u"pages"_s).toArray().at(1).toObject();
+    EXPECT_EQ(flows.value(u"name"_s), QJsonValue(u"Flows"_s));
+    EXPECT_EQ(flows.value(u"tiles"_s)[0][u"steps"_s], QJsonValue(steps));
     s.saveConfig(parsed(R"({"pages":[
         {"name":"Other","tiles":[{"type":"flow","label":"Go"}]},
         {"name":"Flows","tiles":[{"type":"app","label":"Go","value":"Files"},{"type":"flow","label":"Keep"}]},
         {"name":"Flows","tiles":"broken"}],"settings":{}})"));
-    s.addFlow(QStringLiteral("Go"), QStringLiteral("x"), QJsonArray());
+    s.addFlow(u"Go"_s, u"x"_s, QJsonArray());
     const auto tiles = [&](int page) {
-        return s.snapshotConfig().value(QStringLiteral("pages")).toArray().at(page)[QStringLiteral("tiles")];
+        return s.snapshotConfig().value(u"pages"_s).toArray().at(page)[u"tiles"_s];
     };
     EXPECT_EQ(tiles(1).toArray().size(), 3) << "added to the first Flows page";
-    s.removeFlow(QStringLiteral("Go"));
+    s.removeFlow(u"Go"_s);
     EXPECT_EQ(tiles(0).toArray().size(), 1) << "other pages untouched";
     EXPECT_EQ(tiles(1).toArray(), QJsonArray{parsed(R"({"type":"flow","label":"Keep"})")});
     EXPECT_EQ(tiles(2), QJsonValue(QJsonArray()));
@@ -366,18 +364,16 @@ TEST_F(StoreTest, FlowsGoToTheFirstFlowsPageLeaveByLabelAndAreCapped) {
 
     s.saveConfig(parsed(R"({"pages":[{"name":"Flows","tiles":[{"label":"Go"}]},3],"settings":{}})"));
     writeFile(configPath(), "untouched");
-    s.removeFlow(QStringLiteral("Go"));
+    s.removeFlow(u"Go"_s);
     EXPECT_EQ(readFile(configPath()), "untouched") << "pages not all objects: nothing changes";
 
     // Flows without limit: a paired phone filling the disk through config.json.
     s.saveConfig(QJsonObject());
     for (int i = 0; i < store::kMaxFlows; ++i)
-        ASSERT_EQ(s.addFlow(QString::number(i), QStringLiteral("x"), steps), store::Store::FlowAdded::Added);
-    EXPECT_EQ(s.addFlow(QStringLiteral("one more"), QStringLiteral("x"), steps),
-              store::Store::FlowAdded::TooMany);
-    s.removeFlow(QStringLiteral("7"));
-    EXPECT_EQ(s.addFlow(QStringLiteral("one more"), QStringLiteral("x"), steps),
-              store::Store::FlowAdded::Added);
+        ASSERT_EQ(s.addFlow(QString::number(i), u"x"_s, steps), store::Store::FlowAdded::Added);
+    EXPECT_EQ(s.addFlow(u"one more"_s, u"x"_s, steps), store::Store::FlowAdded::TooMany);
+    s.removeFlow(u"7"_s);
+    EXPECT_EQ(s.addFlow(u"one more"_s, u"x"_s, steps), store::Store::FlowAdded::Added);
 }
 
 } // namespace
