@@ -309,8 +309,9 @@ TEST_F(Endpoints, PanelSetsThePinLinksAPhoneAndSavesTheDocument) {
 // text; an unnamed phone labelled with the wrong half (Chrome-based browsers also say "Safari",
 // Android also says "Linux") or left blank.
 TEST(EndpointRules, VolumeLevelAndPhoneLabel) {
-    const std::pair<QJsonValue, int> levels[] = {{150, 100},   {33.9, 33},    {-5, 0},
-                                                 {1e300, 100}, {u"70"_s, 50}, {QJsonValue(), 50}};
+    const std::pair<QJsonValue, int> levels[] = {
+        {150, 100}, {33.9, 33}, {-5, 0}, {1e300, 100}, {u"70"_s, 50}, {QJsonValue(), 50},
+    };
     for (const auto& [value, level] : levels)
         EXPECT_EQ(hb::api::requestedLevel(value), level) << value.toVariant().toString().toStdString();
     const std::pair<const char*, const char*> labels[] = {

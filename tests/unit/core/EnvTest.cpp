@@ -6,9 +6,16 @@ using hb::env::parsePort;
 
 TEST(PortParsing, AcceptsOnlyStrictDecimalPortsAndFallsBackTo8788) {
     const std::pair<const char*, std::optional<std::uint16_t>> rows[] = {
-        {"8080", 8080},       {"+8080", 8080},          {"0", 0},
-        {"65535", 65535},     {" 8080", std::nullopt},  {"70000", std::nullopt},
-        {"-1", std::nullopt}, {"0x1F90", std::nullopt}, {"\u0668\u0660", std::nullopt}, // Arabic-Indic digits
+        {"8080", 8080},
+        {"+8080", 8080},
+        {"0", 0},
+        {"65535", 65535},
+        {" 8080", std::nullopt},
+        {"70000", std::nullopt},
+        {"-1", std::nullopt},
+        {"0x1F90", std::nullopt},
+        {"99999999999999999999", std::nullopt},
+        {"\u0668\u0660", std::nullopt}, // Arabic-Indic digits
     };
     for (const auto& [text, port] : rows)
         EXPECT_EQ(parsePort(QString::fromUtf8(text)), port) << text;
