@@ -3,10 +3,6 @@
 #include "support/TestSupport.h"
 
 #include <QFile>
-#include <algorithm>
-
-// Last: Xlib's macros clash with Qt names.
-#include <X11/Xlib.h>
 
 namespace hb::test {
 
@@ -59,25 +55,6 @@ QString trayMenu() {
 bool trayClick(const QString& label) {
     return runTool(QStringLiteral("/usr/bin/python3"), {kFakes, QStringLiteral("click"), label}).exitCode ==
            0;
-}
-
-int emptyKeycodes() {
-    Display* display = XOpenDisplay(nullptr);
-    if (!display)
-        return -1;
-    int minCode = 0, maxCode = 0, perCode = 0;
-    XDisplayKeycodes(display, &minCode, &maxCode);
-    KeySym* map =
-        XGetKeyboardMapping(display, static_cast<KeyCode>(minCode), maxCode - minCode + 1, &perCode);
-    int empty = 0;
-    for (int code = 0; map && code <= maxCode - minCode; ++code) {
-        const KeySym* row = map + static_cast<std::ptrdiff_t>(code) * perCode;
-        empty += std::all_of(row, row + perCode, [](KeySym sym) { return sym == NoSymbol; }) ? 1 : 0;
-    }
-    if (map)
-        XFree(map);
-    XCloseDisplay(display);
-    return empty;
 }
 
 ToolResult runTool(const QString& program, const QStringList& arguments) {
