@@ -107,7 +107,6 @@ def mpris(service, suffix, status):
     handlers["SetTrack"] = lambda a: set_track(*a)
     service.name += suffix
     service.export(path, {
-        "org.mpris.MediaPlayer2": ([method("Raise")], {"Identity": V("s", suffix)}),
         player_iface: ([method(m) for m in ("PlayPause", "Play", "Pause", "Next", "Previous", "Stop")], player),
         "org.harbly.Test": ([method("SetTrack", "s s s")], {}),
     }, handlers)

@@ -21,6 +21,7 @@ using hb::app::AppDelegate;
 using hb::test::HttpServer;
 using hb::test::waitFor;
 using namespace std::chrono_literals;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -35,7 +36,7 @@ class ShellEnvironment : public ::testing::Environment {
         qputenv("HB_UPDATE_URL", "http://127.0.0.1:9/latest.json");
         qputenv("HB_PORT", "0");
         // Not ASSERT: a failed environment would report every test as skipped, not failed.
-        EXPECT_TRUE(watcher_.emplace(QStringLiteral("watcher")).ready());
+        EXPECT_TRUE(watcher_.emplace(u"watcher"_s).ready());
     }
     void TearDown() override { watcher_.reset(); }
 
@@ -68,7 +69,7 @@ TEST(TrayMenu, EntriesTheUpdateNoticeAndTheControlPanelWindow) {
     const quint16 port = agent.server().listeningPort();
     HttpServer server(manifest(R"({"version":"0.9","url":"https://e/old"})"));
     const QByteArray closed = qgetenv("HB_UPDATE_URL");
-    qputenv("HB_UPDATE_URL", server.url(QStringLiteral("/latest.json")).toUtf8());
+    qputenv("HB_UPDATE_URL", server.url(u"/latest.json"_s).toUtf8());
     QList<QUrl> opened;
     hb::app::ShellDeps deps;
     deps.port = [port] { return port; };
@@ -82,9 +83,9 @@ TEST(TrayMenu, EntriesTheUpdateNoticeAndTheControlPanelWindow) {
         waitFor([&] { return (menu = hb::test::trayMenu()) == expected; }, 20s);
         return menu;
     };
-    const QString menu = QStringLiteral(
-        " | Open Control Panel [Control+O] | Show Pairing PIN\u2026 | - | Quit Harbly [Control+Q]");
-    const QString hidden = QStringLiteral("Update available\u2026 (hidden) |  (hidden) | - (hidden)") + menu;
+    const QString menu =
+        u" | Open Control Panel [Control+O] | Show Pairing PIN\u2026 | - | Quit Harbly [Control+Q]"_s;
+    const QString hidden = u"Update available\u2026 (hidden) |  (hidden) | - (hidden)"_s + menu;
     EXPECT_EQ(menuWhen(hidden), hidden);
     shell.scheduleUpdateChecks(); // at once, then daily
     const auto timers = shell.findChildren<QTimer*>();
@@ -94,20 +95,19 @@ TEST(TrayMenu, EntriesTheUpdateNoticeAndTheControlPanelWindow) {
     ASSERT_TRUE(waitFor([&] { return server.requests().size() == 1; }));
     server.setAnswer(manifest(R"({"version":"3.0&1","url":"https://e/30","notes":"Faster pairing"})"));
     shell.runUpdateCheck();
-    const QString announced =
-        QStringLiteral("Update available \u2014 3.0&1 \u2192 | Faster pairing | -") + menu;
+    const QString announced = u"Update available \u2014 3.0&1 \u2192 | Faster pairing | -"_s + menu;
     EXPECT_EQ(menuWhen(announced), announced) << "the version shown as written, never as a mnemonic";
     server.setAnswer(manifest(R"({"version":"3.1","url":"https://e/3"})"));
     shell.runUpdateCheck();
-    const QString newer = QStringLiteral("Update available \u2014 3.1 \u2192");
-    const QString notesGone = newer + QStringLiteral(" |  (hidden) | -") + menu; // no stale notes
+    const QString newer = u"Update available \u2014 3.1 \u2192"_s;
+    const QString notesGone = newer + u" |  (hidden) | -"_s + menu; // no stale notes
     EXPECT_EQ(menuWhen(notesGone), notesGone);
     ASSERT_TRUE(hb::test::trayClick(newer));
     ASSERT_TRUE(waitFor([&] { return !opened.isEmpty(); }));
-    EXPECT_EQ(opened, QList<QUrl>{QUrl(QStringLiteral("https://e/3"))});
+    EXPECT_EQ(opened, QList<QUrl>{QUrl(u"https://e/3"_s)});
 #ifdef HB_HAVE_WEBENGINE // without it the panel opens in the browser, as the tray-host test checks
     opened.clear();
-    ASSERT_TRUE(hb::test::trayClick(QStringLiteral("Open Control Panel")));
+    ASSERT_TRUE(hb::test::trayClick(u"Open Control Panel"_s));
     ASSERT_TRUE(waitFor([&] { return shell.window() && shell.window()->isVisible(); }, 20s));
     auto* panel = qobject_cast<hb::app::ControlPanelWindow*>(shell.window());
     const auto runInPage = [panel](const QString& script) {
@@ -120,13 +120,13 @@ TEST(TrayMenu, EntriesTheUpdateNoticeAndTheControlPanelWindow) {
         waitFor([&] { return done; }, 10s);
         return result;
     };
-    const QUrl admin(QStringLiteral("http://127.0.0.1:%1/admin").arg(port));
+    const QUrl admin(u"http://127.0.0.1:%1/admin"_s.arg(port));
     EXPECT_EQ(panel->address(), admin);
     QString shown;
     EXPECT_TRUE(waitFor(
         [&] {
-            shown = runInPage(QStringLiteral(
-                "document.querySelector('#pin') && document.querySelector('#pin').textContent"));
+            shown =
+                runInPage(u"document.querySelector('#pin') && document.querySelector('#pin').textContent"_s);
             return shown == agent.store().pinValue();
         },
         30s))
@@ -138,14 +138,14 @@ TEST(TrayMenu, EntriesTheUpdateNoticeAndTheControlPanelWindow) {
     EXPECT_EQ(shell.window(), panel);
 
     // Other sites go to the browser; same host on another port and other schemes go nowhere.
-    runInPage(QStringLiteral("window.open('https://example.com/popup')"));
+    runInPage(u"window.open('https://example.com/popup')"_s);
     ASSERT_TRUE(waitFor([&] { return !opened.isEmpty(); }, 10s));
-    EXPECT_EQ(opened.takeFirst(), QUrl(QStringLiteral("https://example.com/popup")));
-    runInPage(QStringLiteral("location.href = 'file:///etc/passwd'"));
-    runInPage(QStringLiteral("location.href = 'http://127.0.0.1:9/admin'"));
-    runInPage(QStringLiteral("location.href = '/admin?again'"));
+    EXPECT_EQ(opened.takeFirst(), QUrl(u"https://example.com/popup"_s));
+    runInPage(u"location.href = 'file:///etc/passwd'"_s);
+    runInPage(u"location.href = 'http://127.0.0.1:9/admin'"_s);
+    runInPage(u"location.href = '/admin?again'"_s);
     ASSERT_TRUE(waitFor([&] { return panel->view()->url().query() == u"again"; }, 10s));
-    EXPECT_EQ(opened, QList<QUrl>{QUrl(QStringLiteral("http://127.0.0.1:9/admin"))});
+    EXPECT_EQ(opened, QList<QUrl>{QUrl(u"http://127.0.0.1:9/admin"_s)});
     EXPECT_EQ(panel->view()->url().adjusted(QUrl::RemoveQuery), admin);
 #endif
 }
@@ -155,7 +155,7 @@ TEST(TrayMenu, EntriesTheUpdateNoticeAndTheControlPanelWindow) {
 // stays invisible once one appears.
 TEST(TrayHost, WithoutOneStartsOpenThePanelAndTheIconComesWithTheHost) {
     QTemporaryDir dir;
-    hb::test::FakeService notifications(QStringLiteral("notifications"));
+    hb::test::FakeService notifications(u"notifications"_s);
     ASSERT_TRUE(notifications.ready());
     const struct {
         const char* name;
@@ -177,7 +177,7 @@ TEST(TrayHost, WithoutOneStartsOpenThePanelAndTheIconComesWithTheHost) {
         deps.isFirstRun = [&row] { return row.firstRun; };
         deps.openURL = [&opened](const QUrl& url) { return opened.append(url), true; };
         deps.trayHostPresent = [&host] { return host; };
-        deps.noTrayNoticeMarker = dir.filePath(QStringLiteral("noticed"));
+        deps.noTrayNoticeMarker = dir.filePath(u"noticed"_s);
         qunsetenv("QTWEBENGINE_DISABLE_SANDBOX");               // the panel goes to openURL
         qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu"); // as root, no sandbox: no embedded panel
         AppDelegate shell(deps);
