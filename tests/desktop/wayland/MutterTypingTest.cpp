@@ -28,8 +28,7 @@ class HeadlessMutter {
   public:
     explicit HeadlessMutter(bool xwayland) {
         static const QProcessEnvironment outside = QProcessEnvironment::systemEnvironment();
-        static int counter = 0;
-        const QString name = u"hb-wayland-%1-%2"_s.arg(QCoreApplication::applicationPid()).arg(++counter);
+        const QString name = u"hb-wayland-%1-%2"_s.arg(QCoreApplication::applicationPid()).arg(xwayland);
         const QStringList socketsBefore = x11Sockets();
         process_.setProcessEnvironment(outside);
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
