@@ -129,10 +129,8 @@ def portal(service, version, deny=None):
         return V("(o)", (path,))
 
     def start(args):
-        results = {"devices": V("u", 3)}
-        if int(version) >= 2:
-            results["restore_token"] = V("s", "token-%d" % next(tokens))
-        return request(args[2], 1, {}) if deny else request(args[2], 0, results)
+        token = {"restore_token": V("s", "token-%d" % next(tokens))} if int(version) >= 2 else {}
+        return request(args[2], 1, {}) if deny else request(args[2], 0, {"devices": V("u", 3), **token})
 
     service.export("/org/freedesktop/portal/desktop", {"org.freedesktop.portal.RemoteDesktop": ([
         method("CreateSession", "a{sv}", "o"), method("SelectDevices", "o a{sv}", "o"),

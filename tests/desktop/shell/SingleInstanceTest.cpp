@@ -1,6 +1,4 @@
-// The real agent started twice for one session and support folder: the second start hands over
-// to the first and ends; the first one quits through its tray menu. Without a display the first
-// one prints how to pair: on a terminal, and nothing secret into a pipe (a log file).
+// The real agent started twice for one session and support folder, with and without a display.
 #include "DesktopFakes.h"
 #include "actions/platform/linux/HostIdentityLinux.h"
 #include "support/TestSupport.h"

@@ -116,26 +116,20 @@ TEST(TrayMenu, EntriesTheUpdateNoticeAndTheControlPanelWindow) {
     ASSERT_TRUE(waitFor([&] { return shell.window() && shell.window()->isVisible(); }, 20s));
     auto* panel = qobject_cast<hb::app::ControlPanelWindow*>(shell.window());
     const auto runInPage = [panel](const QString& script) {
-        bool done = false;
-        QString result;
-        panel->view()->page()->runJavaScript(script, [&](const QVariant& value) {
-            result = value.toString();
-            done = true;
-        });
-        waitFor([&] { return done; }, 10s);
-        return result;
+        std::optional<QString> result;
+        panel->view()->page()->runJavaScript(script,
+                                             [&](const QVariant& value) { result = value.toString(); });
+        waitFor([&] { return result.has_value(); }, 10s);
+        return result.value_or(QString());
     };
     const QUrl admin(u"http://127.0.0.1:%1/admin"_s.arg(port));
     EXPECT_EQ(panel->address(), admin);
-    QString shown;
     EXPECT_TRUE(waitFor(
         [&] {
-            shown =
-                runInPage(u"document.querySelector('#pin') && document.querySelector('#pin').textContent"_s);
-            return shown == agent.store().pinValue();
+            return runInPage(u"document.querySelector('#pin')?.textContent"_s) == agent.store().pinValue();
         },
         30s))
-        << shown.toStdString();
+        << "the panel shows the PIN: the page is trusted as local";
     // Closed, then asked for again by the page's own endpoint: the same window comes back.
     panel->close();
     EXPECT_EQ(hb::test::httpRequest(port, "POST", "/api/open-admin").status, 200);
