@@ -153,8 +153,8 @@ TEST_F(Desktop, PointerKeysGesturesAndMediaKeysReachAWindow) {
     EXPECT_TRUE(runOffGuiThread([&] { return media.mediaAction(u"next"_s); })) << "no player: the key";
     const QString expected =
         u"press 1,release 1,press 2,release 2,wheel down,wheel down,Ctrl+Shift+Home,Esc,Ctrl+Alt+Up,Media Next"_s;
-    waitFor([&] { return window.seen.join(u',') == expected; });
-    EXPECT_EQ(window.seen.join(u',').toStdString(), expected.toStdString());
+    EXPECT_TRUE(waitFor([&] { return window.seen.join(u',') == expected; }))
+        << window.seen.join(u',').toStdString();
     EXPECT_FALSE(input.runGesture(u"Spotlight"_s));
 
     qputenv("XDG_CURRENT_DESKTOP", "KDE");
