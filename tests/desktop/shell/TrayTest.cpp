@@ -149,9 +149,9 @@ TEST(TrayMenu, EntriesTheUpdateNoticeAndTheControlPanelWindow) {
 #endif
 }
 
-// Catches: on a desktop without a tray host the agent shows nothing at all (a start from the menu must open
-// the Control Panel and, the first time, say how to get the icon), and an item made before a host exists that
-// stays invisible once one appears.
+// Catches: on a desktop without a tray host the agent shows nothing at all (a start from the menu,
+// or the first run even at login, must open the Control Panel; the first time it says how to get
+// the icon).
 TEST(TrayHost, WithoutOneAStartFromTheMenuOpensThePanel) {
     QTemporaryDir dir;
     hb::test::FakeService notifications(u"notifications"_s);
@@ -160,7 +160,7 @@ TEST(TrayHost, WithoutOneAStartFromTheMenuOpensThePanel) {
         const char* name;
         bool firstRun, atLogin, panel;
     } rows[] = {
-        {"first start from the menu", true, false, true},
+        {"first start, at login", true, true, true},
         {"at login", false, true, false},
         {"again from the menu", false, false, true},
     };
