@@ -60,9 +60,9 @@ HttpServer::Answer manifest(const QByteArray& body) {
 
 // Catches: entries missing or misnamed, an update notice shown when there is none, a version
 // taken as a mnemonic, stale notes, no daily check, the notice not opening its address; a tray
-// item made before a host exists that stays invisible once one appears; a
-// second panel window per request, the page not trusted as local (no PIN shown), and the
-// window following links to other sites, other ports or other schemes.
+// item made before a host exists that stays invisible once one appears; a second panel window
+// per request, the page not trusted as local (no PIN shown), and the window following links to
+// other sites, other ports or other schemes.
 TEST(TrayMenu, EntriesTheUpdateNoticeAndTheControlPanelWindow) {
     hb::app::Agent agent;
     agent.start();
