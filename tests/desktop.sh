@@ -22,7 +22,6 @@ unset XDG_CURRENT_DESKTOP XDG_SESSION_TYPE WAYLAND_DISPLAY BROWSER DESKTOP_SESSI
 export QT_QPA_PLATFORM=xcb NO_AT_BRIDGE=1 QTWEBENGINE_DISABLE_SANDBOX=1 \
        QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --no-sandbox"
 
-# X server
 Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$W/display" >"$W/xvfb.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do [[ -s "$W/display" ]] && break; sleep 0.05; done
@@ -38,7 +37,6 @@ DBUS_SYSTEM_PID=$(dbus-daemon --session --address="unix:path=$W/system_bus" --fo
 export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$W/system_bus"
 pids+=("$DBUS_SESSION_PID" "$DBUS_SYSTEM_PID")
 
-# Audio
 pulseaudio -n --daemonize=no --exit-idle-time=-1 --disable-shm=yes \
   -L module-native-protocol-unix -L "module-null-sink sink_name=ci_null" -L module-always-sink \
   >"$W/pulse.log" 2>&1 &

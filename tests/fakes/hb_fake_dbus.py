@@ -1,12 +1,9 @@
 #!/usr/bin/python3
 """Small GDBus services for the desktop tests, and a client of the tray they serve.
 
-  hb_fake_dbus.py KIND RECORD [ARGS...]   run one fake (the kinds are in FAKES below)
-  hb_fake_dbus.py menu | click LABEL       print the newest tray item's menu | click an entry
-
-A fake owns one bus name, exports objects described by introspection XML (properties included,
-so QtDBus sees them), appends every method call to RECORD as one JSON line {"path", "interface",
-"member", "args"} and prints "READY" once its name is owned."""
+  hb_fake_dbus.py KIND RECORD [ARGS...]   run one fake of FAKES: owns its name, records every call
+                                          to RECORD as a JSON line, prints "READY" once owned
+  hb_fake_dbus.py menu | click LABEL       print the newest tray item's menu | click an entry"""
 import itertools
 import json
 import re
@@ -89,10 +86,9 @@ def screensaver(service):
                    {"SetActive": lambda a: V("(b)", (True,))})
 
 
-def mpris(service, suffix, status, *toggles):
-    """With "toggles", PlayPause, Play and Pause change PlaybackStatus and announce it (before the
-    call's reply, as a real player does). org.harbly.Test.SetTrack(title, artist, status) changes
-    what it plays and announces it the same way."""
+def mpris(service, suffix, status):
+    """PlayPause, Play, Pause and org.harbly.Test.SetTrack(title, artist, status) change what it
+    plays and announce it before the call's reply, as a real player does."""
     path, player_iface = "/org/mpris/MediaPlayer2", "org.mpris.MediaPlayer2.Player"
     player = {"PlaybackStatus": V("s", status), "Metadata": V("a{sv}", {})}
 
@@ -105,14 +101,12 @@ def mpris(service, suffix, status, *toggles):
         change({"Metadata": V("a{sv}", {"xesam:title": V("s", title), "xesam:artist": V("as", [artist])}),
                 "PlaybackStatus": V("s", playback)})
 
-    handlers = {"SetTrack": lambda a: set_track(*a)}
-    if toggles == ("toggles",):
-        status_of = {"PlayPause": lambda: "Paused" if player["PlaybackStatus"].unpack() == "Playing" else "Playing",
-                     "Play": lambda: "Playing", "Pause": lambda: "Paused"}
-        handlers.update({m: lambda a, f=f: change({"PlaybackStatus": V("s", f())}) for m, f in status_of.items()})
+    status_of = {"PlayPause": lambda: "Paused" if player["PlaybackStatus"].unpack() == "Playing" else "Playing",
+                 "Play": lambda: "Playing", "Pause": lambda: "Paused"}
+    handlers = {m: lambda a, f=f: change({"PlaybackStatus": V("s", f())}) for m, f in status_of.items()}
+    handlers["SetTrack"] = lambda a: set_track(*a)
     service.name += suffix
     service.export(path, {
-        "org.mpris.MediaPlayer2": ([method("Raise")], {"Identity": V("s", suffix)}),
         player_iface: ([method(m) for m in ("PlayPause", "Play", "Pause", "Next", "Previous", "Stop")], player),
         "org.harbly.Test": ([method("SetTrack", "s s s")], {}),
     }, handlers)
@@ -135,10 +129,8 @@ def portal(service, version, deny=None):
         return V("(o)", (path,))
 
     def start(args):
-        results = {"devices": V("u", 3)}
-        if int(version) >= 2:
-            results["restore_token"] = V("s", "token-%d" % next(tokens))
-        return request(args[2], 1, {}) if deny else request(args[2], 0, results)
+        token = {"restore_token": V("s", "token-%d" % next(tokens))} if int(version) >= 2 else {}
+        return request(args[2], 1, {}) if deny else request(args[2], 0, {"devices": V("u", 3), **token})
 
     service.export("/org/freedesktop/portal/desktop", {"org.freedesktop.portal.RemoteDesktop": ([
         method("CreateSession", "a{sv}", "o"), method("SelectDevices", "o a{sv}", "o"),

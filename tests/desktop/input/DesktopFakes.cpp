@@ -3,10 +3,8 @@
 #include "support/TestSupport.h"
 
 #include <QFile>
-#include <algorithm>
 
-// Last: Xlib's macros clash with Qt names.
-#include <X11/Xlib.h>
+using namespace Qt::StringLiterals;
 
 namespace hb::test {
 
@@ -15,13 +13,12 @@ static const QString kFakes = QStringLiteral(HB_TEST_FAKES_DIR "/hb_fake_dbus.py
 bool inTestDesktop() {
     const QString root = qEnvironmentVariable("HB_TEST_DESKTOP");
     return !root.isEmpty() && qEnvironmentVariable("DBUS_SYSTEM_BUS_ADDRESS")
-                                  .startsWith(QStringLiteral("unix:path=") + root + QLatin1Char('/'));
+                                  .startsWith(u"unix:path="_s + root + QLatin1Char('/'));
 }
 
 FakeService::FakeService(const QString& kind, const QStringList& arguments) {
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process_.start(QStringLiteral("/usr/bin/python3"),
-                   QStringList{kFakes, kind, dir_.filePath(QStringLiteral("calls.jsonl"))} + arguments);
+    process_.start(kFakes, QStringList{kind, dir_.filePath(u"calls.jsonl"_s)} + arguments);
     ready_ = waitFor([this] { return process_.canReadLine() || process_.state() == QProcess::NotRunning; },
                      std::chrono::seconds(10)) &&
              process_.readLine().trimmed() == "READY";
@@ -33,12 +30,12 @@ FakeService::~FakeService() {
 }
 
 QList<QJsonObject> FakeService::calls(const QString& member) const {
-    QFile file(dir_.filePath(QStringLiteral("calls.jsonl")));
+    QFile file(dir_.filePath(u"calls.jsonl"_s));
     QList<QJsonObject> result;
     for (const QByteArray& line :
          file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QByteArrayList()) {
         const QJsonObject call = QJsonDocument::fromJson(line).object();
-        if (!line.isEmpty() && (member.isEmpty() || call.value(QStringLiteral("member")) == member))
+        if (!line.isEmpty() && (member.isEmpty() || call.value(u"member"_s) == member))
             result.append(call);
     }
     return result;
@@ -47,37 +44,17 @@ QList<QJsonObject> FakeService::calls(const QString& member) const {
 QStringList FakeService::members() const {
     QStringList result;
     for (const QJsonObject& call : calls())
-        result.append(call.value(QStringLiteral("member")).toString());
+        result.append(call.value(u"member"_s).toString());
     return result;
 }
 
 QString trayMenu() {
-    const ToolResult result = runTool(QStringLiteral("/usr/bin/python3"), {kFakes, QStringLiteral("menu")});
+    const ToolResult result = runTool(kFakes, {u"menu"_s});
     return result.exitCode == 0 ? QString::fromUtf8(result.out).chopped(1) : QString();
 }
 
 bool trayClick(const QString& label) {
-    return runTool(QStringLiteral("/usr/bin/python3"), {kFakes, QStringLiteral("click"), label}).exitCode ==
-           0;
-}
-
-int emptyKeycodes() {
-    Display* display = XOpenDisplay(nullptr);
-    if (!display)
-        return -1;
-    int minCode = 0, maxCode = 0, perCode = 0;
-    XDisplayKeycodes(display, &minCode, &maxCode);
-    KeySym* map =
-        XGetKeyboardMapping(display, static_cast<KeyCode>(minCode), maxCode - minCode + 1, &perCode);
-    int empty = 0;
-    for (int code = 0; map && code <= maxCode - minCode; ++code) {
-        const KeySym* row = map + static_cast<std::ptrdiff_t>(code) * perCode;
-        empty += std::all_of(row, row + perCode, [](KeySym sym) { return sym == NoSymbol; }) ? 1 : 0;
-    }
-    if (map)
-        XFree(map);
-    XCloseDisplay(display);
-    return empty;
+    return runTool(kFakes, {u"click"_s, label}).exitCode == 0;
 }
 
 ToolResult runTool(const QString& program, const QStringList& arguments) {

@@ -35,9 +35,6 @@ QString trayMenu();
 /// Sends the dbusmenu "clicked" event to the entry titled `label` of the newest tray item.
 bool trayClick(const QString& label);
 
-/// How many keycodes of $DISPLAY carry no symbol; -1 when it cannot be opened.
-int emptyKeycodes();
-
 struct ToolResult {
     int exitCode = -1; ///< -1 when it crashed or did not end within 20 s
     QByteArray out;    ///< standard output and error

@@ -10,15 +10,19 @@
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
+#include <QCursor>
 #include <QFile>
 #include <QJsonArray>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QLineEdit>
-#include <QRegularExpression>
 #include <QThread>
+#include <algorithm>
 #include <atomic>
 #include <gtest/gtest.h>
+
+// Last: Xlib's macros clash with Qt names.
+#include <X11/Xlib.h>
 
 using namespace hb::actions;
 using namespace hb::test;
@@ -53,10 +57,24 @@ bool focus(QWidget& widget) {
     return waitFor([&widget] { return widget.isActiveWindow() && widget.hasFocus(); });
 }
 
-QPoint pointerAt() {
-    const auto match = QRegularExpression(u"x:(\\d+) y:(\\d+)"_s)
-                           .match(QString::fromUtf8(runTool(u"xdotool"_s, {u"getmouselocation"_s}).out));
-    return match.hasMatch() ? QPoint(match.captured(1).toInt(), match.captured(2).toInt()) : QPoint(-1, -1);
+/// How many keycodes of $DISPLAY carry no symbol; -1 when it cannot be opened.
+int emptyKeycodes() {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display)
+        return -1;
+    int minCode = 0, maxCode = 0, perCode = 0;
+    XDisplayKeycodes(display, &minCode, &maxCode);
+    KeySym* map =
+        XGetKeyboardMapping(display, static_cast<KeyCode>(minCode), maxCode - minCode + 1, &perCode);
+    int empty = 0;
+    for (int code = 0; map && code <= maxCode - minCode; ++code) {
+        const KeySym* row = map + static_cast<std::ptrdiff_t>(code) * perCode;
+        empty += std::all_of(row, row + perCode, [](KeySym sym) { return sym == NoSymbol; }) ? 1 : 0;
+    }
+    if (map)
+        XFree(map);
+    XCloseDisplay(display);
+    return empty;
 }
 
 /// Runs `call` on a worker thread while the GUI thread keeps handling events (typing rebinds
@@ -121,11 +139,11 @@ TEST_F(Desktop, TypingReachesTheFocusedWidgetWholeAndGivesBorrowedKeycodesBack) 
 TEST_F(Desktop, PointerKeysGesturesAndMediaKeysReachAWindow) {
     Recorder window;
     ASSERT_TRUE(focus(window));
-    ASSERT_EQ(QProcess::execute(u"xdotool"_s, {u"mousemove"_s, u"300"_s, u"250"_s}), 0);
+    QCursor::setPos(300, 250);
     ASSERT_TRUE(input.pointer({PointerCommand::Kind::Move, 17, -9}));
-    EXPECT_EQ(pointerAt(), QPoint(317, 241));
+    EXPECT_EQ(QCursor::pos(), QPoint(317, 241));
     ASSERT_TRUE(input.pointer({PointerCommand::Kind::Move, -30, 40}));
-    EXPECT_EQ(pointerAt(), QPoint(287, 281));
+    EXPECT_EQ(QCursor::pos(), QPoint(287, 281));
     for (const PointerButton button : {PointerButton::Left, PointerButton::Right})
         ASSERT_TRUE(input.pointer({PointerCommand::Kind::Button, 0, 0, button, ButtonAction::Click}));
     ASSERT_TRUE(input.pointer({PointerCommand::Kind::Scroll, 0, 2}));
@@ -135,8 +153,8 @@ TEST_F(Desktop, PointerKeysGesturesAndMediaKeysReachAWindow) {
     EXPECT_TRUE(runOffGuiThread([&] { return media.mediaAction(u"next"_s); })) << "no player: the key";
     const QString expected =
         u"press 1,release 1,press 2,release 2,wheel down,wheel down,Ctrl+Shift+Home,Esc,Ctrl+Alt+Up,Media Next"_s;
-    waitFor([&] { return window.seen.join(u',') == expected; });
-    EXPECT_EQ(window.seen.join(u',').toStdString(), expected.toStdString());
+    EXPECT_TRUE(waitFor([&] { return window.seen.join(u',') == expected; }))
+        << window.seen.join(u',').toStdString();
     EXPECT_FALSE(input.runGesture(u"Spotlight"_s));
 
     qputenv("XDG_CURRENT_DESKTOP", "KDE");
@@ -152,7 +170,7 @@ TEST_F(Desktop, PointerKeysGesturesAndMediaKeysReachAWindow) {
 
 TEST_F(Desktop, MediaGoesToThePlayingPlayerAndVolumeToTheDefaultSink) {
     FakeService paused(u"mpris"_s, {u"alpha"_s, u"Paused"_s});
-    FakeService playing(u"mpris"_s, {u"beta"_s, u"Playing"_s, u"toggles"_s});
+    FakeService playing(u"mpris"_s, {u"beta"_s, u"Playing"_s});
     ASSERT_TRUE(paused.ready() && playing.ready());
     EXPECT_TRUE(media.mediaAction(u"play"_s)); // beta pauses: now nothing plays
     ASSERT_TRUE(waitFor([] { return mpris::lastActive(u"org.mpris.MediaPlayer2.beta"_s) > 0; }));

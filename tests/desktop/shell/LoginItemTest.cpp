@@ -49,9 +49,8 @@ TEST(LoginItem, WrittenAtFirstRunOnlyWhereSafeAndByTheSwitch) {
         bool done;
         const char* after; ///< the entry's Exec path after, empty for none
     } rows[] = {
-        {"/opt/my apps/harbly", nullptr, false, Call::Register, true, "/opt/my apps/harbly"},
-        {"/h/a\"b/$HOME/`x`/100%/back\\slash/Ünï/harbly", nullptr, false, Call::Register, true,
-         "/h/a\"b/$HOME/`x`/100%/back\\slash/Ünï/harbly"},
+        {"/h/a\"b/$HOME/`x`/100%/back\\slash/my Ünï/harbly", nullptr, false, Call::Register, true,
+         "/h/a\"b/$HOME/`x`/100%/back\\slash/my Ünï/harbly"},
         {"/usr/bin/harbly", nullptr, true, Call::Register, false, ""},
         {"bin/harbly", nullptr, false, Call::Register, false, ""},
         {"/opt/evil\nX-Injected=1/harbly", nullptr, false, Call::Register, false, ""},

@@ -1,32 +1,36 @@
-// The real agent started twice for one session and support folder: the second start hands over
-// to the first and ends; the first one quits through its tray menu.
+// The real agent started twice for one session and support folder, with and without a display.
 #include "DesktopFakes.h"
+#include "actions/platform/linux/HostIdentityLinux.h"
 #include "support/TestSupport.h"
 
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
+using namespace Qt::StringLiterals;
 using hb::test::waitFor;
 
 // Catches: a second start (the menu entry while the login entry's agent runs) that stays
 // running without a server, and with the relay on knocks the first one's link off; the real
 // agent not writing its login item at the first run (only); a tray that it does not show, and
-// "Quit Harbly" not ending it cleanly.
+// "Quit Harbly" not ending it cleanly. Headless: the PIN, link or QR code missing from a
+// terminal or leaked into a pipe, a link that does not pair, and Enter not giving a fresh link.
 TEST(SingleInstance, SecondStartHandsOverAndEnds) {
     const struct {
         const char* name;
-        bool headless, sessionBus;
+        bool headless, sessionBus, terminal;
         const char* said;
     } rows[] = {
-        {"desktop", false, true, "showing its Control Panel"},
-        {"headless", true, true, "already running on port"},
-        {"no session bus", false, false, "showing its Control Panel"},
+        {"desktop", false, true, false, "showing its Control Panel"},
+        {"headless in a pipe", true, true, false, "already running on port"},
+        {"headless on a terminal", true, true, true, "already running on port"},
+        {"no session bus", false, false, false, "showing its Control Panel"},
     };
     for (const auto& row : rows) {
-        QTemporaryDir support;                                       // also the configuration folder
-        QFile state(support.filePath(QStringLiteral("state.json"))); // not a first run: no panel at start
+        QTemporaryDir support;                          // also the configuration folder
+        QFile state(support.filePath(u"state.json"_s)); // not a first run: no panel at start
         if (row.sessionBus) {
             ASSERT_TRUE(state.open(QIODevice::WriteOnly));
             state.write(R"({"pin":"123456","tokens":[],"relayId":"A"})");
@@ -34,19 +38,22 @@ TEST(SingleInstance, SecondStartHandsOverAndEnds) {
         }
         const quint16 port = hb::test::freePort();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("HB_SUPPORT"), support.path());
-        environment.insert(QStringLiteral("HB_PORT"), QString::number(port));
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), support.path());
+        environment.insert(u"HB_SUPPORT"_s, support.path());
+        environment.insert(u"HB_PORT"_s, QString::number(port));
+        environment.insert(u"XDG_CONFIG_HOME"_s, support.path());
         if (row.headless)
-            environment.remove(QStringLiteral("DISPLAY"));
+            environment.remove(u"DISPLAY"_s);
         if (!row.sessionBus) {
-            environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
-                               QStringLiteral("unix:path=/nonexistent"));
-            environment.insert(QStringLiteral("DESKTOP_AUTOSTART_ID"), QStringLiteral("login")); // no panel
+            environment.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, u"unix:path=/nonexistent"_s);
+            environment.insert(u"DESKTOP_AUTOSTART_ID"_s, u"login"_s); // no panel
         }
+        const QString harbly = QStringLiteral(HB_BIN_DIR "/harbly");
         QProcess first;
         first.setProcessEnvironment(environment);
-        first.start(QStringLiteral(HB_BIN_DIR "/harbly"), {});
+        if (row.terminal) // a pseudo-terminal of its own: util-linux's script
+            first.start(u"script"_s, {u"-qfec"_s, harbly, u"/dev/null"_s});
+        else
+            first.start(harbly, {});
         ASSERT_TRUE(waitFor(
             [&] { return hb::test::rawRequest(port, "OPTIONS / HTTP/1.1\r\n\r\n", 200ms).status == 204; },
             20s))
@@ -54,34 +61,61 @@ TEST(SingleInstance, SecondStartHandsOverAndEnds) {
 
         QProcess second;
         second.setProcessEnvironment(environment);
-        second.start(QStringLiteral(HB_BIN_DIR "/harbly"), {});
+        second.start(harbly, {});
         ASSERT_TRUE(second.waitForFinished(10000)) << row.name << ": the second start keeps running";
         EXPECT_EQ(second.exitCode(), 0) << row.name;
         const QByteArray said = second.readAllStandardOutput();
         EXPECT_TRUE(said.contains(row.said) && (!row.headless || said.contains(QByteArray::number(port))))
             << row.name << ": " << said.constData();
         EXPECT_EQ(first.state(), QProcess::Running) << row.name;
-        EXPECT_EQ(QFile::exists(support.filePath(QStringLiteral("autostart/harbly.desktop"))),
-                  !row.sessionBus)
+        EXPECT_EQ(QFile::exists(support.filePath(u"autostart/harbly.desktop"_s)), !row.sessionBus)
             << row.name
             << ": the login item is written at the first run only, a user who removed it not overruled";
+        QString shown;
+        const QString address = u"http://%1:%2/"_s.arg(hb::actions::LinuxHostIdentity().lanIP()).arg(port);
+        const auto links = [&] {
+            shown += QString::fromUtf8(first.readAllStandardOutput()).remove(u'\r');
+            QStringList codes;
+            for (const auto& match :
+                 QRegularExpression(address + u"\\?pair=([0-9a-f]{16})\\n"_s).globalMatch(shown))
+                codes.append(match.captured(1));
+            return codes;
+        };
+        if (row.headless && !row.terminal) {
+            const QString expected = u"Harbly is listening at "_s + address +
+                                     u"\nRun Harbly in a terminal to see the pairing PIN and QR code.\n"_s;
+            EXPECT_TRUE(waitFor([&] { return links().isEmpty() && shown == expected; }))
+                << shown.toStdString();
+        } else if (row.terminal) {
+            ASSERT_TRUE(waitFor([&] { return links().size() == 1; })) << shown.toStdString();
+            EXPECT_TRUE(shown.contains(address + u'\n') && shown.contains(u"Pairing PIN: 123456\n"_s));
+            EXPECT_TRUE(shown.contains(QChar(0x2588))) << "the QR code is drawn";
+            first.write("\n");
+            QStringList both;
+            ASSERT_TRUE(waitFor([&] { return (both = links()).size() == 2; })) << shown.toStdString();
+            EXPECT_NE(both.at(0), both.at(1));
+            for (const QString& code : both)
+                EXPECT_EQ(hb::test::httpRequest(port, "POST", "/api/pair-code",
+                                                R"({"code":")" + code.toUtf8() + "\"}")
+                              .status,
+                          200)
+                    << "every printed link pairs";
+        }
         if (row.headless || !row.sessionBus) {
-            first.kill();
+            first.kill(); // with the terminal, its agent gets the hang-up
             first.waitForFinished();
             continue;
         }
 #ifdef HB_HAVE_WEBENGINE // without it the panel opens in the default browser
         const auto panelShown = [&] {
             const hb::test::ToolResult found = hb::test::runTool(
-                QStringLiteral("xdotool"),
-                {QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--onlyvisible"),
-                 QStringLiteral("--pid"), QString::number(first.processId()), QStringLiteral("--name"),
-                 QStringLiteral("^Harbly$")});
+                u"xdotool"_s, {u"search"_s, u"--all"_s, u"--onlyvisible"_s, u"--pid"_s,
+                               QString::number(first.processId()), u"--name"_s, u"^Harbly$"_s});
             return found.exitCode == 0 && !found.out.trimmed().isEmpty();
         };
         EXPECT_TRUE(waitFor(panelShown, 30s)) << "the panel is not on screen";
 #endif
-        ASSERT_TRUE(waitFor([&] { return hb::test::trayClick(QStringLiteral("Quit Harbly")); }, 30s));
+        ASSERT_TRUE(waitFor([&] { return hb::test::trayClick(u"Quit Harbly"_s); }, 30s));
         ASSERT_TRUE(waitFor([&] { return first.state() == QProcess::NotRunning; }, 20s))
             << "still running after Quit";
         EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);

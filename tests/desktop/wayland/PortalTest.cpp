@@ -49,9 +49,7 @@ TEST(Portal, RestoreTokenIsKeptPrivateAndReplacedAndARefusalSaysWhatToDo) {
             EXPECT_EQ(options.value(u"persist_mode"_s), row.persistMode);
             EXPECT_EQ(options.value(u"restore_token"_s).toString(), row.restoreTokenSent[start]);
             EXPECT_EQ(stored(), row.kept[start]);
-            if (start == 0) {
-                ASSERT_TRUE(injector->sendChord(hb::actions::Chord{{0xffe3}, 'v'}));
-            }
+            ASSERT_TRUE(start > 0 || injector->sendChord(hb::actions::Chord{{0xffe3}, 'v'}));
         }
         QStringList sent;
         for (const QJsonObject& call : portal.calls(u"NotifyKeyboardKeysym"_s)) {
