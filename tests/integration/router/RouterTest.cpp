@@ -17,11 +17,7 @@ namespace {
 enum class Gate { Token, LocalOrToken };
 
 // Every API path with its gate; "/api/unpair" last, since it revokes the token.
-const struct {
-    const char* method;
-    const char* path;
-    Gate gate;
-} kGates[] = {
+const std::tuple<const char*, const char*, Gate> kGates[] = {
     {"GET", "/api/admin", Gate::LocalOrToken},
     {"POST", "/api/config", Gate::LocalOrToken},
     {"GET", "/api/config", Gate::Token},
@@ -73,21 +69,15 @@ sys.stdout.buffer.write(s.makefile('rb').read()))"),
 // Faults: an origin matched by prefix, or without its scheme or port; a portless origin taken on
 // any port (browsers leave out only ":80"); a name that merely resolves to loopback taken for it.
 TEST(LocalTrust, OwnOriginsAndLoopbackNames) {
-    const struct {
-        const char* origin;
-        quint16 port;
-        bool own;
-    } origins[] = {
+    const std::tuple<const char*, quint16, bool> origins[] = {
         {"http://127.0.0.1:8788", 8788, true},    {"HTTP://LOCALHOST:8788", 8788, true},
         {"http://[::1]:8788", 8788, true},        {"http://127.0.0.1", 80, true},
         {"http://127.0.0.1", 8788, false},        {"https://127.0.0.1:8788", 8788, false},
         {"http://127.0.0.1:1", 8788, false},      {"http://127.0.0.1:87880", 8788, false},
         {"http://localhost:8788/x", 8788, false},
     };
-    for (const auto& row : origins) {
-        EXPECT_EQ(hb::api::isOwnOrigin(QString::fromLatin1(row.origin), row.port), row.own)
-            << row.origin << " on " << row.port;
-    }
+    for (const auto& [origin, port, own] : origins)
+        EXPECT_EQ(hb::api::isOwnOrigin(QString::fromLatin1(origin), port), own) << origin << " on " << port;
     for (const char* host : {"127.0.0.1", "LOCALHOST:8788", "[::1]:8788"})
         EXPECT_TRUE(hb::api::isLoopbackName(QString::fromLatin1(host))) << host;
     for (const char* host : {"", "attacker.example:8788", "127.0.0.1.attacker.example", "127.0.0.2"})
@@ -104,26 +94,22 @@ TEST(Gates, EveryPathLocalTrustAndHostileRequests) {
     const QString pin = api.store().pinValue();
     const QByteArray token = api.pairToken().toUtf8();
     const QHostAddress elsewhere(QStringLiteral("127.0.0.2"));
-    for (const auto& row : kGates) {
+    for (const auto& [method, path, gate] : kGates) {
         const auto refused = [&](QHash<QByteArray, QByteArray> headers, const QHostAddress& from) {
-            const auto answer = api.request(row.method, row.path, "{\"steps\":[]}", {}, headers, from);
-            const int status = QByteArray(row.path) == "/api/admin" ? 200 : 401;
+            const auto answer = api.request(method, path, "{\"steps\":[]}", {}, headers, from);
+            const int status = QByteArray(path) == "/api/admin" ? 200 : 401;
             return answer.status == status && answer.body == "{\"ok\":false}";
         };
         EXPECT_EQ(
             QList<bool>({refused({}, elsewhere), refused({{"x-hb-token", QByteArray(48, '0')}}, elsewhere),
                          refused({{"X-Hb-Token", token}}, elsewhere), refused({}, {})}),
-            QList<bool>({true, true, false, row.gate == Gate::Token}))
-            << row.method << ' ' << row.path << ": no token, wrong token, token, local";
+            QList<bool>({true, true, false, gate == Gate::Token}))
+            << method << ' ' << path << ": no token, wrong token, token, local";
     }
 
     const QByteArray port = QByteArray::number(api.port());
     const QByteArray own = "http://127.0.0.1:" + port;
-    const struct {
-        const char* name;
-        QHash<QByteArray, QByteArray> headers;
-        bool trusted;
-    } rows[] = {
+    const std::tuple<const char*, QHash<QByteArray, QByteArray>, bool> rows[] = {
         {"control panel fetch",
          {{"Origin", own}, {"Sec-Fetch-Site", "same-origin"}, {"Host", "[::1]"}},
          true},
@@ -134,11 +120,10 @@ TEST(Gates, EveryPathLocalTrustAndHostileRequests) {
         {"rebinding host", {{"Host", "attacker.example:" + port}}, false},
         {"relayed, own origin", {{"Origin", own}, {"X-HB-Relay", ""}}, false},
     };
-    for (const auto& row : rows) {
-        EXPECT_EQ(api.request("POST", "/api/set-pin", "{\"pin\":\"12\"}", {}, row.headers).status,
-                  row.trusted ? 200 : 401)
-            << row.name;
-    }
+    for (const auto& [name, headers, trusted] : rows)
+        EXPECT_EQ(api.request("POST", "/api/set-pin", "{\"pin\":\"12\"}", {}, headers).status,
+                  trusted ? 200 : 401)
+            << name;
     for (const char* to : {"127.0.0.1", "::1", "::ffff:127.0.0.1"}) {
         const auto answer = rawRequest(api.port(), kAdminRequest, 5s, QHostAddress(QString::fromLatin1(to)));
         EXPECT_TRUE(answer.json().contains(QStringLiteral("pin"))) << to << ": " << answer.raw.constData();
@@ -155,12 +140,8 @@ TEST(Gates, EveryPathLocalTrustAndHostileRequests) {
 
     const QByteArray notFound = "not found";
     const QByteArray notOk = "{\"ok\":false}";
-    const struct {
-        const char* name;
-        QByteArray raw;
-        int status;
-        QByteArray body;
-    } hostile[] = {
+    const std::tuple<const char*, QByteArray, int, QByteArray> hostile[] = {
+        // name, request, status, body
         {"preflight of any path", "OPTIONS /anything/at/all HTTP/1.1\r\n\r\n", 204, ""},
         {"route with a trailing slash", "GET /api/launch/ HTTP/1.1\r\n\r\n", 404, notFound},
         {"route in upper case", "POST /API/launch HTTP/1.1\r\n\r\n", 404, notOk},
@@ -178,13 +159,12 @@ TEST(Gates, EveryPathLocalTrustAndHostileRequests) {
          {}},
         {"encoded traversal", "GET /%2E%2E%2Fstate.json HTTP/1.1\r\n\r\n", 404, notFound},
     };
-    for (const auto& c : hostile) {
-        const auto response = rawRequest(api.port(), c.raw, 3s);
-        EXPECT_EQ(response.status, c.status) << c.name;
-        EXPECT_TRUE(response.closed) << c.name;
-        EXPECT_FALSE(response.head.toLower().contains("access-control")) << c.name << ": no CORS";
-        EXPECT_TRUE(c.body.isEmpty() || response.body == c.body)
-            << c.name << ": " << response.body.constData();
+    for (const auto& [name, raw, status, body] : hostile) {
+        const auto response = rawRequest(api.port(), raw, 3s);
+        EXPECT_EQ(response.status, status) << name;
+        EXPECT_TRUE(response.closed) << name;
+        EXPECT_FALSE(response.head.toLower().contains("access-control")) << name << ": no CORS";
+        EXPECT_TRUE(body.isEmpty() || response.body == body) << name << ": " << response.body.constData();
     }
     EXPECT_EQ(api.store().pinValue(), pin) << "no refused or hostile request changed the PIN";
 }

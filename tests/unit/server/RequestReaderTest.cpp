@@ -37,13 +37,8 @@ QString queryText(const QHash<QString, QString>& query) {
 // request (bytes past the body, or a body the reader does not take in, may still be arriving;
 // closing at once would reset the answer in flight).
 TEST(RequestReader, RequestLineHeadersLengthAndEndingAtEverySplit) {
-    const struct {
-        const char* name;
-        QByteArray raw;
-        State state;
-        const char* request; ///< method, path, body and the last "x-a" of a complete one
-        bool clean;
-    } rows[] = {
+    // name, bytes, state, then of a complete request: method, path, body and the last "x-a"; `clean`
+    const std::tuple<const char*, QByteArray, State, const char*, bool> rows[] = {
         {"headers trimmed, the last wins, a line without colon skipped",
          "POST /api/x?a=1 HTTP/1.1\r\nHost: h\r\nX-A :  1 \r\nnocolon\r\nx-a: 2 \r\nContent-Length: "
          "5\r\n\r\nabcdeTRAILING",
@@ -67,23 +62,19 @@ TEST(RequestReader, RequestLineHeadersLengthAndEndingAtEverySplit) {
          State::Complete, "POST /", false},
         {"lone LF does not end the header", "GET / HTTP/1.1\n\n", State::Incomplete, "", false},
     };
-    for (const auto& row : rows) {
-        for (qsizetype split = 0; split <= row.raw.size(); ++split) {
+    for (const auto& [name, raw, state, expected, clean] : rows) {
+        for (qsizetype split = 0; split <= raw.size(); ++split) {
             RequestReader reader(kHeaderLimit, 4 * 1024 * 1024);
-            reader.feed(QByteArrayView(row.raw).first(split));
-            reader.feed(QByteArrayView(row.raw).sliced(split));
-            ASSERT_EQ(reader.state(), row.state) << row.name << ", split at " << split;
+            reader.feed(QByteArrayView(raw).first(split));
+            reader.feed(QByteArrayView(raw).sliced(split));
+            ASSERT_EQ(reader.state(), state) << name << ", split at " << split;
             // Bytes fed after a complete request are not looked at: the ending is judged unsplit.
-            ASSERT_TRUE(split < row.raw.size() || reader.endedCleanly() == row.clean) << row.name;
+            ASSERT_TRUE(split < raw.size() || reader.endedCleanly() == clean) << name;
             const auto& request = reader.request();
-            if (row.state == State::Complete) {
-                ASSERT_EQ(QStringList({request.method, request.path, QString::fromUtf8(request.body),
-                                       request.header(QStringLiteral("x-a"))})
-                              .join(u' ')
-                              .trimmed(),
-                          QString::fromUtf8(row.request))
-                    << row.name << ", split at " << split;
-            }
+            const QStringList got = {request.method, request.path, QString::fromUtf8(request.body),
+                                     request.header(QStringLiteral("x-a"))};
+            ASSERT_TRUE(state != State::Complete || got.join(u' ').trimmed() == QString::fromUtf8(expected))
+                << name << ", split at " << split << ": " << got.join(u' ').toStdString();
         }
     }
 }
@@ -91,11 +82,7 @@ TEST(RequestReader, RequestLineHeadersLengthAndEndingAtEverySplit) {
 // Faults: a bad escape half-decoded, '+' read as a space, an encoded slash left for a later
 // decoding, the fragment or an absolute form's host taken as the path.
 TEST(TargetParsing, SplitsAndDecodesPathAndQuery) {
-    const struct {
-        QByteArray target;
-        QString path;
-        const char* query;
-    } rows[] = {
+    const std::tuple<QByteArray, QString, const char*> rows[] = {
         {"/api/x?a=1&b=%20z&a=2", QStringLiteral("/api/x"), "a=2&b= z"},
         {"/api/icon?app=A+B%2BC", QStringLiteral("/api/icon"), "app=A+B+C"},
         {"/caf%C3%A9", QStringLiteral("/caf\u00E9"), ""},
@@ -106,10 +93,10 @@ TEST(TargetParsing, SplitsAndDecodesPathAndQuery) {
         {"/p#frag", QStringLiteral("/p"), ""},
         {"/..%2f..%2fstate.json", QStringLiteral("/../../state.json"), ""},
     };
-    for (const auto& row : rows) {
-        const auto target = hb::server::parseTarget(row.target);
-        EXPECT_EQ(target.path, row.path) << row.target.constData();
-        EXPECT_EQ(queryText(target.query), QString::fromUtf8(row.query)) << row.target.constData();
+    for (const auto& [raw, path, query] : rows) {
+        const auto target = hb::server::parseTarget(raw);
+        EXPECT_EQ(target.path, path) << raw.constData();
+        EXPECT_EQ(queryText(target.query), QString::fromUtf8(query)) << raw.constData();
     }
 }
 
@@ -131,7 +118,6 @@ TEST(Responses, ExactBytes) {
               QByteArray("17\r\nevent: reload\ndata: 1\n\n\r\n"));
     EXPECT_EQ(hb::server::sseChunk(QStringLiteral("\u00E9").toUtf8()).left(3), QByteArray("2\r\n"));
     EXPECT_EQ(hb::server::mimeType(QStringLiteral("/app.js")), "text/javascript");
-    EXPECT_EQ(hb::server::mimeType(QStringLiteral("/app.JS")), "application/octet-stream");
     EXPECT_EQ(hb::server::mimeType(QStringLiteral("/dir.v2/README")), "application/octet-stream");
 }
 
