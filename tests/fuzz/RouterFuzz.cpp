@@ -75,11 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         request.headers.insert(QStringLiteral("x-hb-token"), world.token);
     if (!world.store->tokenValid(world.token) || world.store->isLocked())
         world.freshStore(); // unpaired or locked out by an earlier input
-    {
-        server::Responder responder(
-            std::make_shared<server::detail::ResponderState>(world.handle, &world.shared));
-        world.router->route(request, responder);
-    }
+    world.router->route(request, server::Responder(std::make_shared<server::detail::ResponderState>(
+                                     world.handle, &world.shared))); // answered or dropped here
     world.fake.clearCalls();
     return 0;
 }

@@ -13,6 +13,8 @@ using namespace hb::test;
 
 namespace {
 
+constexpr rlimit kFewDescriptors{64, 64};
+
 /// User plus system CPU time of a process, in clock ticks (fields 14 and 15 of its stat line).
 long cpuTicks(qint64 pid) {
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
@@ -34,10 +36,7 @@ TEST(AcceptBackoff, OutOfDescriptorsPausesQuietlyAndServesAgain) {
     environment.insert(QStringLiteral("HB_RELAY_URL"), QStringLiteral("ws://127.0.0.1:9"));
     QProcess agent;
     agent.setProcessEnvironment(environment);
-    agent.setChildProcessModifier([] {
-        const rlimit limit{64, 64};
-        ::setrlimit(RLIMIT_NOFILE, &limit);
-    });
+    agent.setChildProcessModifier([] { ::setrlimit(RLIMIT_NOFILE, &kFewDescriptors); });
     agent.start(QStringLiteral(HB_BIN_DIR "/harbly"), {});
     const auto serves = [&] { return rawRequest(port, "OPTIONS / HTTP/1.1\r\n\r\n", 5s).status == 204; };
     ASSERT_TRUE(waitFor(serves, 30s)) << agent.readAllStandardError().constData();

@@ -10,7 +10,7 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
-using hb::server::RequestReader;
+using namespace hb::server;
 using State = RequestReader::State;
 
 namespace {
@@ -23,21 +23,12 @@ void writeFile(const QString& path, const QByteArray& bytes) {
     file.write(bytes);
 }
 
-QString queryText(const QHash<QString, QString>& query) {
-    QStringList items;
-    for (auto it = query.begin(); it != query.end(); ++it)
-        items << it.key() + u'=' + it.value();
-    items.sort();
-    return items.join(u'&');
-}
-
 } // namespace
 
-// Every row is also fed in two pieces split at every byte offset. `clean`: nothing can follow the
-// request (bytes past the body, or a body the reader does not take in, may still be arriving;
-// closing at once would reset the answer in flight).
+// Rows: name, bytes, state, a complete request's method, path, body and last "x-a", and `clean`: nothing
+// can follow the request (bytes past the body, or a body the reader does not take in, may still be
+// arriving; closing at once would reset the answer in flight). Each is also fed split at every offset.
 TEST(RequestReader, RequestLineHeadersLengthAndEndingAtEverySplit) {
-    // name, bytes, state, then of a complete request: method, path, body and the last "x-a"; `clean`
     const std::tuple<const char*, QByteArray, State, const char*, bool> rows[] = {
         {"headers trimmed, the last wins, a line without colon skipped",
          "POST /api/x?a=1 HTTP/1.1\r\nHost: h\r\nX-A :  1 \r\nnocolon\r\nx-a: 2 \r\nContent-Length: "
@@ -94,9 +85,12 @@ TEST(TargetParsing, SplitsAndDecodesPathAndQuery) {
         {"/..%2f..%2fstate.json", QStringLiteral("/../../state.json"), ""},
     };
     for (const auto& [raw, path, query] : rows) {
-        const auto target = hb::server::parseTarget(raw);
+        const auto target = parseTarget(raw);
         EXPECT_EQ(target.path, path) << raw.constData();
-        EXPECT_EQ(queryText(target.query), QString::fromUtf8(query)) << raw.constData();
+        QHash<QString, QString> expected;
+        for (const QString& item : QString::fromUtf8(query).split(u'&', Qt::SkipEmptyParts))
+            expected.insert(item.section(u'=', 0, 0), item.section(u'=', 1));
+        EXPECT_EQ(target.query, expected) << raw.constData();
     }
 }
 
@@ -110,15 +104,14 @@ TEST(RequestReader, HeaderLimitHoldsWithoutTheTerminator) {
 }
 
 TEST(Responses, ExactBytes) {
-    EXPECT_EQ(hb::server::responseBytes(200, "text/plain", "hi"),
+    EXPECT_EQ(responseBytes(200, "text/plain", "hi"),
               QByteArray("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 2\r\n"
                          "Connection: close\r\n\r\nhi"));
-    EXPECT_TRUE(hb::server::responseBytes(204, "text/plain", "").startsWith("HTTP/1.1 204 No Content\r\n"));
-    EXPECT_EQ(hb::server::sseChunk(hb::server::kReloadEvent),
-              QByteArray("17\r\nevent: reload\ndata: 1\n\n\r\n"));
-    EXPECT_EQ(hb::server::sseChunk(QStringLiteral("\u00E9").toUtf8()).left(3), QByteArray("2\r\n"));
-    EXPECT_EQ(hb::server::mimeType(QStringLiteral("/app.js")), "text/javascript");
-    EXPECT_EQ(hb::server::mimeType(QStringLiteral("/dir.v2/README")), "application/octet-stream");
+    EXPECT_TRUE(responseBytes(204, "text/plain", "").startsWith("HTTP/1.1 204 No Content\r\n"));
+    EXPECT_EQ(sseChunk(kReloadEvent), QByteArray("17\r\nevent: reload\ndata: 1\n\n\r\n"));
+    EXPECT_EQ(sseChunk(QStringLiteral("\u00E9").toUtf8()).left(3), QByteArray("2\r\n"));
+    EXPECT_EQ(mimeType(QStringLiteral("/app.js")), "text/javascript");
+    EXPECT_EQ(mimeType(QStringLiteral("/dir.v2/README")), "application/octet-stream");
 }
 
 TEST(StaticFiles, LookupsStayInsideThePublicFolder) {
@@ -130,19 +123,18 @@ TEST(StaticFiles, LookupsStayInsideThePublicFolder) {
     QFile::link(root.path() + QStringLiteral("/state.json"), publicDir + QStringLiteral("/leak.json"));
     QFile::link(publicDir + QStringLiteral("/sub/a.css"), publicDir + QStringLiteral("/inside.css"));
     for (const char* inside : {"/", "/admin", "/sub/a.css", "/inside.css"})
-        EXPECT_TRUE(hb::server::resolvePublicFile(publicDir, QString::fromUtf8(inside))) << inside;
+        EXPECT_TRUE(resolvePublicFile(publicDir, QString::fromUtf8(inside))) << inside;
     for (const char* hostile : {"/../state.json", "/sub/../../state.json", "/./index.html", "//etc/passwd",
                                 "/leak.json", "/sub\\..\\..\\state.json", "/sub", "relative.html"})
-        EXPECT_FALSE(hb::server::resolvePublicFile(publicDir, QString::fromUtf8(hostile))) << hostile;
-    EXPECT_FALSE(hb::server::resolvePublicFile(publicDir, QStringLiteral("/index.html") + QChar(u'\0')));
-    EXPECT_EQ(hb::server::readStatic(publicDir, QStringLiteral("/nope")).body, QByteArray("not found"));
+        EXPECT_FALSE(resolvePublicFile(publicDir, QString::fromUtf8(hostile))) << hostile;
+    EXPECT_FALSE(resolvePublicFile(publicDir, QStringLiteral("/index.html") + QChar(u'\0')));
 }
 
 // Faults: a kept answer never refreshed, or a miss kept so that a new file stays 404.
 TEST(StaticFiles, CachedAnswersFollowTheFolderOnceStale) {
     QTemporaryDir root;
     writeFile(root.filePath(QStringLiteral("app.js")), "one");
-    hb::server::StaticFileCache cache(root.path(), std::chrono::milliseconds(200));
+    StaticFileCache cache(root.path(), std::chrono::milliseconds(200));
     EXPECT_EQ(cache.answer(QStringLiteral("/app.js")).body, QByteArray("one"));
     writeFile(root.filePath(QStringLiteral("app.js")), "two");
     EXPECT_EQ(cache.answer(QStringLiteral("/app.js")).body, QByteArray("one"));
