@@ -19,6 +19,8 @@ QString hostWithoutPort(const QString& host) {
     return colon < 0 ? host : host.first(colon);
 }
 
+} // namespace
+
 bool isLoopbackName(const QString& host) {
     const QString name = hostWithoutPort(host).toLower();
     return name == QStringLiteral("127.0.0.1") || name == QStringLiteral("localhost") ||
@@ -36,8 +38,6 @@ bool isOwnOrigin(const QString& origin, quint16 port) {
     }
     return false;
 }
-
-} // namespace
 
 Router::Router(Context& context) : context_(context) {}
 

@@ -96,6 +96,11 @@ class Router {
 /// Reads the body as a JSON object; the empty object when it is not one.
 QJsonObject bodyJSON(const server::Request& request);
 
+/// A Host header naming this machine's loopback: "127.0.0.1", "localhost" or "[::1]", any port.
+bool isLoopbackName(const QString& host);
+/// An Origin header naming this server's own page on a loopback name and `port`.
+bool isOwnOrigin(const QString& origin, quint16 port);
+
 /// Replayed by the relay client, which marks every request it replays.
 bool isRelayed(const server::Request& request);
 

@@ -12,8 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     const size_t body = size - 3;
     const uint8_t* bytes = data + 3;
-    size_t cuts[4] = {body ? data[0] % (body + 1) : 0, body ? data[1] % (body + 1) : 0,
-                      body ? data[2] % (body + 1) : 0, body};
+    size_t cuts[4] = {data[0] % (body + 1), data[1] % (body + 1), data[2] % (body + 1), body};
     std::sort(cuts, cuts + 3);
     hb::server::RequestReader reader(16 * 1024, 64 * 1024);
     size_t from = 0;

@@ -9,7 +9,6 @@
 #include "store/Store.h"
 
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
 #include <cstdint>
@@ -26,24 +25,23 @@ struct World {
         freshStore();
     }
 
-    /// A store from scratch: lockouts end and a token is minted again. The folder is emptied so
-    /// that the tokens of earlier pairings do not pile up across millions of inputs.
+    /// A store from scratch in a new folder: lockouts end, a token is minted again, and the tokens
+    /// of earlier pairings do not pile up across millions of inputs.
     void freshStore() {
         router.reset();
         context.reset();
         store.reset();
-        for (const QString& name : QDir(folder.path()).entryList(QDir::Files | QDir::Hidden))
-            QFile::remove(folder.filePath(name));
-        store.emplace(store::Store::Options{folder.path(), QStringLiteral(HB_RESOURCES_DIR), {}});
+        folder.emplace(QDir(QStringLiteral("/dev/shm")).exists()
+                           ? QStringLiteral("/dev/shm/harbly-fuzz-XXXXXX")
+                           : QDir::tempPath() + QStringLiteral("/harbly-fuzz-XXXXXX"));
+        store.emplace(store::Store::Options{folder->path(), QStringLiteral(HB_RESOURCES_DIR), {}});
         token = store->pair(store->pinValue()).token;
         context.emplace(*store, platform, nullptr);
         router.emplace(*context);
         api::registerEndpoints(*router);
     }
 
-    QTemporaryDir folder{QDir(QStringLiteral("/dev/shm")).exists()
-                             ? QStringLiteral("/dev/shm/harbly-fuzz-XXXXXX")
-                             : QDir::tempPath() + QStringLiteral("/harbly-fuzz-XXXXXX")};
+    std::optional<QTemporaryDir> folder;
     actions::FakePlatform fake;
     actions::Platform platform = fake.platform();
     server::ServerShared shared{[] {
@@ -77,11 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         request.headers.insert(QStringLiteral("x-hb-token"), world.token);
     if (!world.store->tokenValid(world.token) || world.store->isLocked())
         world.freshStore(); // unpaired or locked out by an earlier input
-    {
-        server::Responder responder(
-            std::make_shared<server::detail::ResponderState>(world.handle, &world.shared));
-        world.router->route(request, responder);
-    }
+    world.router->route(request, server::Responder(std::make_shared<server::detail::ResponderState>(
+                                     world.handle, &world.shared))); // answered or dropped here
     world.fake.clearCalls();
     return 0;
 }

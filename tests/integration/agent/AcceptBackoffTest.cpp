@@ -9,18 +9,17 @@
 #include <unistd.h>
 
 using namespace std::chrono_literals;
+using namespace hb::test;
 
 namespace {
 
-/// User plus system CPU time of a process, in clock ticks.
+constexpr rlimit kFewDescriptors{64, 64};
+
+/// User plus system CPU time of a process, in clock ticks (fields 14 and 15 of its stat line).
 long cpuTicks(qint64 pid) {
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray line = stat.readAll();
-    // Fields after the command's closing parenthesis: state is the first, utime the 12th.
-    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    return fields.size() > 12 ? fields[11].toLong() + fields[12].toLong() : -1;
+    const auto fields = stat.open(QIODevice::ReadOnly) ? stat.readAll().split(' ') : QList<QByteArray>();
+    return fields.size() > 14 ? fields[13].toLong() + fields[14].toLong() : -1; // "(harbly)" has no space
 }
 
 } // namespace
@@ -28,7 +27,7 @@ long cpuTicks(qint64 pid) {
 // Catches: the listener paused for good after an accept error, or retrying in a busy loop.
 TEST(AcceptBackoff, OutOfDescriptorsPausesQuietlyAndServesAgain) {
     const QByteArray acceptWarning = "cannot accept connections";
-    const quint16 port = hb::test::freePort();
+    const quint16 port = freePort();
     QTemporaryDir support;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(QStringLiteral("DISPLAY"));
@@ -37,22 +36,16 @@ TEST(AcceptBackoff, OutOfDescriptorsPausesQuietlyAndServesAgain) {
     environment.insert(QStringLiteral("HB_RELAY_URL"), QStringLiteral("ws://127.0.0.1:9"));
     QProcess agent;
     agent.setProcessEnvironment(environment);
-    agent.setChildProcessModifier([] {
-        const rlimit limit{64, 64};
-        ::setrlimit(RLIMIT_NOFILE, &limit);
-    });
+    agent.setChildProcessModifier([] { ::setrlimit(RLIMIT_NOFILE, &kFewDescriptors); });
     agent.start(QStringLiteral(HB_BIN_DIR "/harbly"), {});
-    const auto serves = [&] {
-        return hb::test::rawRequest(port, "OPTIONS / HTTP/1.1\r\n\r\n", 5s).status == 204;
-    };
-    ASSERT_TRUE(hb::test::waitFor(serves, 30s)) << agent.readAllStandardError().constData();
+    const auto serves = [&] { return rawRequest(port, "OPTIONS / HTTP/1.1\r\n\r\n", 5s).status == 204; };
+    ASSERT_TRUE(waitFor(serves, 30s)) << agent.readAllStandardError().constData();
 
-    std::vector<std::unique_ptr<hb::test::RawClient>> flood;
+    std::vector<std::unique_ptr<RawClient>> flood;
     for (int i = 0; i < 120; ++i)
-        flood.push_back(std::make_unique<hb::test::RawClient>(port));
+        flood.push_back(std::make_unique<RawClient>(port));
     QByteArray errors;
-    ASSERT_TRUE(hb::test::waitFor(
-        [&] { return (errors += agent.readAllStandardError()).contains(acceptWarning); }, 8s))
+    ASSERT_TRUE(waitFor([&] { return (errors += agent.readAllStandardError()).contains(acceptWarning); }, 8s))
         << errors.constData();
     const long before = cpuTicks(agent.processId());
     ::usleep(2'000'000);

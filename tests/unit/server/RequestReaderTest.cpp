@@ -10,7 +10,7 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
-using hb::server::RequestReader;
+using namespace hb::server;
 using State = RequestReader::State;
 
 namespace {
@@ -23,34 +23,19 @@ void writeFile(const QString& path, const QByteArray& bytes) {
     file.write(bytes);
 }
 
-QString queryText(const QHash<QString, QString>& query) {
-    QStringList items;
-    for (auto it = query.begin(); it != query.end(); ++it)
-        items << it.key() + u'=' + it.value();
-    items.sort();
-    return items.join(u'&');
-}
-
 } // namespace
 
-// Every row is also fed in two pieces split at every byte offset. `clean`: nothing can follow the
-// request (bytes past the body, or a body the reader does not take in, may still be arriving;
-// closing at once would reset the answer in flight).
+// Rows: name, bytes, state, a complete request's method, path, body and last "x-a", and `clean`: nothing
+// can follow the request (bytes past the body, or a body the reader does not take in, may still be
+// arriving; closing at once would reset the answer in flight). Each is also fed split at every offset.
 TEST(RequestReader, RequestLineHeadersLengthAndEndingAtEverySplit) {
-    const struct {
-        const char* name;
-        QByteArray raw;
-        State state;
-        const char* request; ///< method, path, body and the last "x-a" of a complete one
-        bool clean;
-    } rows[] = {
+    const std::tuple<const char*, QByteArray, State, const char*, bool> rows[] = {
         {"headers trimmed, the last wins, a line without colon skipped",
          "POST /api/x?a=1 HTTP/1.1\r\nHost: h\r\nX-A :  1 \r\nnocolon\r\nx-a: 2 \r\nContent-Length: "
          "5\r\n\r\nabcdeTRAILING",
          State::Complete, "POST /api/x abcde 2", false},
         {"spacing around the request line", "  GET   /x  \r\n\r\n", State::Complete, "GET /x", true},
         {"empty request line", "\r\n\r\n", State::Complete, "GET /", true},
-        {"method case kept", "get /y HTTP/1.1\r\n\r\n", State::Complete, "get /y", true},
         {"invalid UTF-8 header block counts as empty",
          "POST /x HTTP/1.1\r\nX: \xFF\xFE\r\nContent-Length: 3\r\n\r\nabc", State::Complete, "GET /", false},
         {"exact body", "POST / HTTP/1.1\r\nContent-Length: 2\r\n\r\nhi", State::Complete, "POST / hi", true},
@@ -68,23 +53,19 @@ TEST(RequestReader, RequestLineHeadersLengthAndEndingAtEverySplit) {
          State::Complete, "POST /", false},
         {"lone LF does not end the header", "GET / HTTP/1.1\n\n", State::Incomplete, "", false},
     };
-    for (const auto& row : rows) {
-        for (qsizetype split = 0; split <= row.raw.size(); ++split) {
+    for (const auto& [name, raw, state, expected, clean] : rows) {
+        for (qsizetype split = 0; split <= raw.size(); ++split) {
             RequestReader reader(kHeaderLimit, 4 * 1024 * 1024);
-            reader.feed(QByteArrayView(row.raw).first(split));
-            reader.feed(QByteArrayView(row.raw).sliced(split));
-            ASSERT_EQ(reader.state(), row.state) << row.name << ", split at " << split;
+            reader.feed(QByteArrayView(raw).first(split));
+            reader.feed(QByteArrayView(raw).sliced(split));
+            ASSERT_EQ(reader.state(), state) << name << ", split at " << split;
             // Bytes fed after a complete request are not looked at: the ending is judged unsplit.
-            ASSERT_TRUE(split < row.raw.size() || reader.endedCleanly() == row.clean) << row.name;
+            ASSERT_TRUE(split < raw.size() || reader.endedCleanly() == clean) << name;
             const auto& request = reader.request();
-            if (row.state == State::Complete) {
-                ASSERT_EQ(QStringList({request.method, request.path, QString::fromUtf8(request.body),
-                                       request.header(QStringLiteral("x-a"))})
-                              .join(u' ')
-                              .trimmed(),
-                          QString::fromUtf8(row.request))
-                    << row.name << ", split at " << split;
-            }
+            const QStringList got = {request.method, request.path, QString::fromUtf8(request.body),
+                                     request.header(QStringLiteral("x-a"))};
+            ASSERT_TRUE(state != State::Complete || got.join(u' ').trimmed() == QString::fromUtf8(expected))
+                << name << ", split at " << split << ": " << got.join(u' ').toStdString();
         }
     }
 }
@@ -92,53 +73,45 @@ TEST(RequestReader, RequestLineHeadersLengthAndEndingAtEverySplit) {
 // Faults: a bad escape half-decoded, '+' read as a space, an encoded slash left for a later
 // decoding, the fragment or an absolute form's host taken as the path.
 TEST(TargetParsing, SplitsAndDecodesPathAndQuery) {
-    const struct {
-        QByteArray target;
-        QString path;
-        const char* query;
-    } rows[] = {
+    const std::tuple<QByteArray, QString, const char*> rows[] = {
         {"/api/x?a=1&b=%20z&a=2", QStringLiteral("/api/x"), "a=2&b= z"},
         {"/api/icon?app=A+B%2BC", QStringLiteral("/api/icon"), "app=A+B+C"},
         {"/caf%C3%A9", QStringLiteral("/caf\u00E9"), ""},
         {"/bad%zz", QStringLiteral("/bad%zz"), ""},
-        {"/a b", QStringLiteral("/a b"), ""},
         {"/p?a=%zz", QStringLiteral("/p?a=%zz"), ""},
         {"http://127.0.0.1:8788/x?y=1", QStringLiteral("/x"), "y=1"},
         {"/p?flag&a=", QStringLiteral("/p"), "a="},
         {"/p#frag", QStringLiteral("/p"), ""},
         {"/..%2f..%2fstate.json", QStringLiteral("/../../state.json"), ""},
     };
-    for (const auto& row : rows) {
-        const auto target = hb::server::parseTarget(row.target);
-        EXPECT_EQ(target.path, row.path) << row.target.constData();
-        EXPECT_EQ(queryText(target.query), QString::fromUtf8(row.query)) << row.target.constData();
+    for (const auto& [raw, path, query] : rows) {
+        const auto target = parseTarget(raw);
+        EXPECT_EQ(target.path, path) << raw.constData();
+        QHash<QString, QString> expected;
+        for (const QString& item : QString::fromUtf8(query).split(u'&', Qt::SkipEmptyParts))
+            expected.insert(item.section(u'=', 0, 0), item.section(u'=', 1));
+        EXPECT_EQ(target.query, expected) << raw.constData();
     }
 }
 
-TEST(RequestReader, HeaderLimitHoldsWhetherOrNotTheTerminatorArrives) {
+// A header block that never ends (one that ends past the limit: the router's hostile rows).
+TEST(RequestReader, HeaderLimitHoldsWithoutTheTerminator) {
     RequestReader endless(kHeaderLimit, 1024);
-    const QByteArray line = "X-Filler: " + QByteArray(100, 'a') + "\r\n";
     State state = endless.feed("GET / HTTP/1.1\r\n");
     while (state == State::Incomplete && endless.buffered() < 2 * kHeaderLimit)
-        state = endless.feed(line);
+        state = endless.feed(QByteArray("X-Filler: " + QByteArray(100, 'a') + "\r\n"));
     EXPECT_EQ(state, State::HeaderTooLarge);
-    RequestReader whole(kHeaderLimit, 1024);
-    EXPECT_EQ(
-        whole.feed(QByteArray("GET / HTTP/1.1\r\n" + line.repeated(kHeaderLimit / line.size() + 1) + "\r\n")),
-        State::HeaderTooLarge);
 }
 
 TEST(Responses, ExactBytes) {
-    EXPECT_EQ(hb::server::responseBytes(200, "text/plain", "hi"),
+    EXPECT_EQ(responseBytes(200, "text/plain", "hi"),
               QByteArray("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 2\r\n"
                          "Connection: close\r\n\r\nhi"));
-    EXPECT_TRUE(hb::server::responseBytes(204, "text/plain", "").startsWith("HTTP/1.1 204 No Content\r\n"));
-    EXPECT_EQ(hb::server::sseChunk(hb::server::kReloadEvent),
-              QByteArray("17\r\nevent: reload\ndata: 1\n\n\r\n"));
-    EXPECT_EQ(hb::server::sseChunk(QStringLiteral("\u00E9").toUtf8()).left(3), QByteArray("2\r\n"));
-    EXPECT_EQ(hb::server::mimeType(QStringLiteral("/app.js")), "text/javascript");
-    EXPECT_EQ(hb::server::mimeType(QStringLiteral("/app.JS")), "application/octet-stream");
-    EXPECT_EQ(hb::server::mimeType(QStringLiteral("/dir.v2/README")), "application/octet-stream");
+    EXPECT_TRUE(responseBytes(204, "text/plain", "").startsWith("HTTP/1.1 204 No Content\r\n"));
+    EXPECT_EQ(sseChunk(kReloadEvent), QByteArray("17\r\nevent: reload\ndata: 1\n\n\r\n"));
+    EXPECT_EQ(sseChunk(QStringLiteral("\u00E9").toUtf8()).left(3), QByteArray("2\r\n"));
+    EXPECT_EQ(mimeType(QStringLiteral("/app.js")), "text/javascript");
+    EXPECT_EQ(mimeType(QStringLiteral("/dir.v2/README")), "application/octet-stream");
 }
 
 TEST(StaticFiles, LookupsStayInsideThePublicFolder) {
@@ -150,19 +123,18 @@ TEST(StaticFiles, LookupsStayInsideThePublicFolder) {
     QFile::link(root.path() + QStringLiteral("/state.json"), publicDir + QStringLiteral("/leak.json"));
     QFile::link(publicDir + QStringLiteral("/sub/a.css"), publicDir + QStringLiteral("/inside.css"));
     for (const char* inside : {"/", "/admin", "/sub/a.css", "/inside.css"})
-        EXPECT_TRUE(hb::server::resolvePublicFile(publicDir, QString::fromUtf8(inside))) << inside;
+        EXPECT_TRUE(resolvePublicFile(publicDir, QString::fromUtf8(inside))) << inside;
     for (const char* hostile : {"/../state.json", "/sub/../../state.json", "/./index.html", "//etc/passwd",
                                 "/leak.json", "/sub\\..\\..\\state.json", "/sub", "relative.html"})
-        EXPECT_FALSE(hb::server::resolvePublicFile(publicDir, QString::fromUtf8(hostile))) << hostile;
-    EXPECT_FALSE(hb::server::resolvePublicFile(publicDir, QStringLiteral("/index.html") + QChar(u'\0')));
-    EXPECT_EQ(hb::server::readStatic(publicDir, QStringLiteral("/nope")).body, QByteArray("not found"));
+        EXPECT_FALSE(resolvePublicFile(publicDir, QString::fromUtf8(hostile))) << hostile;
+    EXPECT_FALSE(resolvePublicFile(publicDir, QStringLiteral("/index.html") + QChar(u'\0')));
 }
 
 // Faults: a kept answer never refreshed, or a miss kept so that a new file stays 404.
 TEST(StaticFiles, CachedAnswersFollowTheFolderOnceStale) {
     QTemporaryDir root;
     writeFile(root.filePath(QStringLiteral("app.js")), "one");
-    hb::server::StaticFileCache cache(root.path(), std::chrono::milliseconds(200));
+    StaticFileCache cache(root.path(), std::chrono::milliseconds(200));
     EXPECT_EQ(cache.answer(QStringLiteral("/app.js")).body, QByteArray("one"));
     writeFile(root.filePath(QStringLiteral("app.js")), "two");
     EXPECT_EQ(cache.answer(QStringLiteral("/app.js")).body, QByteArray("one"));
