@@ -190,7 +190,7 @@ void RelayClient::listen(QWebSocket* socket) {
     });
     connect(socket, &QWebSocket::disconnected, this, [this, socket] {
         // Said once per refusal streak, not at every retry.
-        const bool refused = socket->closeCode() == kCloseNotOwner;
+        const bool refused = int(socket->closeCode()) == kCloseNotOwner;
         if (refused && !refusedByRelay_)
             qCWarning(lcHarbly) << "the relay refuses this agent: its identifier belongs to another key";
         refusedByRelay_ = refused;
