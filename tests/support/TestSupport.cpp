@@ -92,7 +92,6 @@ void parseResponse(RawResponse& response) {
     const qsizetype end = response.raw.indexOf("\r\n\r\n");
     if (!response.raw.startsWith("HTTP/1.1 ") || end < 0)
         return;
-    response.ok = true;
     response.head = response.raw.left(end);
     response.status = response.raw.mid(9, 3).toInt();
     parseHeaders(response.head, response.headers, [](const QByteArray& b) { return QString::fromUtf8(b); });
@@ -309,17 +308,6 @@ int fileMode(const QString& path) {
     const QByteArray native = QFile::encodeName(path);
     struct ::stat info {};
     return ::stat(native.constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
-}
-
-long residentKiB() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    }
-    return -1;
 }
 
 int openDescriptors() {

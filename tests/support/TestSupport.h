@@ -28,7 +28,6 @@ namespace hb::test {
 bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
 struct RawResponse {
-    bool ok = false; ///< a status line arrived
     int status = 0;
     QByteArray head;                 ///< status line and headers
     QHash<QString, QString> headers; ///< lower-cased names
@@ -117,17 +116,7 @@ QJsonObject parsed(const char* json);
 int fileMode(const QString& path);
 
 QString dataPath(const QString& relative); ///< a file in tests/data
-long residentKiB();                        ///< this process's resident memory (-1 when unknown)
 int openDescriptors();                     ///< open file descriptors of this process
 quint16 freePort();                        ///< a loopback TCP port that was free a moment ago
-
-/// False under ASan/TSan, whose shadow memory makes resident-memory figures meaningless.
-constexpr bool memoryFiguresMeaningful() {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    return false;
-#else
-    return true;
-#endif
-}
 
 } // namespace hb::test
