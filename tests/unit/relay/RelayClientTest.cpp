@@ -48,7 +48,6 @@ struct TestRelay {
             }
         });
     }
-    QString base() const { return QStringLiteral("ws://127.0.0.1:") + QString::number(server.serverPort()); }
     bool waitLinks(size_t count) {
         return waitFor([&] { return links.size() >= count; });
     }
@@ -58,29 +57,34 @@ struct TestRelay {
     }
 };
 
-std::unique_ptr<RelayClient> makeClient(const QString& base, std::function<quint16()> port,
-                                        RelayOptions options) {
+RelayClient* makeClient(quint16 relayPort, std::function<quint16()> localPort, RelayOptions options) {
     options.key = "secret-key";
-    return std::make_unique<RelayClient>(QStringLiteral("id-1"), base, std::move(port), options);
+    return new RelayClient(QStringLiteral("id-1"),
+                           QStringLiteral("ws://127.0.0.1:") + QString::number(relayPort),
+                           std::move(localPort), options);
 }
 
-RelayOptions withDelay(std::chrono::milliseconds reconnect) {
-    RelayOptions options;
-    options.reconnectDelay = reconnect;
-    return options;
-}
-
-// Catches: linking before being switched on, a wrong path or identifier, the key left out, a change
-// from another thread lost or acted on twice, a disable that does not close with 1000, a stale
-// close tearing down the newer link or scheduling a second one, a live link that answers pings
-// dropped all the same, reconnecting at once (a hammering loop) or never, and reconnecting once
-// switched off.
-TEST(RelayClient, LinkFollowsTheSwitchAndComesBackAfterTheDelay) {
+// Catches (the link): linking before being switched on, a wrong path or identifier, the key left
+// out, a change from another thread lost or acted on twice, a disable that does not close with
+// 1000, a stale close tearing down the newer link or scheduling a second one, a live link that
+// answers pings dropped all the same, reconnecting at once (a hammering loop) or never, and
+// reconnecting once switched off.
+// Catches (replays): the local answer's status, type or bytes altered on the way back; a redirect
+// followed; an event stream holding the replay open; no answer (nothing listening, not yet
+// listening, too slow) left without a reply; the replay not marked as relayed or sent to the
+// default port; slow replays queueing the others (an HTTP client caps connections per host); a
+// reply lost because the link it came on was replaced; a crash when the client goes with a replay
+// in flight.
+TEST(RelayClient, LinkFollowsTheSwitchAndCarriesReplays) {
     TestRelay relay;
-    RelayOptions options = withDelay(300ms);
+    HttpServer local;
+    quint16 port = local.port();
+    RelayOptions options;
+    options.reconnectDelay = 300ms;
     options.pingInterval = 400ms; // the idle spells below show that live links are kept
-    auto client = makeClient(
-        relay.base(), [] { return quint16(0); }, options);
+    options.replayTimeout = 1000ms;
+    std::unique_ptr<RelayClient> client(makeClient(
+        relay.server.serverPort(), [&] { return port; }, options));
     idle(100ms);
     EXPECT_TRUE(relay.links.empty()) << "the constructor must not connect";
     std::thread([&] { client->setEnabled(true); }).join();
@@ -109,11 +113,58 @@ TEST(RelayClient, LinkFollowsTheSwitchAndComesBackAfterTheDelay) {
     client->setEnabled(false);
     idle(1s);
     EXPECT_EQ(relay.links.size(), 3u);
+
+    client->setEnabled(true);
+    ASSERT_TRUE(relay.waitLinks(4));
+    TestRelay::Link& link = *relay.links[3];
+    HttpServer::Reply never;
+    never.never = true;
+    const struct {
+        HttpServer::Reply answer;
+        quint16 port;
+        int status; ///< when the answer's own, its type and body come back as they were
+    } rows[] = {
+        {{401, R"({"ok":false})", "application/json", "Set-Cookie: a=b\r\n"}, local.port(), 401},
+        {{301, "", "", "Location: /elsewhere\r\n"}, local.port(), 301},
+        {{200, ": connected\n\n", "text/event-stream", "", false, true}, local.port(), 204},
+        {never, local.port(), 500},
+        {{}, 0, 500},
+        {{}, hb::test::freePort(), 500},
+    };
+    for (const auto& row : rows) {
+        local.setAnswer([&row](const HttpServer::Request&) { return row.answer; });
+        port = row.port;
+        relay.send(QString::number(&row - rows));
+        ASSERT_TRUE(waitFor([&] { return link.replies.size() > &row - rows; }));
+        const QJsonObject reply = link.replies.last();
+        const bool own = row.status == row.answer.status;
+        EXPECT_EQ(reply.value(u"status").toInt(), row.status) << row.status;
+        EXPECT_EQ(reply.value(u"headers").toObject().value(u"Content-Type").toString().toUtf8(),
+                  own ? row.answer.contentType : "");
+        EXPECT_EQ(reply.value(u"body").toString().toUtf8(), own ? row.answer.body : "") << row.status;
+    }
+    ASSERT_EQ(local.requests().size(), 4) << "one request per row that has a server, no redirect followed";
+    EXPECT_EQ(local.requests()[0].target, "/api/icon?app=A%20B");
+    EXPECT_EQ(local.requests()[0].headers.value("x-hb-relay"), "1");
+
+    port = local.port();
+    local.setAnswer([&](const HttpServer::Request&) { return never; });
+    for (int i = 0; i < 16; ++i)
+        relay.send(QStringLiteral("s") + QString::number(i));
+    EXPECT_TRUE(waitFor([&] { return local.requests().size() == 20; }, 3s)) << local.requests().size();
+    link.socket->close();
+    ASSERT_TRUE(relay.waitLinks(5));
+    EXPECT_TRUE(waitFor([&] { return relay.links[4]->replies.size() == 16; }));
+    relay.send(QStringLiteral("last"));
+    ASSERT_TRUE(waitFor([&] { return local.requests().size() == 21; }));
+    client.reset();
+    EXPECT_TRUE(waitFor([&] { return relay.links[4]->closeCode != 0; }));
 }
 
 // Catches: a link that never opens, or opens and then answers no ping, kept as if alive.
 TEST(RelayClient, SilentLinksAreReplaced) {
-    RelayOptions options = withDelay(100ms);
+    RelayOptions options;
+    options.reconnectDelay = 100ms;
     options.pingInterval = 150ms;
     for (const bool handshake : {false, true}) {
         QTcpServer silent; // accepts, optionally completes the opening handshake, then says nothing
@@ -138,76 +189,11 @@ TEST(RelayClient, SilentLinksAreReplaced) {
                 });
             }
         });
-        auto client = makeClient(
-            QStringLiteral("ws://127.0.0.1:") + QString::number(silent.serverPort()),
-            [] { return quint16(0); }, options);
+        std::unique_ptr<RelayClient> client(makeClient(
+            silent.serverPort(), [] { return quint16(0); }, options));
         client->setEnabled(true);
         EXPECT_TRUE(waitFor([&] { return attempts >= 3; }, 10s)) << "handshake " << handshake;
     }
-}
-
-// Catches: the local answer's status, type or bytes altered on the way back; a redirect followed;
-// an event stream holding the replay open; no answer (nothing listening, not yet listening, too
-// slow) left without a reply; the replay not marked as relayed or sent to the default port; slow
-// replays queueing the others (an HTTP client caps connections per host); a reply lost because
-// the link it came on was replaced; a crash when the client goes with a replay in flight.
-TEST(RelayClient, ReplaysReachTheLocalServerAndTheirAnswersComeBack) {
-    TestRelay relay;
-    HttpServer local;
-    quint16 port = local.port();
-    RelayOptions options = withDelay(300ms);
-    options.replayTimeout = 1000ms;
-    auto client = makeClient(
-        relay.base(), [&] { return port; }, options);
-    client->setEnabled(true);
-    ASSERT_TRUE(relay.waitLinks(1));
-    HttpServer::Reply never;
-    never.never = true;
-    const struct {
-        HttpServer::Reply answer;
-        quint16 port;
-        int status;
-        const char* contentType;
-        QByteArray body;
-    } rows[] = {
-        {{401, R"({"ok":false})", "application/json", "Set-Cookie: a=b\r\n"},
-         local.port(),
-         401,
-         "application/json",
-         R"({"ok":false})"},
-        {{301, "", "", "Location: /elsewhere\r\n"}, local.port(), 301, "", ""},
-        {{200, ": connected\n\n", "text/event-stream", "", false, true}, local.port(), 204, "", ""},
-        {never, local.port(), 500, "", ""},
-        {{}, 0, 500, "", ""},
-        {{}, hb::test::freePort(), 500, "", ""},
-    };
-    for (const auto& row : rows) {
-        local.setAnswer([&row](const HttpServer::Request&) { return row.answer; });
-        port = row.port;
-        relay.send(QString::number(&row - rows));
-        ASSERT_TRUE(waitFor([&] { return relay.links[0]->replies.size() > &row - rows; }));
-        const QJsonObject reply = relay.links[0]->replies.last();
-        EXPECT_EQ(reply.value(u"status").toInt(), row.status) << row.status;
-        EXPECT_EQ(reply.value(u"headers").toObject().value(u"Content-Type").toString(),
-                  QString::fromUtf8(row.contentType));
-        EXPECT_EQ(reply.value(u"body").toString().toUtf8(), row.body) << row.status;
-    }
-    ASSERT_EQ(local.requests().size(), 4) << "one request per row that has a server, no redirect followed";
-    EXPECT_EQ(local.requests()[0].target, "/api/icon?app=A%20B");
-    EXPECT_EQ(local.requests()[0].headers.value("x-hb-relay"), "1");
-
-    port = local.port();
-    local.setAnswer([&](const HttpServer::Request&) { return never; });
-    for (int i = 0; i < 16; ++i)
-        relay.send(QStringLiteral("s") + QString::number(i));
-    EXPECT_TRUE(waitFor([&] { return local.requests().size() == 20; }, 3s)) << local.requests().size();
-    relay.links[0]->socket->close();
-    ASSERT_TRUE(relay.waitLinks(2));
-    EXPECT_TRUE(waitFor([&] { return relay.links[1]->replies.size() == 16; }));
-    relay.send(QStringLiteral("last"));
-    ASSERT_TRUE(waitFor([&] { return local.requests().size() == 21; }));
-    client.reset();
-    EXPECT_TRUE(waitFor([&] { return relay.links[1]->closeCode != 0; }));
 }
 
 } // namespace
