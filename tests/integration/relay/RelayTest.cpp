@@ -73,12 +73,15 @@ QByteArray http(const char* method, const QString& target, const QByteArray& bod
 /// in memory.
 struct Service : RelayService {
     explicit Service(ServiceOptions options = {}) : RelayService((options.port = 0, options)) { start(); }
-    QString base(const char* scheme = "ws") const {
-        return QStringLiteral("%1://127.0.0.1:%2").arg(QLatin1String(scheme)).arg(port());
+    QString base() const {
+        return (isTls() ? u"wss://127.0.0.1:"_s : u"ws://127.0.0.1:"_s) + QString::number(port());
+    }
+    std::unique_ptr<Call> call(const QByteArray& bytes) const {
+        return std::make_unique<Call>(port(), bytes, isTls());
     }
     /// A phone's GET of `rest` from agent `id`, sent at once.
     std::unique_ptr<Call> phone(const QString& id, const char* rest) const {
-        return std::make_unique<Call>(port(), http("GET", u"/phone/"_s + id + QLatin1String(rest)));
+        return call(http("GET", u"/phone/"_s + id + QLatin1String(rest)));
     }
     bool waitAgent(const QString& id, bool present = true) {
         return waitFor([&] { return hasAgent(id) == present; });
@@ -118,17 +121,37 @@ struct TestAgent {
 const QString kId = u"agent-1"_s;
 const QString kOther = u"agent-2"_s;
 
-// Catches: a wrong answer or a hang for requests no agent takes (none linked, malformed, oversized,
-// a chunked body forwarded as empty; how phone paths split is the relay messages' unit test); phone
-// headers beyond token/type/accept forwarded (cookies, a forged relay marker); replies matched to
-// the wrong phone; noise from the agent settling a request; requests in flight lost when the agent's
-// newer link replaces the old one; phones left waiting when it leaves; agents beyond the cap (the
-// identifier already linked may still come back); a silent agent holding phones for ever; more
-// requests in flight than allowed; a late reply settling a newer request; a phone hanging up without
-// freeing its slot; a link whose peer vanished holding its identifier for good (pings unanswered)
-// while a live one is dropped; connections never released.
-TEST(RelayService, AgentsAndPhonesWithinLimits) {
+// Over TLS, scripted agents and phones, then a real agent whose state file predates relay keys, and
+// a script that knows its identifier and tries to take its place. Catches: the certificate and key
+// not used for the phones' HTTPS or the agents' WSS; a wrong answer or a hang for requests no agent
+// takes (none linked, malformed, oversized, a chunked body forwarded as empty; how phone paths
+// split is the relay messages' unit test); phone headers beyond token/type/accept forwarded
+// (cookies, a forged relay marker); replies matched to the wrong phone; noise from the agent
+// settling a request; requests in flight lost when the agent's newer link replaces the old one;
+// phones left waiting when it leaves; agents beyond the cap (the identifier already linked may
+// still come back); a silent agent holding phones for ever; more requests in flight than allowed;
+// a late reply settling a newer request; a phone hanging up without freeing its slot; a link whose
+// peer vanished holding its identifier for good (pings unanswered) while a live one is dropped;
+// connections never released; the new relay key not saved at once, or the other keys lost; an
+// impostor (wrong key, or none) taking the link or disturbing the real one and its phones.
+// (Relayed requests never local: the client's marker and the router's trust table.)
+TEST(RelayService, AgentsAndPhonesWithinLimitsThenTheRealAgentAndOnlyIt) {
+    if (!QSslSocket::supportsSsl())
+        GTEST_SKIP() << "no TLS backend in this Qt";
+    QTemporaryDir dir;
+    QProcess openssl;
+    openssl.start(
+        u"openssl"_s,
+        u"req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj /CN=127.0.0.1 "
+        u"-addext subjectAltName=IP:127.0.0.1 -days 1 -keyout %1/key.pem -out %1/cert.pem"_s.arg(dir.path())
+            .split(u' '));
+    ASSERT_TRUE(openssl.waitForFinished(30'000) && openssl.exitCode() == 0);
+    QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
+    trusting.addCaCertificates(dir.path() + u"/cert.pem");
+    QSslConfiguration::setDefaultConfiguration(trusting);
     ServiceOptions options;
+    options.certPath = dir.path() + u"/cert.pem";
+    options.keyPath = dir.path() + u"/key.pem";
     options.pingInterval = 1s; // long enough for a live test agent's pong, short enough to drop a silent one
     options.replyTimeout = 1500ms;
     options.maxInFlightPerAgent = 2;
@@ -136,6 +159,7 @@ TEST(RelayService, AgentsAndPhonesWithinLimits) {
     options.maxBodyBytes = 1024;
     options.headerTimeout = 300ms;
     Service service(options);
+    EXPECT_EQ(Call(service.port(), http("GET", u"/healthz"_s)).status(), 0) << "plain HTTP";
     const struct {
         QByteArray bytes;
         int status; ///< 0: closed without an answer
@@ -151,8 +175,8 @@ TEST(RelayService, AgentsAndPhonesWithinLimits) {
         {"GET /healthz HTTP/1.1\r\n", 0},
     };
     for (const auto& row : rows)
-        EXPECT_EQ(Call(service.port(), row.bytes).status(), row.status) << row.bytes.left(60).constData();
-    Call slow(service.port(), {});
+        EXPECT_EQ(service.call(row.bytes)->status(), row.status) << row.bytes.left(60).constData();
+    Call slow(service.port(), {}, true);
     for (const char c : QByteArray("GET /healthz HTTP/1.1\r\n\r\n")) {
         slow.socket.write(&c, 1);
         waitFor([] { return false; }, 2ms);
@@ -161,10 +185,10 @@ TEST(RelayService, AgentsAndPhonesWithinLimits) {
 
     TestAgent first(service.base(), kId, "key");
     ASSERT_TRUE(service.waitAgent(kId));
-    Call typed(service.port(),
-               "POST /phone/agent-1/api/type?x=1 HTTP/1.1\r\nX-HB-Token: tok\r\nContent-Type: "
-               "application/json\r\nAccept: */*\r\nCookie: a=b\r\nx-hb-relay: 0\r\n"
-               "Content-Length: 6\r\n\r\nh\xc3\xa9llo");
+    const auto typed =
+        service.call("POST /phone/agent-1/api/type?x=1 HTTP/1.1\r\nX-HB-Token: tok\r\nContent-Type: "
+                     "application/json\r\nAccept: */*\r\nCookie: a=b\r\nx-hb-relay: 0\r\n"
+                     "Content-Length: 6\r\n\r\nh\xc3\xa9llo");
     const auto other = service.phone(kId, "/two");
     ASSERT_TRUE(first.waitRequests(2));
     const int typedAt = first.requests[0][u"path"] == u"/two"_s ? 1 : 0;
@@ -182,9 +206,9 @@ TEST(RelayService, AgentsAndPhonesWithinLimits) {
     second.requests = first.requests;
     second.reply(1 - typedAt, 200, u"/two"_s);
     second.reply(typedAt, 201, u"done"_s, u"text/plain"_s);
-    EXPECT_EQ(typed.status(), 201);
-    EXPECT_TRUE(typed.answer().contains("\r\nContent-Type: text/plain\r\n")) << typed.answer().constData();
-    EXPECT_EQ(typed.body(), "done");
+    EXPECT_EQ(typed->status(), 201);
+    EXPECT_TRUE(typed->answer().contains("\r\nContent-Type: text/plain\r\n")) << typed->answer().constData();
+    EXPECT_EQ(typed->body(), "done");
     EXPECT_EQ(other->body(), "/two");
 
     const auto pending = service.phone(kId, "/x");
@@ -194,10 +218,10 @@ TEST(RelayService, AgentsAndPhonesWithinLimits) {
     EXPECT_TRUE(service.waitAgent(kId, false));
 
     TestAgent replaced(service.base(), kOther);
-    Call silent(service.port(), "GET /mac/ws?id=silent HTTP/1.1\r\nHost: relay\r\nUpgrade: websocket\r\n"
-                                "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
-                                "Sec-WebSocket-Version: 13\r\n\r\n");
-    ASSERT_TRUE(waitFor([&] { return silent.socket.peek(12) == "HTTP/1.1 101"; }));
+    const auto silent = service.call("GET /mac/ws?id=silent HTTP/1.1\r\nHost: relay\r\nUpgrade: websocket\r\n"
+                                     "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                                     "Sec-WebSocket-Version: 13\r\n\r\n");
+    ASSERT_TRUE(waitFor([&] { return silent->socket.peek(12) == "HTTP/1.1 101"; }));
     ASSERT_TRUE(service.waitAgent(kOther) && service.waitAgent(u"silent"_s));
     TestAgent beyondCap(service.base(), u"c"_s);
     EXPECT_TRUE(waitFor([&] { return beyondCap.socket.state() == QAbstractSocket::UnconnectedState; }));
@@ -223,8 +247,39 @@ TEST(RelayService, AgentsAndPhonesWithinLimits) {
     EXPECT_TRUE(service.waitAgent(u"silent"_s, false));
     EXPECT_TRUE(service.waitAgent(kOther)) << "the live link was dropped";
     agent.socket.close();
-    Call(service.port(), "GET / HTTP/9\r\n\r\n").status();
+    service.call("GET / HTTP/9\r\n\r\n")->status();
     EXPECT_TRUE(waitFor([&] { return service.openConnections() == 0; })) << service.openConnections();
+
+    ApiHarness::Options old;
+    old.state = parsed(R"({"pin":"246810","tokens":["t-1"],"relayId":"OLD-ID"})");
+    ApiHarness real(old);
+    QFile state(real.supportDir() + u"/state.json");
+    ASSERT_TRUE(state.open(QIODevice::ReadOnly));
+    QJsonObject saved = QJsonDocument::fromJson(state.readAll()).object();
+    EXPECT_EQ(saved.take(u"relayKey"_s).toString(), real.store().relayKey());
+    EXPECT_EQ(saved, old.state);
+
+    const QString id = real.store().relayId();
+    hb::relay::RelayOptions linkOptions;
+    linkOptions.key = real.store().relayKey().toLatin1();
+    linkOptions.reconnectDelay = 200ms;
+    hb::relay::RelayClient link(
+        id, service.base(), [&] { return real.port(); }, linkOptions);
+    link.setEnabled(true);
+    ASSERT_TRUE(service.waitAgent(id));
+    for (const QByteArray& forged : {QByteArray("guessed-key"), QByteArray()}) {
+        TestAgent impostor(service.base(), id, forged);
+        ASSERT_TRUE(waitFor([&] { return impostor.closeCode != 0; })) << forged.constData();
+        EXPECT_EQ(impostor.closeCode, RelayService::kCloseNotOwner);
+    }
+
+    const QByteArray token = real.pairToken().toUtf8();
+    const QString phone = u"/phone/"_s + id;
+    EXPECT_EQ(
+        service.call(http("POST", phone + u"/api/gesture"_s, R"({"value":"spotlight"})", token))->status(),
+        200);
+    EXPECT_TRUE(real.fake().calls().contains(u"runGesture:spotlight"_s));
+    EXPECT_TRUE(service.call(http("GET", phone))->answer().contains("\r\nLocation: /phone/OLD-ID/\r\n"));
 }
 
 // Catches: one address starving the rest. Its links and requests beyond the rate get 429, while
@@ -252,66 +307,6 @@ TEST(RelayService, EachClientAddressHasItsOwnAllowance) {
     for (const auto& row : rows)
         EXPECT_EQ(Call(service.port(), row.bytes, false, row.from).status(), row.status)
             << row.bytes.constData() << row.from;
-}
-
-// An agent whose state file predates relay keys links over WSS, and a script that knows its
-// identifier tries to take its place. Catches: the new key not saved at once, or the other keys
-// lost; the certificate and key not used for the phones' HTTPS or the agents' WSS; an impostor
-// (wrong key, or none) taking the link or disturbing the real one and its phones. (Relayed
-// requests never local: the client's marker and the router's trust table.)
-TEST(RelayEndToEnd, PhonesReachTheRealAgentAndOnlyIt) {
-    if (!QSslSocket::supportsSsl())
-        GTEST_SKIP() << "no TLS backend in this Qt";
-    QTemporaryDir dir;
-    QProcess openssl;
-    openssl.start(
-        u"openssl"_s,
-        u"req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj /CN=127.0.0.1 "
-        u"-addext subjectAltName=IP:127.0.0.1 -days 1 -keyout %1/key.pem -out %1/cert.pem"_s.arg(dir.path())
-            .split(u' '));
-    ASSERT_TRUE(openssl.waitForFinished(30'000) && openssl.exitCode() == 0);
-    QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
-    trusting.addCaCertificates(dir.path() + u"/cert.pem");
-    QSslConfiguration::setDefaultConfiguration(trusting);
-    ServiceOptions options;
-    options.stateDir = dir.path() + u"/owners";
-    options.certPath = dir.path() + u"/cert.pem";
-    options.keyPath = dir.path() + u"/key.pem";
-    Service service(options);
-    EXPECT_EQ(Call(service.port(), http("GET", u"/healthz"_s)).status(), 0) << "plain HTTP";
-
-    ApiHarness::Options old;
-    old.state = parsed(R"({"pin":"246810","tokens":["t-1"],"relayId":"OLD-ID"})");
-    ApiHarness agent(old);
-    QFile state(agent.supportDir() + u"/state.json");
-    ASSERT_TRUE(state.open(QIODevice::ReadOnly));
-    QJsonObject saved = QJsonDocument::fromJson(state.readAll()).object();
-    EXPECT_EQ(saved.take(u"relayKey"_s).toString(), agent.store().relayKey());
-    EXPECT_EQ(saved, old.state);
-
-    const QString id = agent.store().relayId();
-    hb::relay::RelayOptions linkOptions;
-    linkOptions.key = agent.store().relayKey().toLatin1();
-    linkOptions.reconnectDelay = 200ms;
-    hb::relay::RelayClient link(
-        id, service.base("wss"), [&] { return agent.port(); }, linkOptions);
-    link.setEnabled(true);
-    ASSERT_TRUE(service.waitAgent(id));
-    for (const QByteArray& forged : {QByteArray("guessed-key"), QByteArray()}) {
-        TestAgent impostor(service.base("wss"), id, forged);
-        ASSERT_TRUE(waitFor([&] { return impostor.closeCode != 0; })) << forged.constData();
-        EXPECT_EQ(impostor.closeCode, RelayService::kCloseNotOwner);
-    }
-
-    const QByteArray token = agent.pairToken().toUtf8();
-    const QString phone = u"/phone/"_s + id;
-    EXPECT_EQ(
-        Call(service.port(), http("POST", phone + u"/api/gesture"_s, R"({"value":"spotlight"})", token), true)
-            .status(),
-        200);
-    EXPECT_TRUE(agent.fake().calls().contains(u"runGesture:spotlight"_s));
-    EXPECT_TRUE(
-        Call(service.port(), http("GET", phone), true).answer().contains("\r\nLocation: /phone/OLD-ID/\r\n"));
 }
 
 /// harbly-relay on a kernel-chosen port with `variables` (and no other HB_RELAY_*), killed with the object.
