@@ -107,14 +107,13 @@ struct TestAgent {
     bool waitRequests(qsizetype count) {
         return waitFor([&] { return requests.size() >= count; });
     }
-    /// Replies to request `index` with a status, a text body and (if given) a Content-Type.
-    void reply(qsizetype index, int status, const QString& body = {}, const QString& type = {}) {
-        const QJsonObject headers = type.isEmpty() ? QJsonObject() : QJsonObject{{u"Content-Type"_s, type}};
+    /// Replies to request `index` with a status and a text body.
+    void reply(qsizetype index, int status, const QString& body) {
         socket.sendTextMessage(
-            QString::fromUtf8(jsonBody({{QStringLiteral("reqId"), requests.at(index)[u"reqId"]},
-                                        {QStringLiteral("status"), status},
-                                        {QStringLiteral("headers"), headers},
-                                        {QStringLiteral("body"), body}})));
+            QString::fromUtf8(jsonBody({{u"reqId"_s, requests.at(index)[u"reqId"]},
+                                        {u"status"_s, status},
+                                        {u"headers"_s, parsed(R"({"Content-Type":"text/plain"})")},
+                                        {u"body"_s, body}})));
     }
 };
 
@@ -164,7 +163,6 @@ TEST(RelayService, AgentsAndPhonesWithinLimitsThenTheRealAgentAndOnlyIt) {
         QByteArray bytes;
         int status; ///< 0: closed without an answer
     } rows[] = {
-        {"GET /healthz HTTP/1.1\r\n\r\n", 200},
         {"GET /phone/nobody/api/config HTTP/1.1\r\n\r\n", 502},
         {"GET / HTTP/1.1\r\nX: " + QByteArray(17 * 1024, 'a') + "\r\n\r\n", 431},
         {"POST /phone/a/x HTTP/1.1\r\nContent-Length: 1025\r\n\r\n", 413},
@@ -205,7 +203,7 @@ TEST(RelayService, AgentsAndPhonesWithinLimitsThenTheRealAgentAndOnlyIt) {
     ASSERT_TRUE(waitFor([&] { return first.closeCode == 1000; })) << "the older link stays open";
     second.requests = first.requests;
     second.reply(1 - typedAt, 200, u"/two"_s);
-    second.reply(typedAt, 201, u"done"_s, u"text/plain"_s);
+    second.reply(typedAt, 201, u"done"_s);
     EXPECT_EQ(typed->status(), 201);
     EXPECT_TRUE(typed->answer().contains("\r\nContent-Type: text/plain\r\n")) << typed->answer().constData();
     EXPECT_EQ(typed->body(), "done");
@@ -262,7 +260,6 @@ TEST(RelayService, AgentsAndPhonesWithinLimitsThenTheRealAgentAndOnlyIt) {
     const QString id = real.store().relayId();
     hb::relay::RelayOptions linkOptions;
     linkOptions.key = real.store().relayKey().toLatin1();
-    linkOptions.reconnectDelay = 200ms;
     hb::relay::RelayClient link(
         id, service.base(), [&] { return real.port(); }, linkOptions);
     link.setEnabled(true);
@@ -274,12 +271,11 @@ TEST(RelayService, AgentsAndPhonesWithinLimitsThenTheRealAgentAndOnlyIt) {
     }
 
     const QByteArray token = real.pairToken().toUtf8();
-    const QString phone = u"/phone/"_s + id;
     EXPECT_EQ(
-        service.call(http("POST", phone + u"/api/gesture"_s, R"({"value":"spotlight"})", token))->status(),
+        service.call(http("POST", u"/phone/"_s + id + u"/api/gesture"_s, R"({"value":"spotlight"})", token))
+            ->status(),
         200);
     EXPECT_TRUE(real.fake().calls().contains(u"runGesture:spotlight"_s));
-    EXPECT_TRUE(service.call(http("GET", phone))->answer().contains("\r\nLocation: /phone/OLD-ID/\r\n"));
 }
 
 // Catches: one address starving the rest. Its links and requests beyond the rate get 429, while
@@ -309,33 +305,23 @@ TEST(RelayService, EachClientAddressHasItsOwnAllowance) {
             << row.bytes.constData() << row.from;
 }
 
-/// harbly-relay on a kernel-chosen port with `variables` (and no other HB_RELAY_*), killed with the object.
+/// harbly-relay with `variables` on a kernel-chosen port, killed with the object.
 struct Relay {
     QProcess process;
+    quint16 port = 0; ///< the one it says it listens on
     explicit Relay(const QList<QPair<QString, QString>>& variables) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const QString& name : environment.keys()) {
-            if (name.startsWith(u"HB_RELAY_"))
-                environment.remove(name);
-        }
         environment.insert(u"HB_RELAY_PORT"_s, u"0"_s);
         for (const auto& [name, value] : variables)
             environment.insert(name, value);
         process.setProcessEnvironment(environment);
         process.start(QStringLiteral(HB_BIN_DIR "/harbly-relay"), {});
+        if (process.waitForReadyRead(10'000))
+            port = process.readLine().trimmed().split(':').last().toUShort();
     }
     ~Relay() {
         process.kill();
         process.waitForFinished(5000);
-    }
-    /// The port it says it listens on; 0 when it says nothing.
-    quint16 port() {
-        if (!process.waitForReadyRead(10'000))
-            return 0;
-        const QByteArray line = process.readLine().trimmed();
-        return line.startsWith("harbly-relay listening on http://127.0.0.1:")
-                   ? line.split(':').last().toUShort()
-                   : 0;
     }
 };
 
@@ -373,7 +359,7 @@ TEST(RelayProcess, RefusesUnusableSettingsAndSurvivesLosingANodeBehindNginx) {
     };
     for (const auto& row : rows) {
         Relay relay({{QString::fromLatin1(row.name), QString::fromLatin1(row.value)}});
-        ASSERT_TRUE(relay.process.waitForFinished(10'000)) << row.name;
+        relay.process.waitForFinished(10'000); // it may have ended already
         EXPECT_EQ(relay.process.exitCode(), row.exitCode) << row.name << "=" << row.value;
         EXPECT_FALSE(relay.process.readAllStandardError().isEmpty()) << row.name;
     }
@@ -385,7 +371,7 @@ TEST(RelayProcess, RefusesUnusableSettingsAndSurvivesLosingANodeBehindNginx) {
                                                  {u"HB_RELAY_PROXY"_s, u"127.0.0.1"_s},
                                                  {u"HB_RELAY_REQUEST_RATE"_s, u"0"_s}};
     Relay a(node), b(node);
-    const quint16 aPort = a.port(), bPort = b.port(), port = freePort();
+    const quint16 aPort = a.port, bPort = b.port, port = freePort();
     ASSERT_TRUE(aPort && bPort);
     QFile config(dir.path() + u"/nginx.conf");
     ASSERT_TRUE(config.open(QIODevice::WriteOnly) &&
