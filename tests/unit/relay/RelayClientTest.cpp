@@ -16,13 +16,9 @@ using hb::relay::RelayClient;
 using hb::relay::RelayOptions;
 using hb::test::HttpServer;
 using hb::test::waitFor;
+using namespace Qt::StringLiterals;
 
 namespace {
-
-// Lets the event loop run for `span` (only to show that something does NOT happen).
-void idle(std::chrono::milliseconds span) {
-    waitFor([] { return false; }, span);
-}
 
 // A WebSocket server standing in for the relay service: records every link and what it carries.
 struct TestRelay {
@@ -63,13 +59,6 @@ struct TestRelay {
     }
 };
 
-RelayClient* makeClient(quint16 relayPort, std::function<quint16()> localPort, RelayOptions options) {
-    options.key = "secret-key";
-    return new RelayClient(QStringLiteral("id-1"),
-                           QStringLiteral("ws://127.0.0.1:") + QString::number(relayPort),
-                           std::move(localPort), options);
-}
-
 // Catches (the link): linking before being switched on, a wrong path or identifier, the key left
 // out, a change from another thread lost or acted on twice, a disable that does not close with
 // 1000, a stale close tearing down the newer link or scheduling a second one, a live link that
@@ -89,9 +78,11 @@ TEST(RelayClient, LinkFollowsTheSwitchAndCarriesReplays) {
     options.reconnectDelay = 300ms;
     options.pingInterval = 400ms; // the idle spells below show that live links are kept
     options.replayTimeout = 1000ms;
-    std::unique_ptr<RelayClient> client(makeClient(
-        relay.listener.serverPort(), [&] { return port; }, options));
-    idle(100ms);
+    options.key = "secret-key";
+    auto client = std::make_unique<RelayClient>(
+        u"id-1"_s, u"ws://127.0.0.1:"_s + QString::number(relay.listener.serverPort()), [&] { return port; },
+        options);
+    waitFor([] { return false; }, 100ms);
     EXPECT_TRUE(relay.links.empty()) << "the constructor must not connect";
     std::thread([&] { client->setEnabled(true); }).join();
     ASSERT_TRUE(relay.waitLinks(1));
@@ -106,18 +97,18 @@ TEST(RelayClient, LinkFollowsTheSwitchAndCarriesReplays) {
     ASSERT_TRUE(relay.waitLinks(2));
     ASSERT_TRUE(waitFor([&] { return relay.links[0]->closeCode != 0; }));
     EXPECT_EQ(relay.links[0]->closeCode, 1000);
-    idle(1s);
+    waitFor([] { return false; }, 1s);
     EXPECT_EQ(relay.links.size(), 2u) << "a stale failure scheduled a reconnect";
     EXPECT_EQ(relay.links[1]->closeCode, 0) << "a stale failure closed the newer link";
 
     relay.links[1]->socket->close();
-    idle(100ms);
+    waitFor([] { return false; }, 100ms);
     EXPECT_EQ(relay.links.size(), 2u) << "reconnected before the delay";
     ASSERT_TRUE(relay.waitLinks(3));
     relay.links[2]->socket->close();
     ASSERT_TRUE(waitFor([&] { return relay.links[2]->closeCode != 0; }));
     client->setEnabled(false);
-    idle(1s);
+    waitFor([] { return false; }, 1s);
     EXPECT_EQ(relay.links.size(), 3u);
 
     client->setEnabled(true);
@@ -181,9 +172,10 @@ TEST(RelayClient, LinkThatNeverOpensIsReplaced) {
     RelayOptions options;
     options.reconnectDelay = 100ms;
     options.pingInterval = 150ms;
-    std::unique_ptr<RelayClient> client(makeClient(
-        silent.serverPort(), [] { return quint16(0); }, options));
-    client->setEnabled(true);
+    RelayClient client(
+        u"id-1"_s, u"ws://127.0.0.1:"_s + QString::number(silent.serverPort()), [] { return quint16(0); },
+        options);
+    client.setEnabled(true);
     EXPECT_TRUE(waitFor([&] { return attempts >= 3; }, 10s));
 }
 
