@@ -162,6 +162,7 @@ TEST(RelayService, AgentsAndPhonesWithinLimitsThenTheRealAgentAndOnlyIt) {
         int status; ///< 0: closed without an answer
     } rows[] = {
         {"GET /phone/nobody/api/config HTTP/1.1\r\n\r\n", 502},
+        {"GET /phone/nobody HTTP/1.1\r\n\r\n", 301},
         {"GET / HTTP/1.1\r\nX: " + QByteArray(17 * 1024, 'a') + "\r\n\r\n", 431},
         {"POST /phone/a/x HTTP/1.1\r\nContent-Length: 1025\r\n\r\n", 413},
         {"POST /phone/a/x HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n", 501},

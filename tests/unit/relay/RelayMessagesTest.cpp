@@ -62,17 +62,17 @@ TEST(RelayMessages, RequestMessagesAreDroppedRefusedOrReplayedAsSent) {
 // range, broken base64) reaching the phone as if valid, and header injection through the
 // Content-Type.
 TEST(RelayMessages, RepliesReachThePhoneAsTheLocalServerGaveThem) {
-    const std::pair<QByteArray, QByteArray> answers[] = {
-        {"application/json", R"({"ok":false})"},
-        {"", ""},
-        {"image/png", QByteArray::fromHex("89504e470d0a1a0aff00fe")},
+    const std::pair<QString, QByteArray> answers[] = {
+        {u"application/json"_s, R"({"ok":false})"},
+        {QString(), ""},
+        {u"image/png"_s, QByteArray::fromHex("89504e470d0a1a0aff00fe")},
     };
     for (const auto& [type, body] : answers) {
-        const auto answer = hb::relay::service::parseAgentReply(QString::fromUtf8(
-            hb::relay::replyMessage(QStringLiteral("r"), 401, QString::fromLatin1(type), body)));
-        EXPECT_TRUE(answer.usable && answer.status == 401) << type.data();
-        EXPECT_EQ(answer.contentType, type);
-        EXPECT_EQ(answer.body, body) << type.data();
+        const auto answer = hb::relay::service::parseAgentReply(
+            QString::fromUtf8(hb::relay::replyMessage(u"r"_s, 401, type, body)));
+        EXPECT_TRUE(answer.usable && answer.status == 401) << type.toStdString();
+        EXPECT_EQ(answer.contentType, type.toLatin1());
+        EXPECT_EQ(answer.body, body) << type.toStdString();
     }
     const struct {
         const char* reply;
