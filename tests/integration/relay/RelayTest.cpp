@@ -118,20 +118,15 @@ struct TestAgent {
 const QString kId = u"agent-1"_s;
 const QString kOther = u"agent-2"_s;
 
-// Over TLS, scripted agents and phones, then a real agent whose state file predates relay keys, and
-// a script that knows its identifier and tries to take its place. Catches: the certificate and key
-// not used for the phones' HTTPS or the agents' WSS; a wrong answer or a hang for requests no agent
-// takes (none linked, malformed, oversized, a chunked body forwarded as empty; how phone paths
-// split is the relay messages' unit test); phone headers beyond token/type/accept forwarded
-// (cookies, a forged relay marker); replies matched to the wrong phone; noise from the agent
-// settling a request; requests in flight lost when the agent's newer link replaces the old one;
-// phones left waiting when it leaves; agents beyond the cap (the identifier already linked may
-// still come back); a silent agent holding phones for ever; more requests in flight than allowed;
-// a late reply settling a newer request; a phone hanging up without freeing its slot; a link whose
-// peer vanished holding its identifier for good (pings unanswered) while a live one is dropped;
-// connections never released; the new relay key not saved at once, or the other keys lost; an
+// Over TLS: scripted agents and phones, then a real agent whose state file predates relay keys, and
+// impostors with its identifier. Catches: TLS not used for HTTPS or WSS; a wrong answer or a hang
+// for requests no agent takes (none linked, malformed, oversized, chunked); phone headers beyond
+// token/type/accept forwarded; replies matched to the wrong phone or settled by noise; requests in
+// flight lost when a newer link replaces the old one, or left waiting when it leaves; agents beyond
+// the cap (a linked identifier may still come back); the in-flight limit and the deadline; a late
+// reply settling a newer request; a hung-up phone keeping its slot; a silent link kept, a live one
+// dropped; connections never released; the new relay key not saved at once, or other keys lost; an
 // impostor (wrong key, or none) taking the link or disturbing the real one and its phones.
-// (Relayed requests never local: the client's marker and the router's trust table.)
 TEST(RelayService, AgentsAndPhonesWithinLimitsThenTheRealAgentAndOnlyIt) {
     if (!QSslSocket::supportsSsl())
         GTEST_SKIP() << "no TLS backend in this Qt";

@@ -59,17 +59,13 @@ struct TestRelay {
     }
 };
 
-// Catches (the link): linking before being switched on, a wrong path or identifier, the key left
-// out, a change from another thread lost or acted on twice, a disable that does not close with
-// 1000, a stale close tearing down the newer link or scheduling a second one, a live link that
-// answers pings dropped all the same, reconnecting at once (a hammering loop) or never, and
-// reconnecting once switched off.
-// Catches (replays): the local answer's status, type or bytes altered on the way back; a redirect
-// followed; an event stream holding the replay open; no answer (nothing listening, not yet
-// listening, too slow) left without a reply; the replay not marked as relayed or sent to the
-// default port; slow replays queueing the others (an HTTP client caps connections per host); a
-// reply lost because the link it came on was replaced; a crash when the client goes with a replay
-// in flight.
+// Catches: linking before being switched on, a wrong path or identifier, the key left out, a switch
+// from another thread lost or acted on twice, a disable that does not close with 1000, a stale close
+// tearing down the newer link or scheduling a second one, a live link dropped or a silent one kept,
+// reconnecting at once, never, or once switched off; a local answer altered on the way back, a
+// redirect followed, an event stream holding the replay open, no answer (nothing listening, too
+// slow) left without a reply, the replay not marked as relayed, slow replays queueing the others, a
+// reply lost because its link was replaced, a crash when the client goes with a replay in flight.
 TEST(RelayClient, LinkFollowsTheSwitchAndCarriesReplays) {
     TestRelay relay;
     HttpServer local;
