@@ -115,9 +115,6 @@ struct TestAgent {
     }
 };
 
-const QString kId = u"agent-1"_s;
-const QString kOther = u"agent-2"_s;
-
 // Over TLS: scripted agents and phones, then a real agent whose state file predates relay keys, and
 // impostors with its identifier. Catches: TLS not used for HTTPS or WSS; a wrong answer or a hang
 // for requests no agent takes (none linked, malformed, oversized, chunked); phone headers beyond
@@ -175,13 +172,13 @@ TEST(RelayService, AgentsAndPhonesWithinLimitsThenTheRealAgentAndOnlyIt) {
     }
     EXPECT_EQ(slow.status(), 200) << "a head arriving a byte at a time";
 
-    TestAgent first(service.base(), kId, "key");
-    ASSERT_TRUE(service.waitAgent(kId));
+    TestAgent first(service.base(), u"agent-1"_s, "key");
+    ASSERT_TRUE(service.waitAgent(u"agent-1"_s));
     const auto typed =
         service.call("POST /phone/agent-1/api/type?x=1 HTTP/1.1\r\nX-HB-Token: tok\r\nContent-Type: "
                      "application/json\r\nAccept: */*\r\nCookie: a=b\r\nx-hb-relay: 0\r\n"
                      "Content-Length: 6\r\n\r\nh\xc3\xa9llo");
-    const auto other = service.phone(kId, "/two");
+    const auto other = service.phone(u"agent-1"_s, "/two");
     ASSERT_TRUE(first.waitRequests(2));
     const int typedAt = first.requests[0][u"path"] == u"/two"_s ? 1 : 0;
     const QJsonObject message = first.requests[typedAt];
@@ -193,7 +190,7 @@ TEST(RelayService, AgentsAndPhonesWithinLimitsThenTheRealAgentAndOnlyIt) {
 
     for (const char* noise : {"not json", "[1]", R"({"status":200})", R"({"reqId":"unknown","status":200})"})
         first.socket.sendTextMessage(QString::fromLatin1(noise));
-    TestAgent second(service.base(), kId, "key"); // the agent restarting
+    TestAgent second(service.base(), u"agent-1"_s, "key"); // the agent restarting
     ASSERT_TRUE(waitFor([&] { return first.closeCode == 1000; })) << "the older link stays open";
     second.requests = first.requests;
     second.reply(1 - typedAt, 200, u"/two"_s);
@@ -203,40 +200,40 @@ TEST(RelayService, AgentsAndPhonesWithinLimitsThenTheRealAgentAndOnlyIt) {
     EXPECT_EQ(typed->body(), "done");
     EXPECT_EQ(other->body(), "/two");
 
-    const auto pending = service.phone(kId, "/x");
+    const auto pending = service.phone(u"agent-1"_s, "/x");
     ASSERT_TRUE(second.waitRequests(3));
     second.socket.close();
     EXPECT_EQ(pending->status(), 502);
-    EXPECT_TRUE(service.waitAgent(kId, false));
+    EXPECT_TRUE(service.waitAgent(u"agent-1"_s, false));
 
-    TestAgent replaced(service.base(), kOther);
+    TestAgent replaced(service.base(), u"agent-2"_s);
     const auto silent = service.call("GET /mac/ws?id=silent HTTP/1.1\r\nHost: relay\r\nUpgrade: websocket\r\n"
                                      "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
                                      "Sec-WebSocket-Version: 13\r\n\r\n");
     ASSERT_TRUE(waitFor([&] { return silent->socket.peek(12) == "HTTP/1.1 101"; }));
-    ASSERT_TRUE(service.waitAgent(kOther) && service.waitAgent(u"silent"_s));
+    ASSERT_TRUE(service.waitAgent(u"agent-2"_s) && service.waitAgent(u"silent"_s));
     TestAgent beyondCap(service.base(), u"c"_s);
     EXPECT_TRUE(waitFor([&] { return beyondCap.socket.state() == QAbstractSocket::UnconnectedState; }));
-    TestAgent agent(service.base(), kOther);
+    TestAgent agent(service.base(), u"agent-2"_s);
     ASSERT_TRUE(waitFor([&] { return replaced.closeCode == 1000; })) << "the linked identifier came back";
 
-    const auto a = service.phone(kOther, "/a");
-    const auto b = service.phone(kOther, "/b");
+    const auto a = service.phone(u"agent-2"_s, "/a");
+    const auto b = service.phone(u"agent-2"_s, "/b");
     ASSERT_TRUE(agent.waitRequests(2));
-    EXPECT_EQ(service.phone(kOther, "/c")->status(), 503);
+    EXPECT_EQ(service.phone(u"agent-2"_s, "/c")->status(), 503);
     EXPECT_EQ(a->status(), 504);
     agent.reply(0, 200, u"late"_s);
-    const auto fresh = service.phone(kOther, "/d");
+    const auto fresh = service.phone(u"agent-2"_s, "/d");
     ASSERT_TRUE(agent.waitRequests(3));
     agent.reply(2, 200, u"fresh"_s);
     EXPECT_EQ(fresh->body(), "fresh");
-    const auto gone = service.phone(kOther, "/e");
-    ASSERT_TRUE(waitFor([&] { return service.inFlight(kOther) == 1; }));
+    const auto gone = service.phone(u"agent-2"_s, "/e");
+    ASSERT_TRUE(waitFor([&] { return service.inFlight(u"agent-2"_s) == 1; }));
     gone->socket.abort();
-    EXPECT_TRUE(waitFor([&] { return service.inFlight(kOther) == 0; }));
+    EXPECT_TRUE(waitFor([&] { return service.inFlight(u"agent-2"_s) == 0; }));
 
     EXPECT_TRUE(service.waitAgent(u"silent"_s, false));
-    EXPECT_TRUE(service.waitAgent(kOther)) << "the live link was dropped";
+    EXPECT_TRUE(service.waitAgent(u"agent-2"_s)) << "the live link was dropped";
     agent.socket.close();
     service.call("GET / HTTP/9\r\n\r\n")->status();
     EXPECT_TRUE(waitFor([&] { return service.openConnections() == 0; })) << service.openConnections();
