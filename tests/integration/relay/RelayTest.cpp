@@ -1,6 +1,6 @@
 // harbly-relay: the service against scripted agents and phones (correlation, hand-over, limits,
 // deadlines); a phone reaching a real agent core through it over TLS and the agent's relay client;
-// the program's settings; and two programs behind nginx hashing on the identifier.
+// the program's settings; and two nodes behind nginx hashing on the identifier.
 #include "relay-service/RelayService.h"
 #include "relay/RelayClient.h"
 #include "support/api/ApiHarness.h"
@@ -68,17 +68,18 @@ QByteArray http(const char* method, const QString& target, const QByteArray& bod
            "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
 }
 
-/// A RelayService on a kernel-chosen loopback port, in the test's own thread: every client here is
-/// asynchronous, and the service runs while the test waits. Without a state folder, bindings stay
-/// in memory.
+/// A RelayService on a kernel-chosen loopback port, in the test's own thread (clients here are asynchronous).
 struct Service : RelayService {
-    explicit Service(ServiceOptions options = {}) : RelayService((options.port = 0, options)) { start(); }
-    QString base(const char* scheme = "ws") const {
-        return QStringLiteral("%1://127.0.0.1:%2").arg(QLatin1String(scheme)).arg(port());
+    explicit Service(ServiceOptions options) : RelayService((options.port = 0, options)) { start(); }
+    QString base() const {
+        return (isTls() ? u"wss://127.0.0.1:"_s : u"ws://127.0.0.1:"_s) + QString::number(port());
+    }
+    std::unique_ptr<Call> call(const QByteArray& bytes) const {
+        return std::make_unique<Call>(port(), bytes, isTls());
     }
     /// A phone's GET of `rest` from agent `id`, sent at once.
     std::unique_ptr<Call> phone(const QString& id, const char* rest) const {
-        return std::make_unique<Call>(port(), http("GET", u"/phone/"_s + id + QLatin1String(rest)));
+        return call(http("GET", u"/phone/"_s + id + QLatin1String(rest)));
     }
     bool waitAgent(const QString& id, bool present = true) {
         return waitFor([&] { return hasAgent(id) == present; });
@@ -104,44 +105,56 @@ struct TestAgent {
     bool waitRequests(qsizetype count) {
         return waitFor([&] { return requests.size() >= count; });
     }
-    /// Replies to request `index` with a status, a text body and (if given) a Content-Type.
-    void reply(qsizetype index, int status, const QString& body = {}, const QString& type = {}) {
-        const QJsonObject headers = type.isEmpty() ? QJsonObject() : QJsonObject{{u"Content-Type"_s, type}};
+    /// Replies to request `index` with a status and a text body.
+    void reply(qsizetype index, int status, const QString& body) {
         socket.sendTextMessage(
-            QString::fromUtf8(jsonBody({{QStringLiteral("reqId"), requests.at(index)[u"reqId"]},
-                                        {QStringLiteral("status"), status},
-                                        {QStringLiteral("headers"), headers},
-                                        {QStringLiteral("body"), body}})));
+            uR"({"reqId":"%1","status":%2,"headers":{"Content-Type":"text/plain"},"body":"%3"})"_s
+                .arg(requests.at(index)[u"reqId"].toString())
+                .arg(status)
+                .arg(body));
     }
 };
 
-const QString kId = u"agent-1"_s;
-const QString kOther = u"agent-2"_s;
-
-// Catches: a wrong answer or a hang for requests no agent takes (none linked, malformed, oversized,
-// a chunked body forwarded as empty; how phone paths split is the relay messages' unit test); phone
-// headers beyond token/type/accept forwarded (cookies, a forged relay marker); replies matched to
-// the wrong phone; noise from the agent settling a request; requests in flight lost when the agent's
-// newer link replaces the old one; phones left waiting when it leaves; agents beyond the cap (the
-// identifier already linked may still come back); a silent agent holding phones for ever; more
-// requests in flight than allowed; a late reply settling a newer request; a phone hanging up without
-// freeing its slot; a link whose peer vanished holding its identifier for good (pings unanswered)
-// while a live one is dropped; connections never released.
-TEST(RelayService, AgentsAndPhonesWithinLimits) {
+// Over TLS: scripted agents and phones, then a real agent whose state file predates relay keys, and
+// impostors with its identifier. Catches: TLS not used for HTTPS or WSS; a wrong answer or a hang
+// for requests no agent takes (none linked, malformed, oversized, chunked); phone headers beyond
+// token/type/accept forwarded; replies matched to the wrong phone or settled by noise; requests in
+// flight lost when a newer link replaces the old one, or left waiting when it leaves; agents beyond
+// the cap (a linked identifier may still come back); the in-flight limit and the deadline; a late
+// reply settling a newer request; a hung-up phone keeping its slot; a silent link kept, a live one
+// dropped; connections never released; the new relay key not saved at once, or other keys lost; an
+// impostor (wrong key, or none) taking the link or disturbing the real one and its phones.
+TEST(RelayService, AgentsAndPhonesWithinLimitsThenTheRealAgentAndOnlyIt) {
+    if (!QSslSocket::supportsSsl())
+        GTEST_SKIP() << "no TLS backend in this Qt";
+    QTemporaryDir dir;
+    QProcess openssl;
+    openssl.start(
+        u"openssl"_s,
+        u"req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj /CN=127.0.0.1 "
+        u"-addext subjectAltName=IP:127.0.0.1 -days 1 -keyout %1/key.pem -out %1/cert.pem"_s.arg(dir.path())
+            .split(u' '));
+    ASSERT_TRUE(openssl.waitForFinished(30'000) && openssl.exitCode() == 0);
+    QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
+    trusting.addCaCertificates(dir.path() + u"/cert.pem");
+    QSslConfiguration::setDefaultConfiguration(trusting);
     ServiceOptions options;
+    options.certPath = dir.path() + u"/cert.pem";
+    options.keyPath = dir.path() + u"/key.pem";
     options.pingInterval = 1s; // long enough for a live test agent's pong, short enough to drop a silent one
     options.replyTimeout = 1500ms;
     options.maxInFlightPerAgent = 2;
     options.maxAgents = 2;
     options.maxBodyBytes = 1024;
-    options.headerTimeout = 300ms;
+    options.headerTimeout = 1s; // room for a TLS handshake on a loaded machine
     Service service(options);
+    EXPECT_EQ(Call(service.port(), http("GET", u"/healthz"_s)).status(), 0) << "plain HTTP";
     const struct {
         QByteArray bytes;
         int status; ///< 0: closed without an answer
     } rows[] = {
-        {"GET /healthz HTTP/1.1\r\n\r\n", 200},
         {"GET /phone/nobody/api/config HTTP/1.1\r\n\r\n", 502},
+        {"GET /phone/nobody HTTP/1.1\r\n\r\n", 301},
         {"GET / HTTP/1.1\r\nX: " + QByteArray(17 * 1024, 'a') + "\r\n\r\n", 431},
         {"POST /phone/a/x HTTP/1.1\r\nContent-Length: 1025\r\n\r\n", 413},
         {"POST /phone/a/x HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n", 501},
@@ -151,84 +164,111 @@ TEST(RelayService, AgentsAndPhonesWithinLimits) {
         {"GET /healthz HTTP/1.1\r\n", 0},
     };
     for (const auto& row : rows)
-        EXPECT_EQ(Call(service.port(), row.bytes).status(), row.status) << row.bytes.left(60).constData();
-    Call slow(service.port(), {});
+        EXPECT_EQ(service.call(row.bytes)->status(), row.status) << row.bytes.left(60).constData();
+    Call slow(service.port(), {}, true);
     for (const char c : QByteArray("GET /healthz HTTP/1.1\r\n\r\n")) {
         slow.socket.write(&c, 1);
         waitFor([] { return false; }, 2ms);
     }
     EXPECT_EQ(slow.status(), 200) << "a head arriving a byte at a time";
 
-    TestAgent first(service.base(), kId, "key");
-    ASSERT_TRUE(service.waitAgent(kId));
-    Call typed(service.port(),
-               "POST /phone/agent-1/api/type?x=1 HTTP/1.1\r\nX-HB-Token: tok\r\nContent-Type: "
-               "application/json\r\nAccept: */*\r\nCookie: a=b\r\nx-hb-relay: 0\r\n"
-               "Content-Length: 6\r\n\r\nh\xc3\xa9llo");
-    const auto other = service.phone(kId, "/two");
+    TestAgent first(service.base(), u"agent-1"_s, "key");
+    ASSERT_TRUE(service.waitAgent(u"agent-1"_s));
+    const auto typed =
+        service.call("POST /phone/agent-1/api/type?x=1 HTTP/1.1\r\nX-HB-Token: tok\r\nContent-Type: "
+                     "application/json\r\nAccept: */*\r\nCookie: a=b\r\nx-hb-relay: 0\r\n"
+                     "Content-Length: 6\r\n\r\nh\xc3\xa9llo");
+    const auto other = service.phone(u"agent-1"_s, "/two");
     ASSERT_TRUE(first.waitRequests(2));
     const int typedAt = first.requests[0][u"path"] == u"/two"_s ? 1 : 0;
-    const QJsonObject message = first.requests[typedAt];
-    EXPECT_EQ(message[u"method"], u"POST"_s);
-    EXPECT_EQ(message[u"path"], u"/api/type?x=1"_s);
-    EXPECT_EQ(message[u"body"], u"h\u00e9llo"_s);
-    EXPECT_EQ(message[u"headers"].toObject().keys(),
-              (QStringList{u"accept"_s, u"content-type"_s, u"x-hb-token"_s}));
+    QJsonObject message = first.requests[typedAt];
+    message.remove(u"reqId"_s);
+    EXPECT_EQ(message, parsed(R"({"method":"POST","path":"/api/type?x=1","body":"h\u00e9llo","headers":{
+        "accept":"*/*","content-type":"application/json","x-hb-token":"tok"}})"));
 
     for (const char* noise : {"not json", "[1]", R"({"status":200})", R"({"reqId":"unknown","status":200})"})
         first.socket.sendTextMessage(QString::fromLatin1(noise));
-    TestAgent second(service.base(), kId, "key"); // the agent restarting
+    TestAgent second(service.base(), u"agent-1"_s, "key"); // the agent restarting
     ASSERT_TRUE(waitFor([&] { return first.closeCode == 1000; })) << "the older link stays open";
     second.requests = first.requests;
     second.reply(1 - typedAt, 200, u"/two"_s);
-    second.reply(typedAt, 201, u"done"_s, u"text/plain"_s);
-    EXPECT_EQ(typed.status(), 201);
-    EXPECT_TRUE(typed.answer().contains("\r\nContent-Type: text/plain\r\n")) << typed.answer().constData();
-    EXPECT_EQ(typed.body(), "done");
+    second.reply(typedAt, 201, u"done"_s);
+    EXPECT_EQ(typed->status(), 201);
+    EXPECT_TRUE(typed->answer().contains("\r\nContent-Type: text/plain\r\n")) << typed->answer().constData();
+    EXPECT_EQ(typed->body(), "done");
     EXPECT_EQ(other->body(), "/two");
 
-    const auto pending = service.phone(kId, "/x");
+    const auto pending = service.phone(u"agent-1"_s, "/x");
     ASSERT_TRUE(second.waitRequests(3));
     second.socket.close();
     EXPECT_EQ(pending->status(), 502);
-    EXPECT_TRUE(service.waitAgent(kId, false));
+    EXPECT_TRUE(service.waitAgent(u"agent-1"_s, false));
 
-    TestAgent replaced(service.base(), kOther);
-    Call silent(service.port(), "GET /mac/ws?id=silent HTTP/1.1\r\nHost: relay\r\nUpgrade: websocket\r\n"
-                                "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
-                                "Sec-WebSocket-Version: 13\r\n\r\n");
-    ASSERT_TRUE(waitFor([&] { return silent.socket.peek(12) == "HTTP/1.1 101"; }));
-    ASSERT_TRUE(service.waitAgent(kOther) && service.waitAgent(u"silent"_s));
+    TestAgent replaced(service.base(), u"agent-2"_s);
+    const auto silent = service.call("GET /mac/ws?id=silent HTTP/1.1\r\nHost: relay\r\nUpgrade: websocket\r\n"
+                                     "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                                     "Sec-WebSocket-Version: 13\r\n\r\n");
+    ASSERT_TRUE(waitFor([&] { return silent->socket.peek(12) == "HTTP/1.1 101"; }));
+    ASSERT_TRUE(service.waitAgent(u"agent-2"_s) && service.waitAgent(u"silent"_s));
     TestAgent beyondCap(service.base(), u"c"_s);
     EXPECT_TRUE(waitFor([&] { return beyondCap.socket.state() == QAbstractSocket::UnconnectedState; }));
-    TestAgent agent(service.base(), kOther);
+    TestAgent agent(service.base(), u"agent-2"_s);
     ASSERT_TRUE(waitFor([&] { return replaced.closeCode == 1000; })) << "the linked identifier came back";
 
-    const auto a = service.phone(kOther, "/a");
-    const auto b = service.phone(kOther, "/b");
+    const auto a = service.phone(u"agent-2"_s, "/a");
+    const auto b = service.phone(u"agent-2"_s, "/b");
     ASSERT_TRUE(agent.waitRequests(2));
-    EXPECT_EQ(service.phone(kOther, "/c")->status(), 503);
+    EXPECT_EQ(service.phone(u"agent-2"_s, "/c")->status(), 503);
     EXPECT_EQ(a->status(), 504);
-    EXPECT_EQ(b->status(), 504);
     agent.reply(0, 200, u"late"_s);
-    const auto fresh = service.phone(kOther, "/d");
+    const auto fresh = service.phone(u"agent-2"_s, "/d");
     ASSERT_TRUE(agent.waitRequests(3));
     agent.reply(2, 200, u"fresh"_s);
     EXPECT_EQ(fresh->body(), "fresh");
-    const auto gone = service.phone(kOther, "/e");
-    ASSERT_TRUE(waitFor([&] { return service.inFlight(kOther) == 1; }));
+    const auto gone = service.phone(u"agent-2"_s, "/e");
+    ASSERT_TRUE(waitFor([&] { return service.inFlight(u"agent-2"_s) == 1; }));
     gone->socket.abort();
-    EXPECT_TRUE(waitFor([&] { return service.inFlight(kOther) == 0; }));
+    EXPECT_TRUE(waitFor([&] { return service.inFlight(u"agent-2"_s) == 0; }));
 
     EXPECT_TRUE(service.waitAgent(u"silent"_s, false));
-    EXPECT_TRUE(service.waitAgent(kOther)) << "the live link was dropped";
+    EXPECT_TRUE(service.waitAgent(u"agent-2"_s)) << "the live link was dropped";
     agent.socket.close();
-    Call(service.port(), "GET / HTTP/9\r\n\r\n").status();
+    service.call("GET / HTTP/9\r\n\r\n")->status();
     EXPECT_TRUE(waitFor([&] { return service.openConnections() == 0; })) << service.openConnections();
+
+    ApiHarness::Options old;
+    old.state = parsed(R"({"pin":"246810","tokens":["t-1"],"relayId":"OLD-ID"})");
+    ApiHarness real(old);
+    QFile state(real.supportDir() + u"/state.json");
+    ASSERT_TRUE(state.open(QIODevice::ReadOnly));
+    QJsonObject saved = QJsonDocument::fromJson(state.readAll()).object();
+    EXPECT_EQ(saved.take(u"relayKey"_s).toString(), real.store().relayKey());
+    EXPECT_EQ(saved, old.state);
+
+    const QString id = real.store().relayId();
+    hb::relay::RelayOptions linkOptions;
+    linkOptions.key = real.store().relayKey().toLatin1();
+    hb::relay::RelayClient link(
+        id, service.base(), [&] { return real.port(); }, linkOptions);
+    link.setEnabled(true);
+    ASSERT_TRUE(service.waitAgent(id));
+    for (const QByteArray& forged : {QByteArray("guessed-key"), QByteArray()}) {
+        TestAgent impostor(service.base(), id, forged);
+        ASSERT_TRUE(waitFor([&] { return impostor.closeCode != 0; })) << forged.constData();
+        EXPECT_EQ(impostor.closeCode, RelayService::kCloseNotOwner);
+    }
+
+    const QByteArray token = real.pairToken().toUtf8();
+    EXPECT_EQ(
+        service.call(http("POST", u"/phone/"_s + id + u"/api/gesture"_s, R"({"value":"spotlight"})", token))
+            ->status(),
+        200);
+    EXPECT_TRUE(real.fake().calls().contains(u"runGesture:spotlight"_s));
 }
 
 // Catches: one address starving the rest. Its links and requests beyond the rate get 429, while
-// other addresses, and clients a trusted balancer names, keep their own allowance.
+// other addresses, and clients a trusted balancer names, keep their own allowance; a client naming
+// itself in X-Real-IP without being the balancer.
 TEST(RelayService, EachClientAddressHasItsOwnAllowance) {
     ServiceOptions options;
     options.linksPerSecond = 1; // bursts of 2
@@ -246,135 +286,11 @@ TEST(RelayService, EachClientAddressHasItsOwnAllowance) {
         {link, "127.0.0.1", 0},    {link, "127.0.0.1", 0},    {link, "127.0.0.1", 429},
         {phone, "127.0.0.1", 502}, {phone, "127.0.0.1", 502}, {phone, "127.0.0.1", 429},
         {phone, "127.0.0.2", 502}, {named, "127.0.0.9", 502}, {named, "127.0.0.9", 502},
-        {named, "127.0.0.9", 429}, {phone, "127.0.0.9", 502},
+        {named, "127.0.0.9", 429}, {phone, "127.0.0.9", 502}, {named, "127.0.0.2", 502},
     };
     for (const auto& row : rows)
         EXPECT_EQ(Call(service.port(), row.bytes, false, row.from).status(), row.status)
             << row.bytes.constData() << row.from;
-}
-
-// An agent whose state file predates relay keys links over WSS, and a script that knows its
-// identifier tries to take its place. Catches: the new key not saved at once, or the other keys
-// lost; the certificate and key not used for the phones' HTTPS or the agents' WSS; an impostor
-// (wrong key, or none) taking the link; a relayed request trusted as local (admin summary, PIN
-// change without a token); the phone app not served; an event stream held open; an agent switched
-// off and on not served again (binary bodies: the relay messages' unit test).
-TEST(RelayEndToEnd, PhonesReachTheRealAgentAndOnlyIt) {
-    if (!QSslSocket::supportsSsl())
-        GTEST_SKIP() << "no TLS backend in this Qt";
-    QTemporaryDir dir;
-    QProcess openssl;
-    openssl.start(
-        u"openssl"_s,
-        u"req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj /CN=127.0.0.1 "
-        u"-addext subjectAltName=IP:127.0.0.1 -days 1 -keyout %1/key.pem -out %1/cert.pem"_s.arg(dir.path())
-            .split(u' '));
-    ASSERT_TRUE(openssl.waitForFinished(30'000) && openssl.exitCode() == 0);
-    QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
-    trusting.addCaCertificates(dir.path() + u"/cert.pem");
-    QSslConfiguration::setDefaultConfiguration(trusting);
-    ServiceOptions options;
-    options.stateDir = dir.path() + u"/owners";
-    options.certPath = dir.path() + u"/cert.pem";
-    options.keyPath = dir.path() + u"/key.pem";
-    Service service(options);
-    EXPECT_EQ(Call(service.port(), http("GET", u"/healthz"_s)).status(), 0) << "plain HTTP";
-
-    ApiHarness::Options old;
-    old.state = parsed(R"({"pin":"246810","tokens":["t-1"],"relayId":"OLD-ID"})");
-    ApiHarness agent(old);
-    QFile state(agent.supportDir() + u"/state.json");
-    ASSERT_TRUE(state.open(QIODevice::ReadOnly));
-    QJsonObject saved = QJsonDocument::fromJson(state.readAll()).object();
-    EXPECT_EQ(saved.take(u"relayKey"_s).toString(), agent.store().relayKey());
-    EXPECT_EQ(saved, old.state);
-
-    const QString id = agent.store().relayId();
-    hb::relay::RelayOptions linkOptions;
-    linkOptions.key = agent.store().relayKey().toLatin1();
-    linkOptions.reconnectDelay = 200ms;
-    hb::relay::RelayClient link(
-        id, service.base("wss"), [&] { return agent.port(); }, linkOptions);
-    link.setEnabled(true);
-    ASSERT_TRUE(service.waitAgent(id));
-    for (const QByteArray& forged : {QByteArray("guessed-key"), QByteArray()}) {
-        TestAgent impostor(service.base("wss"), id, forged);
-        ASSERT_TRUE(waitFor([&] { return impostor.closeCode != 0; })) << forged.constData();
-        EXPECT_EQ(impostor.closeCode, RelayService::kCloseNotOwner);
-    }
-
-    const QByteArray token = agent.pairToken().toUtf8();
-    const auto phone = [&](const char* method, const char* rest, const QByteArray& body = {},
-                           const QByteArray& auth = {}) {
-        return std::make_unique<Call>(
-            service.port(), http(method, u"/phone/"_s + id + QLatin1String(rest), body, auth), true);
-    };
-    EXPECT_EQ(phone("POST", "/api/gesture", R"({"value":"spotlight"})", token)->status(), 200);
-    EXPECT_TRUE(agent.fake().calls().contains(u"runGesture:spotlight"_s));
-    EXPECT_EQ(phone("GET", "/api/admin")->body(), R"({"ok":false})");
-    EXPECT_EQ(phone("POST", "/api/set-pin", R"({"pin":"1234"})")->status(), 401);
-    EXPECT_TRUE(phone("GET", "/api/admin", {}, token)->body().contains(R"("pin":"246810")"));
-    EXPECT_TRUE(phone("GET", "")->answer().contains("\r\nLocation: /phone/OLD-ID/\r\n"));
-    EXPECT_TRUE(phone("GET", "/")->answer().contains("\r\nContent-Type: text/html"));
-    EXPECT_EQ(phone("GET", "/api/events")->status(), 204);
-
-    link.setEnabled(false);
-    ASSERT_TRUE(service.waitAgent(id, false));
-    EXPECT_EQ(phone("GET", "/api/config", {}, token)->status(), 502);
-    link.setEnabled(true);
-    ASSERT_TRUE(service.waitAgent(id));
-    EXPECT_EQ(phone("GET", "/api/config", {}, token)->status(), 200);
-}
-
-/// harbly-relay on a kernel-chosen port with `variables` (and no other HB_RELAY_*), killed with the object.
-struct Relay {
-    QProcess process;
-    explicit Relay(const QList<QPair<QString, QString>>& variables) {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const QString& name : environment.keys()) {
-            if (name.startsWith(u"HB_RELAY_"))
-                environment.remove(name);
-        }
-        environment.insert(u"HB_RELAY_PORT"_s, u"0"_s);
-        for (const auto& [name, value] : variables)
-            environment.insert(name, value);
-        process.setProcessEnvironment(environment);
-        process.start(QStringLiteral(HB_BIN_DIR "/harbly-relay"), {});
-    }
-    ~Relay() {
-        process.kill();
-        process.waitForFinished(5000);
-    }
-    /// The port it says it listens on; 0 when it says nothing.
-    quint16 port() {
-        if (!process.waitForReadyRead(10'000))
-            return 0;
-        const QByteArray line = process.readLine().trimmed();
-        return line.startsWith("harbly-relay listening on http://127.0.0.1:")
-                   ? line.split(':').last().toUShort()
-                   : 0;
-    }
-};
-
-// Catches: a bad setting ignored (a relay up on a port or address nobody asked for, or without
-// its certificate), and an unusable state folder not reported.
-TEST(RelayProcess, RefusesUnusableSettings) {
-    const struct {
-        const char* name;
-        const char* value;
-        int exitCode;
-    } rows[] = {
-        {"HB_RELAY_PORT", "90a", 2},
-        {"HB_RELAY_LISTEN", "relay.example", 2},
-        {"HB_RELAY_CERT", "/nonexistent.pem", 2},
-        {"HB_RELAY_STATE_DIR", "/proc/version/x", 1},
-    };
-    for (const auto& row : rows) {
-        Relay relay({{QString::fromLatin1(row.name), QString::fromLatin1(row.value)}});
-        ASSERT_TRUE(relay.process.waitForFinished(10'000)) << row.name;
-        EXPECT_EQ(relay.process.exitCode(), row.exitCode) << row.name << "=" << row.value;
-        EXPECT_FALSE(relay.process.readAllStandardError().isEmpty()) << row.name;
-    }
 }
 
 // The balancer configuration docs/relay.md ships, moved to loopback, with its files in `dir`.
@@ -394,52 +310,74 @@ QByteArray nginxConfig(const QString& dir, quint16 port, quint16 a, quint16 b) {
                .toUtf8();
 }
 
+// Catches: a bad setting ignored (a relay up on a port or address nobody asked for, or without
+// its certificate), and an unusable state folder not reported.
+TEST(RelayProcess, RefusesUnusableSettings) {
+    const struct {
+        const char* name;
+        const char* value;
+        int exitCode;
+    } rows[] = {
+        {"HB_RELAY_PORT", "90a", 2},
+        {"HB_RELAY_LISTEN", "relay.example", 2},
+        {"HB_RELAY_CERT", "/nonexistent.pem", 2},
+        {"HB_RELAY_STATE_DIR", "/proc/version/x", 1},
+    };
+    for (const auto& row : rows) {
+        QProcess relay;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"HB_RELAY_PORT"_s, u"0"_s);
+        environment.insert(QString::fromLatin1(row.name), QString::fromLatin1(row.value));
+        relay.setProcessEnvironment(environment);
+        relay.start(QStringLiteral(HB_BIN_DIR "/harbly-relay"), {});
+        ASSERT_TRUE(relay.waitForFinished(10'000)) << row.name;
+        EXPECT_EQ(relay.exitCode(), row.exitCode) << row.name << "=" << row.value;
+        EXPECT_FALSE(relay.readAllStandardError().isEmpty()) << row.name;
+    }
+}
+
 // Catches: the shipped balancer configuration not keeping an agent and its phones on one node, and
 // agents not coming back after a node is lost (bindings shared between nodes: OwnerKeys' unit test).
-TEST(RelayProcess, TwoNodesBehindNginxSurviveLosingOne) {
+TEST(RelayService, TwoNodesBehindNginxSurviveLosingOne) {
     const QString nginxProgram = u"/usr/sbin/nginx"_s;
     if (!QFileInfo(nginxProgram).isExecutable())
         GTEST_SKIP() << "nginx is not installed (scripts/install-deps.sh --test installs it)";
     QTemporaryDir dir;
-    const QList<QPair<QString, QString>> node = {{u"HB_RELAY_STATE_DIR"_s, dir.path() + u"/owners"},
-                                                 {u"HB_RELAY_PROXY"_s, u"127.0.0.1"_s},
-                                                 {u"HB_RELAY_REQUEST_RATE"_s, u"0"_s}};
-    Relay a(node), b(node);
-    const quint16 aPort = a.port(), bPort = b.port(), port = freePort();
-    ASSERT_TRUE(aPort && bPort);
+    ServiceOptions node;
+    node.stateDir = dir.path() + u"/owners";
+    node.trustedProxy = QHostAddress::LocalHost;
+    node.requestsPerSecond = 0;
+    std::optional<Service> a(node), b(node);
+    const quint16 port = freePort();
     QFile config(dir.path() + u"/nginx.conf");
     ASSERT_TRUE(config.open(QIODevice::WriteOnly) &&
-                config.write(nginxConfig(dir.path(), port, aPort, bPort)) > 0);
+                config.write(nginxConfig(dir.path(), port, a->port(), b->port())) > 0);
     config.close();
     QProcess nginx;
     nginx.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     nginx.start(nginxProgram,
                 {u"-p"_s, dir.path(), u"-c"_s, config.fileName(), u"-e"_s, dir.path() + u"/error.log"});
-    ASSERT_TRUE(waitFor(
-        [&] { return rawRequest(port, "GET /healthz HTTP/1.1\r\nHost: relay\r\n\r\n", 1s).status == 200; },
-        10s));
+    ASSERT_TRUE(waitFor([&] { return Call(port, http("GET", u"/healthz"_s)).status() == 200; }, 10s));
 
-    ApiHarness agent;
-    const QByteArray token = agent.pairToken().toUtf8();
+    HttpServer local;
     std::vector<std::unique_ptr<hb::relay::RelayClient>> links;
     for (int i = 0; i < 12; ++i) {
         hb::relay::RelayOptions options;
         options.key = "key-" + QByteArray::number(i);
         links.push_back(std::make_unique<hb::relay::RelayClient>(
             u"agent-"_s + QString::number(i), u"ws://127.0.0.1:"_s + QString::number(port),
-            [&] { return agent.port(); }, options));
+            [&] { return local.port(); }, options));
         links.back()->setEnabled(true);
     }
     const auto answered = [&] {
         int ok = 0;
         for (int i = 0; i < 12; ++i)
-            ok += Call(port, http("GET", u"/phone/agent-%1/api/config"_s.arg(i), {}, token)).status() == 200;
+            ok += Call(port, http("GET", u"/phone/agent-%1/api/config"_s.arg(i))).status() == 200;
         return ok;
     };
     ASSERT_TRUE(waitFor([&] { return answered() == 12; }, 10s));
 
-    a.process.kill();
-    a.process.waitForFinished(5000);
+    a.reset();
     EXPECT_LT(answered(), 12) << "no agent was on the lost node";
     EXPECT_TRUE(waitFor([&] { return answered() == 12; }, 20s)) << "agents did not come back";
     nginx.terminate();

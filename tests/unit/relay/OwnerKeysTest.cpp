@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <thread>
 
 using hb::relay::service::OwnerKeys;
 using Verdict = hb::relay::service::OwnerKeys::Verdict;
@@ -12,7 +13,8 @@ using Verdict = hb::relay::service::OwnerKeys::Verdict;
 namespace {
 
 // Catches: a binding not kept on disk or not shared between nodes, a key compared loosely, a link
-// without a key taking a bound identifier, a damaged binding accepting anyone.
+// without a key taking a bound identifier, a damaged binding accepting anyone, two binders both
+// winning.
 TEST(OwnerKeys, FirstKeyBindsForEveryNodeOnTheFolder) {
     QTemporaryDir dir;
     OwnerKeys node(dir.path());
@@ -38,6 +40,16 @@ TEST(OwnerKeys, FirstKeyBindsForEveryNodeOnTheFolder) {
         EXPECT_EQ(row.keys->check(QString::fromLatin1(row.id), row.key), row.verdict)
             << row.id << row.key.data();
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 4) << "no temporaries left";
+
+    // Two nodes binding one identifier at once: the later write must not replace the first.
+    for (int i = 0; i < 20; ++i) {
+        const QString id = QStringLiteral("race-") + QString::number(i);
+        Verdict first{};
+        std::thread binder([&] { first = node.check(id, "key-1"); });
+        const Verdict second = other.check(id, "key-2");
+        binder.join();
+        EXPECT_NE(first == Verdict::Owner, second == Verdict::Owner) << "exactly one binder wins " << i;
+    }
 }
 
 } // namespace
