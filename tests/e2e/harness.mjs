@@ -38,11 +38,10 @@ export async function newPage(browser, panel = false) {
 }
 
 /** One API call from this machine (local to the agent); answers { status, body }. */
-export async function api(path, { body, token, method } = {}) {
-  const headers = token ? { 'x-hb-token': token } : {};
+export async function api(path, { body, token } = {}) {
   const res = await fetch(BASE + '/api/' + path, {
-    method: method || (body === undefined ? 'GET' : 'POST'),
-    headers,
+    method: body === undefined ? 'GET' : 'POST',
+    headers: token ? { 'x-hb-token': token } : {},
     body: body === undefined ? undefined : JSON.stringify(body),
   });
   return { status: res.status, body: await res.json().catch(() => null) };
@@ -81,10 +80,7 @@ export async function eventually(check, what) {
   throw new Error('timed out waiting for ' + what);
 }
 
-export function workFile(name) {
-  const path = WORK + '/' + name;
-  return existsSync(path) ? readFileSync(path, 'utf8') : '';
-}
+export const workFile = (name) => (existsSync(WORK + '/' + name) ? readFileSync(WORK + '/' + name, 'utf8') : '');
 
 /** Times the probe app has been launched so far. */
 export const launches = () => workFile('launched').split('\n').filter(Boolean).length;

@@ -181,10 +181,6 @@ struct HttpServer::Impl {
     QList<Request> requests;
     QList<QPair<QTcpSocket*, Reply>> held; // the server thread's only
 
-    void call(const std::function<void()>& work) {
-        callOn(home, work); // through the hand-off helpers, which the race detector can follow
-    }
-
     void accept() {
         while (QTcpSocket* socket = server->nextPendingConnection()) {
             auto buffer = std::make_shared<QByteArray>();
@@ -245,7 +241,7 @@ HttpServer::HttpServer(Answer answer, int holdUntil) : impl_(std::make_unique<Im
     impl_->thread.start();
     impl_->home = new QObject;
     impl_->home->moveToThread(&impl_->thread);
-    impl_->call([this] {
+    callOn(impl_->home, [this] {
         impl_->server = new QTcpServer(impl_->home);
         impl_->server->listen(QHostAddress::LocalHost, 0);
         impl_->port = impl_->server->serverPort();
@@ -255,7 +251,7 @@ HttpServer::HttpServer(Answer answer, int holdUntil) : impl_(std::make_unique<Im
 }
 
 HttpServer::~HttpServer() {
-    impl_->call([this] { delete impl_->server; });
+    callOn(impl_->home, [this] { delete impl_->server; });
     impl_->thread.quit();
     impl_->thread.wait();
     delete impl_->home; // its thread has ended
