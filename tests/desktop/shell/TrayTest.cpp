@@ -49,11 +49,9 @@ class ShellEnvironment : public ::testing::Environment {
     ::testing::AddGlobalTestEnvironment(new ShellEnvironment);
 
 HttpServer::Answer manifest(const QByteArray& body) {
-    return [body](const HttpServer::Request&) {
-        HttpServer::Reply reply;
-        reply.body = body;
-        return reply;
-    };
+    HttpServer::Reply reply;
+    reply.body = body;
+    return [reply](const HttpServer::Request&) { return reply; };
 }
 
 } // namespace
