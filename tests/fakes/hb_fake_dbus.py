@@ -190,7 +190,7 @@ def describe(entry):  # separators as "-", hidden entries and shortcuts marked
 
 def main(argv):
     if argv == ["menu"]:
-        print(" | ".join(describe(e) for e in tray_menu()[1]))
+        print(" | ".join(describe(e) for e in tray_menu()[1]), end="")
     elif argv[:1] == ["click"] and len(argv) == 2:
         click, entries = tray_menu()
         click(next(e["id"] for e in entries if shown(e) == argv[1]))

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 using namespace hb::app;
+using namespace hb::test;
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -82,8 +83,7 @@ TEST(LoginItem, WrittenAtFirstRunOnlyWhereSafeAndByTheSwitch) {
         }
         if (!row.done || row.call == Call::Off)
             continue;
-        const hb::test::ToolResult check =
-            hb::test::runTool(u"desktop-file-validate"_s, {autostartEntryPath()});
+        const ToolResult check = runTool(u"desktop-file-validate"_s, {autostartEntryPath()});
         EXPECT_EQ(check.exitCode, 0) << row.exe << "\n" << check.out.constData();
         EXPECT_FALSE(registerLoginItem(exe)) << "an unchanged entry is not rewritten";
     }

@@ -10,7 +10,7 @@
 
 using namespace std::chrono_literals;
 using namespace Qt::StringLiterals;
-using hb::test::waitFor;
+using namespace hb::test;
 
 // Catches: a second start (the menu entry while the login entry's agent runs) that stays
 // running without a server, and with the relay on knocks the first one's link off; the real
@@ -36,7 +36,7 @@ TEST(SingleInstance, SecondStartHandsOverAndEnds) {
             state.write(R"({"pin":"123456","tokens":[],"relayId":"A"})");
             state.close();
         }
-        const quint16 port = hb::test::freePort();
+        const quint16 port = freePort();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(u"HB_SUPPORT"_s, support.path());
         environment.insert(u"HB_PORT"_s, QString::number(port));
@@ -54,9 +54,8 @@ TEST(SingleInstance, SecondStartHandsOverAndEnds) {
             first.start(u"script"_s, {u"-qfec"_s, harbly, u"/dev/null"_s});
         else
             first.start(harbly, {});
-        ASSERT_TRUE(waitFor(
-            [&] { return hb::test::rawRequest(port, "OPTIONS / HTTP/1.1\r\n\r\n", 200ms).status == 204; },
-            20s))
+        ASSERT_TRUE(
+            waitFor([&] { return rawRequest(port, "OPTIONS / HTTP/1.1\r\n\r\n", 200ms).status == 204; }, 20s))
             << row.name;
 
         QProcess second;
@@ -95,8 +94,7 @@ TEST(SingleInstance, SecondStartHandsOverAndEnds) {
             ASSERT_TRUE(waitFor([&] { return (both = links()).size() == 2; })) << shown.toStdString();
             EXPECT_NE(both.at(0), both.at(1));
             for (const QString& code : both)
-                EXPECT_EQ(hb::test::httpRequest(port, "POST", "/api/pair-code",
-                                                R"({"code":")" + code.toUtf8() + "\"}")
+                EXPECT_EQ(httpRequest(port, "POST", "/api/pair-code", R"({"code":")" + code.toUtf8() + "\"}")
                               .status,
                           200)
                     << "every printed link pairs";
@@ -108,14 +106,14 @@ TEST(SingleInstance, SecondStartHandsOverAndEnds) {
         }
 #ifdef HB_HAVE_WEBENGINE // without it the panel opens in the default browser
         const auto panelShown = [&] {
-            const hb::test::ToolResult found = hb::test::runTool(
-                u"xdotool"_s, {u"search"_s, u"--all"_s, u"--onlyvisible"_s, u"--pid"_s,
-                               QString::number(first.processId()), u"--name"_s, u"^Harbly$"_s});
+            const ToolResult found =
+                runTool(u"xdotool"_s, {u"search"_s, u"--all"_s, u"--onlyvisible"_s, u"--pid"_s,
+                                       QString::number(first.processId()), u"--name"_s, u"^Harbly$"_s});
             return found.exitCode == 0 && !found.out.trimmed().isEmpty();
         };
         EXPECT_TRUE(waitFor(panelShown, 30s)) << "the panel is not on screen";
 #endif
-        ASSERT_TRUE(waitFor([&] { return hb::test::trayClick(u"Quit Harbly"_s); }, 30s));
+        ASSERT_TRUE(waitFor([&] { return tray({u"click"_s, u"Quit Harbly"_s}).exitCode == 0; }, 30s));
         ASSERT_TRUE(waitFor([&] { return first.state() == QProcess::NotRunning; }, 20s))
             << "still running after Quit";
         EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);

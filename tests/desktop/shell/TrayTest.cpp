@@ -18,8 +18,7 @@
 #include <optional>
 
 using hb::app::AppDelegate;
-using hb::test::HttpServer;
-using hb::test::waitFor;
+using namespace hb::test;
 using namespace std::chrono_literals;
 using namespace Qt::StringLiterals;
 
@@ -30,7 +29,7 @@ namespace {
 class ShellEnvironment : public ::testing::Environment {
   public:
     void SetUp() override {
-        ASSERT_TRUE(hb::test::inTestDesktop()) << "run under tests/desktop.sh";
+        ASSERT_TRUE(inTestDesktop()) << "run under tests/desktop.sh";
         qputenv("HB_SUPPORT", QFile::encodeName(support_.path()));
         qputenv("HB_RELAY_URL", "ws://127.0.0.1:9");
         qputenv("HB_UPDATE_URL", "http://127.0.0.1:9/latest.json");
@@ -42,7 +41,7 @@ class ShellEnvironment : public ::testing::Environment {
 
   private:
     QTemporaryDir support_;
-    std::optional<hb::test::FakeService> watcher_;
+    std::optional<FakeService> watcher_;
 };
 
 [[maybe_unused]] ::testing::Environment* const kEnvironment =
@@ -83,7 +82,7 @@ TEST(TrayMenu, EntriesTheUpdateNoticeAndTheControlPanelWindow) {
     ASSERT_TRUE(waitFor([&] { return shell.statusItem() != nullptr; }, 10s));
     const auto menuWhen = [](const QString& expected) { // menus update asynchronously
         QString menu;
-        waitFor([&] { return (menu = hb::test::trayMenu()) == expected; }, 20s);
+        waitFor([&] { return (menu = QString::fromUtf8(tray({u"menu"_s}).out)) == expected; }, 20s);
         return menu;
     };
     const QString menu =
@@ -105,12 +104,12 @@ TEST(TrayMenu, EntriesTheUpdateNoticeAndTheControlPanelWindow) {
     const QString newer = u"Update available \u2014 3.1 \u2192"_s;
     const QString notesGone = newer + u" |  (hidden) | -"_s + menu; // no stale notes
     EXPECT_EQ(menuWhen(notesGone), notesGone);
-    ASSERT_TRUE(hb::test::trayClick(newer));
+    ASSERT_EQ(tray({u"click"_s, newer}).exitCode, 0);
     ASSERT_TRUE(waitFor([&] { return !opened.isEmpty(); }));
     EXPECT_EQ(opened, QList<QUrl>{QUrl(u"https://e/3"_s)});
 #ifdef HB_HAVE_WEBENGINE // without it the panel opens in the browser, as the tray-host test checks
     opened.clear();
-    ASSERT_TRUE(hb::test::trayClick(u"Open Control Panel"_s));
+    ASSERT_EQ(tray({u"click"_s, u"Open Control Panel"_s}).exitCode, 0);
     ASSERT_TRUE(waitFor([&] { return shell.window() && shell.window()->isVisible(); }, 20s));
     auto* panel = qobject_cast<hb::app::ControlPanelWindow*>(shell.window());
     const auto runInPage = [panel](const QString& script) {
@@ -130,7 +129,7 @@ TEST(TrayMenu, EntriesTheUpdateNoticeAndTheControlPanelWindow) {
         << "the panel shows the PIN: the page is trusted as local";
     // Closed, then asked for again by the page's own endpoint: the same window comes back.
     panel->close();
-    EXPECT_EQ(hb::test::httpRequest(port, "POST", "/api/open-admin").status, 200);
+    EXPECT_EQ(httpRequest(port, "POST", "/api/open-admin").status, 200);
     ASSERT_TRUE(waitFor([&] { return panel->isVisible(); }, 10s));
     EXPECT_EQ(shell.window(), panel);
 
@@ -152,7 +151,7 @@ TEST(TrayMenu, EntriesTheUpdateNoticeAndTheControlPanelWindow) {
 // the icon).
 TEST(TrayHost, WithoutOneAStartFromTheMenuOpensThePanel) {
     QTemporaryDir dir;
-    hb::test::FakeService notifications(u"notifications"_s);
+    FakeService notifications(u"notifications"_s);
     ASSERT_TRUE(notifications.ready());
     const struct {
         const char* name;
