@@ -68,8 +68,7 @@ int emptyKeycodes() {
         const KeySym* row = map + static_cast<std::ptrdiff_t>(code) * perCode;
         empty += std::all_of(row, row + perCode, [](KeySym sym) { return sym == NoSymbol; }) ? 1 : 0;
     }
-    if (map)
-        XFree(map);
+    XFree(map);
     XCloseDisplay(display);
     return empty;
 }
@@ -206,12 +205,10 @@ TEST_F(Desktop, WithoutXTestTheUserIsToldOnceAndSystemActionsGoThroughLogind) {
 
     EXPECT_TRUE(media.systemAction(u"sleep"_s));
     EXPECT_TRUE(media.systemAction(u"screensaver"_s)) << "no screen saver: the session locks";
-    {
-        FakeService saver(u"screensaver"_s);
-        ASSERT_TRUE(saver.ready());
-        EXPECT_TRUE(media.systemAction(u"screensaver"_s));
-        EXPECT_EQ(saver.members(), QStringList{u"SetActive"_s});
-    }
+    FakeService saver(u"screensaver"_s);
+    ASSERT_TRUE(saver.ready());
+    EXPECT_TRUE(media.systemAction(u"screensaver"_s));
+    EXPECT_EQ(saver.members(), QStringList{u"SetActive"_s});
     EXPECT_FALSE(media.systemAction(u"Sleep"_s));
     qunsetenv("XDG_SESSION_ID"); // then the session is found from our process id
     EXPECT_TRUE(blocked.runGesture(u"lock_screen"_s)) << "no injector needed";
