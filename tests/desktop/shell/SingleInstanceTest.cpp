@@ -29,6 +29,7 @@ TEST(SingleInstance, SecondStartHandsOverAndEnds) {
         {"no session bus", false, false, false, "showing its Control Panel"},
     };
     for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
         QTemporaryDir support;                          // also the configuration folder
         QFile state(support.filePath(u"state.json"_s)); // not a first run: no panel at start
         if (row.sessionBus) {
@@ -54,22 +55,20 @@ TEST(SingleInstance, SecondStartHandsOverAndEnds) {
             first.start(u"script"_s, {u"-qfec"_s, harbly, u"/dev/null"_s});
         else
             first.start(harbly, {});
-        ASSERT_TRUE(
-            waitFor([&] { return rawRequest(port, "OPTIONS / HTTP/1.1\r\n\r\n", 200ms).status == 204; }, 20s))
-            << row.name;
+        ASSERT_TRUE(waitFor(
+            [&] { return rawRequest(port, "OPTIONS / HTTP/1.1\r\n\r\n", 200ms).status == 204; }, 20s));
 
         QProcess second;
         second.setProcessEnvironment(environment);
         second.start(harbly, {});
-        ASSERT_TRUE(second.waitForFinished(10000)) << row.name << ": the second start keeps running";
-        EXPECT_EQ(second.exitCode(), 0) << row.name;
+        ASSERT_TRUE(second.waitForFinished(10000)) << "the second start keeps running";
+        EXPECT_EQ(second.exitCode(), 0);
         const QByteArray said = second.readAllStandardOutput();
         EXPECT_TRUE(said.contains(row.said) && (!row.headless || said.contains(QByteArray::number(port))))
-            << row.name << ": " << said.constData();
-        EXPECT_EQ(first.state(), QProcess::Running) << row.name;
+            << said.constData();
+        EXPECT_EQ(first.state(), QProcess::Running);
         EXPECT_EQ(QFile::exists(support.filePath(u"autostart/harbly.desktop"_s)), !row.sessionBus)
-            << row.name
-            << ": the login item is written at the first run only, a user who removed it not overruled";
+            << "the login item is written at the first run only, a user who removed it not overruled";
         QString shown;
         const QString address = u"http://%1:%2/"_s.arg(hb::actions::LinuxHostIdentity().lanIP()).arg(port);
         const auto links = [&] {
