@@ -56,10 +56,6 @@ class FakeService:
         GLib.MainLoop().run()
 
 
-def hostname1(service, pretty):
-    service.export("/org/freedesktop/hostname1", {service.name: ([], {"PrettyHostname": V("s", pretty)})})
-
-
 def logind(service, session_id):
     session = "/org/freedesktop/login1/session/_3" + session_id  # "_3" escapes a leading digit
     service.export("/org/freedesktop/login1", {"org.freedesktop.login1.Manager": ([
@@ -71,19 +67,10 @@ def logind(service, session_id):
     service.export(session, {"org.freedesktop.login1.Session": ([method("Lock")], {})})
 
 
-def kglobalaccel(service):
-    service.export("/component/kwin", {"org.kde.kglobalaccel.Component": ([method("invokeShortcut", "s")], {})})
-
-
 def notifications(service):
     ids = itertools.count(1)  # a replacement keeps the id it replaces, as real servers do
     service.export("/org/freedesktop/Notifications", {service.name: ([method("Notify", "s u s s s as a{sv} i", "u")], {})},
                    {"Notify": lambda a: V("(u)", (a[1] or next(ids),))})
-
-
-def screensaver(service):
-    service.export("/org/freedesktop/ScreenSaver", {service.name: ([method("SetActive", "b", "b")], {})},
-                   {"SetActive": lambda a: V("(b)", (True,))})
 
 
 def mpris(service, suffix, status):
@@ -97,14 +84,11 @@ def mpris(service, suffix, status):
         service.conn.emit_signal(None, path, "org.freedesktop.DBus.Properties", "PropertiesChanged",
                                  V("(sa{sv}as)", (player_iface, changed, [])))
 
-    def set_track(title, artist, playback):
-        change({"Metadata": V("a{sv}", {"xesam:title": V("s", title), "xesam:artist": V("as", [artist])}),
-                "PlaybackStatus": V("s", playback)})
-
     status_of = {"PlayPause": lambda: "Paused" if player["PlaybackStatus"].unpack() == "Playing" else "Playing",
                  "Play": lambda: "Playing", "Pause": lambda: "Paused"}
     handlers = {m: lambda a, f=f: change({"PlaybackStatus": V("s", f())}) for m, f in status_of.items()}
-    handlers["SetTrack"] = lambda a: set_track(*a)
+    handlers["SetTrack"] = lambda a: change({"Metadata": V("a{sv}", {
+        "xesam:title": V("s", a[0]), "xesam:artist": V("as", [a[1]])}), "PlaybackStatus": V("s", a[2])})
     service.name += suffix
     service.export(path, {
         player_iface: ([method(m) for m in ("PlayPause", "Play", "Pause", "Next", "Previous", "Stop")], player),
@@ -160,11 +144,14 @@ def watcher(service):
 
 
 FAKES = {  # kind: (bus, name, exporter, flags)
-    "hostname1": (SYSTEM, "org.freedesktop.hostname1", hostname1, 0),
+    "hostname1": (SYSTEM, "org.freedesktop.hostname1", lambda s, pretty: s.export(
+        "/org/freedesktop/hostname1", {s.name: ([], {"PrettyHostname": V("s", pretty)})}), 0),
     "logind": (SYSTEM, "org.freedesktop.login1", logind, 0),
-    "kglobalaccel": (SESSION, "org.kde.kglobalaccel", kglobalaccel, 0),
+    "kglobalaccel": (SESSION, "org.kde.kglobalaccel", lambda s: s.export(
+        "/component/kwin", {"org.kde.kglobalaccel.Component": ([method("invokeShortcut", "s")], {})}), 0),
     "notifications": (SESSION, "org.freedesktop.Notifications", notifications, 0),
-    "screensaver": (SESSION, "org.freedesktop.ScreenSaver", screensaver, 0),
+    "screensaver": (SESSION, "org.freedesktop.ScreenSaver", lambda s: s.export("/org/freedesktop/ScreenSaver", {
+        s.name: ([method("SetActive", "b", "b")], {})}, {"SetActive": lambda a: V("(b)", (True,))}), 0),
     "mpris": (SESSION, "org.mpris.MediaPlayer2.", mpris, 0),
     # REPLACE: takes the name from a real portal that something on the bus has started already.
     "portal": (SESSION, "org.freedesktop.portal.Desktop", portal, Gio.BusNameOwnerFlags.REPLACE),
@@ -182,8 +169,6 @@ def tray_menu():
 
     get = "org.freedesktop.DBus.Properties", "Get"
     items = call(WATCHER, WATCHER_PATH, *get, V("(ss)", (WATCHER, "RegisteredStatusNotifierItems")), "(v)")[0]
-    if not items:
-        sys.exit("no tray item registered")
     name, path = items[-1].split("/", 1)
     menu = call(name, "/" + path, *get, V("(ss)", ("org.kde.StatusNotifierItem", "Menu")), "(v)")[0]
     layout = call(name, menu, "com.canonical.dbusmenu", "GetLayout", V("(iias)", (0, -1, [])), "(u(ia{sv}av))")[1]
@@ -205,7 +190,7 @@ def describe(entry):  # separators as "-", hidden entries and shortcuts marked
 
 def main(argv):
     if argv == ["menu"]:
-        print(" | ".join(describe(e) for e in tray_menu()[1]))
+        print(" | ".join(describe(e) for e in tray_menu()[1]), end="")
     elif argv[:1] == ["click"] and len(argv) == 2:
         click, entries = tray_menu()
         click(next(e["id"] for e in entries if shown(e) == argv[1]))

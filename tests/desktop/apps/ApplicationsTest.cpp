@@ -8,6 +8,7 @@
 #include <QAtomicInt>
 #include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 #include <cstdlib>
 #include <gtest/gtest.h>
 
@@ -32,11 +33,7 @@ QByteArray markExec(const QByteArray& word) {
 /// The private desktop-entry world, put in place before main() because GIO reads the XDG
 /// variables once: two folders of desktop entries (the first one's win), tests/data's icon
 /// theme; temporary data home, home and configuration (a mimeapps.list naming the test browser).
-QString prepare() {
-    QByteArray pattern = QDir::tempPath().toUtf8() + "/hb-apps-test.XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr)
-        std::abort();
-    const QString root = QString::fromUtf8(pattern);
+QString prepare(const QString& root) {
     const QByteArray svg = "Icon=" + hb::test::dataPath(u"icons/hb-test-svg.svg"_s).toUtf8();
     const struct {
         const char* path; ///< under the temporary folder
@@ -81,9 +78,8 @@ QString prepare() {
     return root;
 }
 
-// Never destroyed: the clean-up at exit still reads it.
-const QString& kRoot = *new QString(prepare());
-[[maybe_unused]] const int kCleanUp = std::atexit([] { QDir(kRoot).removeRecursively(); });
+const QTemporaryDir kDir(QDir::tempPath() + u"/hb-apps-test.XXXXXX"_s);
+const QString kRoot = prepare(kDir.path());
 
 LinuxApplications& applications() {
     static LinuxApplications apps;
@@ -137,17 +133,15 @@ TEST(LinuxApplications, ListsAndLaunchesOnlyShownEntriesAndOpensOnlyWebAddresses
 }
 
 TEST(LinuxApplications, IconsAre64SquareRgbaPngs) {
-    const struct {
-        const char* app;
-        QColor centre;
-    } rows[] = {{"Alpha", Qt::red}, {"Zeta", Qt::blue}}; // PNG by theme name; SVG by path
-    for (const auto& row : rows) {
-        const QByteArray png = applications().iconPNG(QString::fromUtf8(row.app)).value_or(QByteArray());
+    // PNG by theme name; SVG by path
+    for (const auto& [app, centre] : {std::pair{"Alpha", QColor(Qt::red)}, {"Zeta", QColor(Qt::blue)}}) {
+        SCOPED_TRACE(app);
+        const QByteArray png = applications().iconPNG(QString::fromUtf8(app)).value_or(QByteArray());
         const QImage image = QImage::fromData(png, "PNG");
-        ASSERT_TRUE(png.startsWith("\x89PNG\r\n\x1a\n") && !image.isNull()) << row.app;
-        EXPECT_EQ(image.size(), QSize(64, 64)) << row.app;
-        EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0) << row.app;
-        EXPECT_EQ(image.pixelColor(32, 32), row.centre) << row.app;
+        ASSERT_TRUE(png.startsWith("\x89PNG\r\n\x1a\n") && !image.isNull());
+        EXPECT_EQ(image.size(), QSize(64, 64));
+        EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0);
+        EXPECT_EQ(image.pixelColor(32, 32), centre);
     }
     for (const char* app : {"beta", "\uFF21pp", "Hidden Entry"})
         EXPECT_FALSE(applications().iconPNG(QString::fromUtf8(app)).has_value()) << app;

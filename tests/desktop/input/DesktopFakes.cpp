@@ -48,13 +48,8 @@ QStringList FakeService::members() const {
     return result;
 }
 
-QString trayMenu() {
-    const ToolResult result = runTool(kFakes, {u"menu"_s});
-    return result.exitCode == 0 ? QString::fromUtf8(result.out).chopped(1) : QString();
-}
-
-bool trayClick(const QString& label) {
-    return runTool(kFakes, {u"click"_s, label}).exitCode == 0;
+ToolResult tray(const QStringList& arguments) {
+    return runTool(kFakes, arguments);
 }
 
 ToolResult runTool(const QString& program, const QStringList& arguments) {

@@ -28,13 +28,6 @@ class FakeService {
     bool ready_ = false;
 };
 
-/// The newest live tray item's menu as a desktop shows it, read over D-Bus by the fakes' client:
-/// "Open Control Panel [Control+O] | - | ...", hidden entries marked; empty without one.
-QString trayMenu();
-
-/// Sends the dbusmenu "clicked" event to the entry titled `label` of the newest tray item.
-bool trayClick(const QString& label);
-
 struct ToolResult {
     int exitCode = -1; ///< -1 when it crashed or did not end within 20 s
     QByteArray out;    ///< standard output and error
@@ -43,5 +36,10 @@ struct ToolResult {
 /// Runs `program` to its end while the event loop keeps serving this process's windows and
 /// D-Bus objects.
 ToolResult runTool(const QString& program, const QStringList& arguments);
+
+/// The fakes' client of the newest live tray item over D-Bus: {"menu"} prints its menu as a desktop
+/// shows it ("Open Control Panel [Control+O] | - | ...", hidden entries marked); {"click", label}
+/// sends the dbusmenu "clicked" event to the entry titled `label`.
+ToolResult tray(const QStringList& arguments);
 
 } // namespace hb::test

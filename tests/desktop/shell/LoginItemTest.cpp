@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 using namespace hb::app;
+using namespace hb::test;
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -61,6 +62,7 @@ TEST(LoginItem, WrittenAtFirstRunOnlyWhereSafeAndByTheSwitch) {
         {"/usr/bin/harbly", nullptr, true, Call::On, false, ""},
     };
     for (const auto& row : rows) {
+        SCOPED_TRACE(row.exe);
         QTemporaryDir home;
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path()));
         if (row.existing)
@@ -71,20 +73,18 @@ TEST(LoginItem, WrittenAtFirstRunOnlyWhereSafeAndByTheSwitch) {
         const bool done = row.call == Call::Register
                               ? registerLoginItem(exe)
                               : !switchLoginItem(row.call == Call::On, exe).has_value();
-        EXPECT_EQ(done, row.done) << row.exe;
+        EXPECT_EQ(done, row.done);
         QFile entry(autostartEntryPath());
         EXPECT_EQ(
             execArgument(entry.open(QIODevice::ReadOnly) ? QString::fromUtf8(entry.readAll()) : QString()),
-            QString::fromUtf8(row.after))
-            << row.exe;
+            QString::fromUtf8(row.after));
         if (row.call != Call::Register) {
-            EXPECT_EQ(loginItemEnabled(), row.call == Call::On && row.done) << row.exe;
+            EXPECT_EQ(loginItemEnabled(), row.call == Call::On && row.done);
         }
         if (!row.done || row.call == Call::Off)
             continue;
-        const hb::test::ToolResult check =
-            hb::test::runTool(u"desktop-file-validate"_s, {autostartEntryPath()});
-        EXPECT_EQ(check.exitCode, 0) << row.exe << "\n" << check.out.constData();
+        const ToolResult check = runTool(u"desktop-file-validate"_s, {autostartEntryPath()});
+        EXPECT_EQ(check.exitCode, 0) << check.out.constData();
         EXPECT_FALSE(registerLoginItem(exe)) << "an unchanged entry is not rewritten";
     }
     qputenv("XDG_CONFIG_HOME", configHome);

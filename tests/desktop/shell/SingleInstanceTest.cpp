@@ -10,7 +10,7 @@
 
 using namespace std::chrono_literals;
 using namespace Qt::StringLiterals;
-using hb::test::waitFor;
+using namespace hb::test;
 
 // Catches: a second start (the menu entry while the login entry's agent runs) that stays
 // running without a server, and with the relay on knocks the first one's link off; the real
@@ -29,6 +29,7 @@ TEST(SingleInstance, SecondStartHandsOverAndEnds) {
         {"no session bus", false, false, false, "showing its Control Panel"},
     };
     for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
         QTemporaryDir support;                          // also the configuration folder
         QFile state(support.filePath(u"state.json"_s)); // not a first run: no panel at start
         if (row.sessionBus) {
@@ -36,7 +37,7 @@ TEST(SingleInstance, SecondStartHandsOverAndEnds) {
             state.write(R"({"pin":"123456","tokens":[],"relayId":"A"})");
             state.close();
         }
-        const quint16 port = hb::test::freePort();
+        const quint16 port = freePort();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(u"HB_SUPPORT"_s, support.path());
         environment.insert(u"HB_PORT"_s, QString::number(port));
@@ -55,22 +56,19 @@ TEST(SingleInstance, SecondStartHandsOverAndEnds) {
         else
             first.start(harbly, {});
         ASSERT_TRUE(waitFor(
-            [&] { return hb::test::rawRequest(port, "OPTIONS / HTTP/1.1\r\n\r\n", 200ms).status == 204; },
-            20s))
-            << row.name;
+            [&] { return rawRequest(port, "OPTIONS / HTTP/1.1\r\n\r\n", 200ms).status == 204; }, 20s));
 
         QProcess second;
         second.setProcessEnvironment(environment);
         second.start(harbly, {});
-        ASSERT_TRUE(second.waitForFinished(10000)) << row.name << ": the second start keeps running";
-        EXPECT_EQ(second.exitCode(), 0) << row.name;
+        ASSERT_TRUE(second.waitForFinished(10000)) << "the second start keeps running";
+        EXPECT_EQ(second.exitCode(), 0);
         const QByteArray said = second.readAllStandardOutput();
         EXPECT_TRUE(said.contains(row.said) && (!row.headless || said.contains(QByteArray::number(port))))
-            << row.name << ": " << said.constData();
-        EXPECT_EQ(first.state(), QProcess::Running) << row.name;
+            << said.constData();
+        EXPECT_EQ(first.state(), QProcess::Running);
         EXPECT_EQ(QFile::exists(support.filePath(u"autostart/harbly.desktop"_s)), !row.sessionBus)
-            << row.name
-            << ": the login item is written at the first run only, a user who removed it not overruled";
+            << "the login item is written at the first run only, a user who removed it not overruled";
         QString shown;
         const QString address = u"http://%1:%2/"_s.arg(hb::actions::LinuxHostIdentity().lanIP()).arg(port);
         const auto links = [&] {
@@ -95,8 +93,7 @@ TEST(SingleInstance, SecondStartHandsOverAndEnds) {
             ASSERT_TRUE(waitFor([&] { return (both = links()).size() == 2; })) << shown.toStdString();
             EXPECT_NE(both.at(0), both.at(1));
             for (const QString& code : both)
-                EXPECT_EQ(hb::test::httpRequest(port, "POST", "/api/pair-code",
-                                                R"({"code":")" + code.toUtf8() + "\"}")
+                EXPECT_EQ(httpRequest(port, "POST", "/api/pair-code", R"({"code":")" + code.toUtf8() + "\"}")
                               .status,
                           200)
                     << "every printed link pairs";
@@ -108,14 +105,14 @@ TEST(SingleInstance, SecondStartHandsOverAndEnds) {
         }
 #ifdef HB_HAVE_WEBENGINE // without it the panel opens in the default browser
         const auto panelShown = [&] {
-            const hb::test::ToolResult found = hb::test::runTool(
-                u"xdotool"_s, {u"search"_s, u"--all"_s, u"--onlyvisible"_s, u"--pid"_s,
-                               QString::number(first.processId()), u"--name"_s, u"^Harbly$"_s});
+            const ToolResult found =
+                runTool(u"xdotool"_s, {u"search"_s, u"--all"_s, u"--onlyvisible"_s, u"--pid"_s,
+                                       QString::number(first.processId()), u"--name"_s, u"^Harbly$"_s});
             return found.exitCode == 0 && !found.out.trimmed().isEmpty();
         };
         EXPECT_TRUE(waitFor(panelShown, 30s)) << "the panel is not on screen";
 #endif
-        ASSERT_TRUE(waitFor([&] { return hb::test::trayClick(u"Quit Harbly"_s); }, 30s));
+        ASSERT_TRUE(waitFor([&] { return tray({u"click"_s, u"Quit Harbly"_s}).exitCode == 0; }, 30s));
         ASSERT_TRUE(waitFor([&] { return first.state() == QProcess::NotRunning; }, 20s))
             << "still running after Quit";
         EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);

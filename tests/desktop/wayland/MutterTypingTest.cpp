@@ -33,26 +33,16 @@ class HeadlessMutter {
         process_.setStandardOutputFile(QProcess::nullDevice());
         process_.start(u"/usr/bin/mutter"_s, {u"--headless"_s, u"--wayland"_s, u"--wayland-display="_s + name,
                                               u"--virtual-monitor"_s, u"1024x768"_s});
-        // Input goes through Mutter's remote desktop, on the bus a moment after the socket.
-        const QDir runtime(qEnvironmentVariable("XDG_RUNTIME_DIR"));
-        ready = waitFor(
-            [&] {
-                return runtime.exists(name) && QDBusConnection::sessionBus()
-                                                   .interface()
-                                                   ->isServiceRegistered(u"org.gnome.Mutter.RemoteDesktop"_s)
-                                                   .value();
-            },
-            std::chrono::seconds(15));
         qputenv("WAYLAND_DISPLAY", name.toUtf8());
         qputenv("XDG_SESSION_TYPE", "wayland");
         qputenv("QT_QPA_PLATFORM", "wayland");
         qputenv("XDG_CURRENT_DESKTOP", "GNOME");
         qputenv("ASAN_OPTIONS", "detect_leaks=0"); // the helpers' leaks at exit are Qt's and libwayland's
         qunsetenv("DISPLAY");
-        if (!ready)
-            return;
-        // Xwayland's socket is the one that appeared since; like a real session's, it admits
-        // only clients with mutter's cookie.
+        // Input goes through Mutter's remote desktop, on the bus a moment after the socket.
+        // Xwayland's socket is the one that appeared since; like a real session's, it admits only
+        // clients with mutter's cookie.
+        const QDir runtime(qEnvironmentVariable("XDG_RUNTIME_DIR"));
         ready = waitFor(
             [&] {
                 for (const QString& socket : x11Sockets()) {
@@ -63,9 +53,13 @@ class HeadlessMutter {
                     runtime.entryList({u".mutter-Xwaylandauth.*"_s}, QDir::Files | QDir::Hidden);
                 if (!cookies.isEmpty())
                     qputenv("XAUTHORITY", runtime.filePath(cookies.first()).toUtf8());
-                return qEnvironmentVariableIsSet("DISPLAY") && !cookies.isEmpty();
+                return runtime.exists(name) && qEnvironmentVariableIsSet("DISPLAY") && !cookies.isEmpty() &&
+                       QDBusConnection::sessionBus()
+                           .interface()
+                           ->isServiceRegistered(u"org.gnome.Mutter.RemoteDesktop"_s)
+                           .value();
             },
-            std::chrono::seconds(15));
+            std::chrono::seconds(30));
     }
     ~HeadlessMutter() {
         process_.terminate();

@@ -6,15 +6,14 @@
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // each line reaches the test at once
     QLineEdit edit;
     QObject::connect(&edit, &QLineEdit::textChanged, [](const QString& text) {
         std::printf("text:%s\n", text.toUtf8().toHex().constData());
-        std::fflush(stdout);
     });
     edit.resize(400, 60);
     edit.show();
     edit.activateWindow();
     std::printf("shown\n");
-    std::fflush(stdout);
     return app.exec();
 }
