@@ -9,16 +9,15 @@
 namespace hb::actions {
 namespace {
 
-const QString kZbarimg = QStringLiteral("/usr/bin/zbarimg");
-
 // What a reader finds in the image, or an error text.
 QString decode(const QImage& image) {
     QTemporaryDir dir;
     const QString path = dir.path() + QStringLiteral("/code.png");
     if (!image.save(path, "PNG"))
         return QStringLiteral("<not saved>");
-    const ProcessResult result = runProcess(
-        kZbarimg, {QStringLiteral("--raw"), QStringLiteral("-q"), QStringLiteral("--nodbus"), path});
+    const ProcessResult result =
+        runProcess(QStringLiteral("/usr/bin/zbarimg"),
+                   {QStringLiteral("--raw"), QStringLiteral("-q"), QStringLiteral("--nodbus"), path});
     if (result.status != 0)
         return QStringLiteral("<zbarimg status %1>").arg(result.status);
     return result.output.endsWith(u'\n') ? result.output.chopped(1) : result.output;
