@@ -107,7 +107,7 @@ TEST(Responses, ExactBytes) {
     EXPECT_EQ(mimeType(QStringLiteral("/dir.v2/README")), "application/octet-stream");
 }
 
-TEST(StaticFiles, LookupsStayInsideThePublicFolder) {
+TEST(StaticFiles, LookupsStayInsideThePublicFolderAndCachedAnswersFollowIt) {
     QTemporaryDir root;
     const QString publicDir = root.path() + QStringLiteral("/public");
     QDir(root.path()).mkpath(QStringLiteral("public/sub"));
@@ -121,19 +121,16 @@ TEST(StaticFiles, LookupsStayInsideThePublicFolder) {
                                 "/leak.json", "/sub\\..\\..\\state.json", "/sub", "relative.html"})
         EXPECT_FALSE(resolvePublicFile(publicDir, QString::fromUtf8(hostile))) << hostile;
     EXPECT_FALSE(resolvePublicFile(publicDir, QStringLiteral("/index.html") + QChar(u'\0')));
-}
 
-// Faults: a kept answer never refreshed, or a miss kept so that a new file stays 404.
-TEST(StaticFiles, CachedAnswersFollowTheFolderOnceStale) {
-    QTemporaryDir root;
-    writeFile(root.filePath(QStringLiteral("app.js")), "one");
-    StaticFileCache cache(root.path(), std::chrono::milliseconds(200));
+    // Faults: a kept answer never refreshed, or a miss kept so that a new file stays 404.
+    writeFile(publicDir + QStringLiteral("/app.js"), "one");
+    StaticFileCache cache(publicDir, std::chrono::milliseconds(200));
     EXPECT_EQ(cache.answer(QStringLiteral("/app.js")).body, QByteArray("one"));
-    writeFile(root.filePath(QStringLiteral("app.js")), "two");
+    writeFile(publicDir + QStringLiteral("/app.js"), "two");
     EXPECT_EQ(cache.answer(QStringLiteral("/app.js")).body, QByteArray("one"));
     QThread::msleep(250);
     EXPECT_EQ(cache.answer(QStringLiteral("/app.js")).body, QByteArray("two"));
     EXPECT_EQ(cache.answer(QStringLiteral("/late.css")).status, 404);
-    writeFile(root.filePath(QStringLiteral("late.css")), "body{}");
+    writeFile(publicDir + QStringLiteral("/late.css"), "body{}");
     EXPECT_EQ(cache.answer(QStringLiteral("/late.css")).contentType, QByteArray("text/css"));
 }
