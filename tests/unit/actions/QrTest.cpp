@@ -40,20 +40,19 @@ QImage imageOfTerminal(const QStringList& lines) {
 }
 
 TEST(QrCodes, PngAndTerminalDrawingDecodeToTheExactText) {
-    for (const QString& text : {QStringLiteral("http://192.168.1.20:8788/?pair=0123456789abcdef"),
-                                QString(QStringLiteral("https://example.com/") + QString(900, u'a'))}) {
-        const QString prefix = QStringLiteral("data:image/png;base64,");
-        const QString dataURL = qrDataURL(text).value_or(QString());
-        ASSERT_TRUE(dataURL.startsWith(prefix));
-        QImage image;
-        ASSERT_TRUE(image.loadFromData(QByteArray::fromBase64(dataURL.mid(prefix.size()).toLatin1()), "PNG"));
-        EXPECT_EQ(image.width(), image.height());
-        EXPECT_EQ(decode(image), text);
-        const QStringList lines = qrTerminalLines(text);
-        for (const QString& line : lines)
-            ASSERT_EQ(line.size(), lines.first().size());
-        EXPECT_EQ(decode(imageOfTerminal(lines)), text);
-    }
+    // The pairing link is decoded by the browser suite; this text needs a large version.
+    const QString text = QStringLiteral("https://example.com/") + QString(900, u'a');
+    const QString prefix = QStringLiteral("data:image/png;base64,");
+    const QString dataURL = qrDataURL(text).value_or(QString());
+    ASSERT_TRUE(dataURL.startsWith(prefix));
+    QImage image;
+    ASSERT_TRUE(image.loadFromData(QByteArray::fromBase64(dataURL.mid(prefix.size()).toLatin1()), "PNG"));
+    EXPECT_EQ(image.width(), image.height());
+    EXPECT_EQ(decode(image), text);
+    const QStringList lines = qrTerminalLines(text);
+    for (const QString& line : lines)
+        ASSERT_EQ(line.size(), lines.first().size());
+    EXPECT_EQ(decode(imageOfTerminal(lines)), text);
     EXPECT_FALSE(qrDataURL(QString(3000, u'a')).has_value()) << "beyond capacity";
     EXPECT_TRUE(qrTerminalLines(QString(3000, u'a')).isEmpty());
 }
