@@ -26,18 +26,14 @@ TEST(KeysymsForText, MapsCharactersToTheirKeysyms) {
 
 TEST(BatchesForSpareKeys, KeepsOrderAndNeverExceedsTheSpareKeycodes) {
     const auto needsSpare = [](Keysym sym) { return sym >= 100; }; // below 100: on the keyboard
-    const struct {
-        std::vector<Keysym> keysyms;
-        std::size_t spare;
-        std::vector<std::vector<Keysym>> expected;
-    } rows[] = {
+    const std::tuple<std::vector<Keysym>, std::size_t, std::vector<std::vector<Keysym>>> rows[] = {
         {{1, 2, 3}, 0, {{1, 2, 3}}},
         {{1, 100}, 0, {}},
         {{100, 100, 101, 100}, 2, {{100, 100, 101, 100}}},
         {{100, 1, 101, 102, 100}, 2, {{100, 1, 101}, {102, 100}}},
     };
-    for (const auto& row : rows)
-        EXPECT_EQ(batchesForSpareKeys(row.keysyms, row.spare, needsSpare), row.expected);
+    for (const auto& [keysyms, spare, expected] : rows)
+        EXPECT_EQ(batchesForSpareKeys(keysyms, spare, needsSpare), expected) << spare;
 }
 
 TEST(DesktopFromName, ReadsTheColonSeparatedList) {

@@ -103,23 +103,18 @@ TEST_F(PlannerTest, SendsTheMessagesRequestAndHandsOnOnlyAllowedSteps) {
 
 TEST_F(PlannerTest, ReadsTheReplyBodyIntoAResult) {
     const auto text = [](const char* t) { return modelText(QString::fromUtf8(t)).body; };
-    const struct {
-        const char* name;
-        QByteArray body;
-        QJsonObject expected;
-    } rows[] = {
-        {"non-text block first",
-         R"({"content":[{"type":"tool_use"},{"type":"text","text":"{\"steps\":[]}"}]})", kNoSteps},
-        {"only the first text block is read",
-         R"({"content":[{"type":"text","text":"hmm"},{"type":"text","text":"{\"steps\":[]}"}]})",
+    const std::pair<QByteArray, QJsonObject> rows[] = {
+        {R"({"content":[{"type":"tool_use"},{"type":"text","text":"{\"steps\":[]}"}]})", kNoSteps},
+        // only the first text block is read
+        {R"({"content":[{"type":"text","text":"hmm"},{"type":"text","text":"{\"steps\":[]}"}]})",
          kParseFailed},
-        {"last brace before the first", text("} no plan {"), kParseFailed},
-        {"steps holding text", text(R"({"steps":["open calculator"]})"), kParseFailed},
-        {"error body", R"({"type":"error","error":{"type":"overloaded_error"}})", kPlanFailed},
-        {"body not JSON", "<html>Bad Gateway</html>", kPlanFailed},
+        {text("} no plan {"), kParseFailed},
+        {text(R"({"steps":["open calculator"]})"), kParseFailed},
+        {R"({"type":"error","error":{"type":"overloaded_error"}})", kPlanFailed},
+        {"<html>Bad Gateway</html>", kPlanFailed},
     };
-    for (const auto& row : rows)
-        EXPECT_EQ(steps::planResultFromBody(row.body, environment), row.expected) << row.name;
+    for (const auto& [body, expected] : rows)
+        EXPECT_EQ(steps::planResultFromBody(body, environment), expected) << body.constData();
 }
 
 // Catches: a failure left unanswered or answered twice, the key followed to another host, an
