@@ -201,31 +201,29 @@ TEST(StoreDeviceName, IsTrimmedAndCapped) {
 }
 
 TEST_F(StoreTest, DamagedOrMistypedKeysFallBackAndAreRewritten) {
-    const struct {
-        const char* file;
-        bool keepsPin, keepsTokens, keepsRelayId;
-    } rows[] = {
+    const std::tuple<const char*, bool, bool, bool> rows[] = {
+        // file, keeps PIN, tokens, relay id
         {R"({"pin":"4321","tokens":["t1"],"relayId":"R-1","extra":1})", true, true, true},
         {R"({"pin":4321,"tokens":["t1"],"relayId":"R-1"})", false, true, true},
         {R"({"pin":"","tokens":["t1"]})", false, true, false},
         {R"({"pin":"4321","tokens":["t1",7],"relayId":null})", true, false, false},
         {"{\"pin\":\"4321\",", false, false, false},
     };
-    for (const auto& row : rows) {
-        writeFile(statePath(), row.file);
+    for (const auto& [file, keepsPin, keepsTokens, keepsRelayId] : rows) {
+        writeFile(statePath(), file);
         store::Store& s = open();
         s.removeToken(u"not-there"_s); // a save
         EXPECT_FALSE(s.isFirstRun());
-        EXPECT_EQ(s.pinValue() == u"4321"_s, row.keepsPin) << row.file;
-        EXPECT_EQ(s.tokenValid(u"t1"_s), row.keepsTokens) << row.file;
-        EXPECT_EQ(s.relayId() == u"R-1"_s, row.keepsRelayId) << row.file;
+        EXPECT_EQ(s.pinValue() == u"4321"_s, keepsPin) << file;
+        EXPECT_EQ(s.tokenValid(u"t1"_s), keepsTokens) << file;
+        EXPECT_EQ(s.relayId() == u"R-1"_s, keepsRelayId) << file;
         const QJsonObject state = readObject(statePath());
-        EXPECT_EQ(state.keys().size(), 4) << "unknown keys go at the next save: " << row.file;
-        EXPECT_EQ(state.value(u"pin"_s).toString(), s.pinValue()) << row.file;
-        EXPECT_EQ(state.value(u"relayId"_s).toString(), s.relayId()) << row.file;
-        if (row.keepsTokens) { // a file from before phone records were kept
-            EXPECT_EQ(s.devices({}).value(0).name, u"Unknown phone"_s) << row.file;
-            EXPECT_TRUE(s.useToken(u"t1"_s, store::Via::Lan)) << row.file;
+        EXPECT_EQ(state.keys().size(), 4) << "unknown keys go at the next save: " << file;
+        EXPECT_EQ(state.value(u"pin"_s).toString(), s.pinValue()) << file;
+        EXPECT_EQ(state.value(u"relayId"_s).toString(), s.relayId()) << file;
+        if (keepsTokens) { // a file from before phone records were kept
+            EXPECT_EQ(s.devices({}).value(0).name, u"Unknown phone"_s) << file;
+            EXPECT_TRUE(s.useToken(u"t1"_s, store::Via::Lan)) << file;
         }
     }
 }
