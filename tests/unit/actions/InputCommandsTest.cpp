@@ -51,7 +51,6 @@ TEST(InputCommands, PointerAndKeyRequests) {
                                      KeyCommand{0xffc9, {0xffe3, 0xffe1}}},
                                     {R"({"key": "AudioVolumeUp", "modifiers": ["super"]})",
                                      KeyCommand{0x1008ff13, {0xffeb}}},
-                                    {R"({"key": "a"})", std::nullopt},
                                     {R"({"key": "escape"})", std::nullopt},
                                     {R"({"key": "XF86PowerOff"})", std::nullopt},
                                     {R"({"key": "Enter", "modifiers": ["hyper"]})", std::nullopt},

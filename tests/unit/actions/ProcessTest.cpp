@@ -2,10 +2,8 @@
 // passing and descriptor hygiene under concurrency.
 #include "actions/Actions.h"
 
-#include <QFile>
 #include <QRegularExpression>
 #include <QSet>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <thread>
 #include <unistd.h>
@@ -32,10 +30,6 @@ QHash<int, QString> pipesIn(const QString& listing) {
 } // namespace
 
 TEST(RunProcess, StartFailuresOutputStatusAndArguments) {
-    QTemporaryDir dir;
-    QFile plain(dir.filePath(u"not-executable"_s));
-    ASSERT_TRUE(plain.open(QIODevice::WriteOnly) && plain.write("#!/bin/sh\necho ran\n") > 0);
-    plain.close();
     const QString sh = u"/bin/sh"_s;
     const struct {
         const char* name;
@@ -46,7 +40,7 @@ TEST(RunProcess, StartFailuresOutputStatusAndArguments) {
     } rows[] = {
         {"missing path", u"/nonexistent/tool"_s, nullptr, -1, -1},
         {"bare name is not searched on PATH", u"sh"_s, nullptr, -1, -1},
-        {"not executable", plain.fileName(), nullptr, -1, -1},
+        {"not executable", u"/etc/passwd"_s, nullptr, -1, -1},
         {"large output comes back whole", sh, "head -c 524288 /dev/zero | tr '\\000' x", 0, 524288},
         {"runaway output drained and dropped", sh, "head -c 40000000 /dev/zero; exit 7", 7, 0},
         {"invalid UTF-8 gives no text", sh, "printf 'ok\\342\\202'; exit 4", 4, 0},
@@ -59,7 +53,7 @@ TEST(RunProcess, StartFailuresOutputStatusAndArguments) {
         if (row.outputSize >= 0)
             EXPECT_EQ(result.output.size(), row.outputSize) << row.name;
         else
-            EXPECT_FALSE(result.output.isEmpty() || result.output.contains(u"ran"_s)) << row.name;
+            EXPECT_FALSE(result.output.isEmpty()) << row.name;
     }
     EXPECT_EQ(runProcess(sh, {u"-c"_s, u"printf a; printf b >&2; printf c; exit 3"_s}).output, u"abc"_s);
     // With our stdin a pipe, the child still reads /dev/null (a script's `read` would steal ours).

@@ -9,16 +9,15 @@
 namespace hb::actions {
 namespace {
 
-const QString kZbarimg = QStringLiteral("/usr/bin/zbarimg");
-
 // What a reader finds in the image, or an error text.
 QString decode(const QImage& image) {
     QTemporaryDir dir;
     const QString path = dir.path() + QStringLiteral("/code.png");
     if (!image.save(path, "PNG"))
         return QStringLiteral("<not saved>");
-    const ProcessResult result = runProcess(
-        kZbarimg, {QStringLiteral("--raw"), QStringLiteral("-q"), QStringLiteral("--nodbus"), path});
+    const ProcessResult result =
+        runProcess(QStringLiteral("/usr/bin/zbarimg"),
+                   {QStringLiteral("--raw"), QStringLiteral("-q"), QStringLiteral("--nodbus"), path});
     if (result.status != 0)
         return QStringLiteral("<zbarimg status %1>").arg(result.status);
     return result.output.endsWith(u'\n') ? result.output.chopped(1) : result.output;
@@ -41,20 +40,19 @@ QImage imageOfTerminal(const QStringList& lines) {
 }
 
 TEST(QrCodes, PngAndTerminalDrawingDecodeToTheExactText) {
-    for (const QString& text : {QStringLiteral("http://192.168.1.20:8788/?pair=0123456789abcdef"),
-                                QString(QStringLiteral("https://example.com/") + QString(900, u'a'))}) {
-        const QString prefix = QStringLiteral("data:image/png;base64,");
-        const QString dataURL = qrDataURL(text).value_or(QString());
-        ASSERT_TRUE(dataURL.startsWith(prefix));
-        QImage image;
-        ASSERT_TRUE(image.loadFromData(QByteArray::fromBase64(dataURL.mid(prefix.size()).toLatin1()), "PNG"));
-        EXPECT_EQ(image.width(), image.height());
-        EXPECT_EQ(decode(image), text);
-        const QStringList lines = qrTerminalLines(text);
-        for (const QString& line : lines)
-            ASSERT_EQ(line.size(), lines.first().size());
-        EXPECT_EQ(decode(imageOfTerminal(lines)), text);
-    }
+    // The pairing link is decoded by the browser suite; this text needs a large version.
+    const QString text = QStringLiteral("https://example.com/") + QString(900, u'a');
+    const QString prefix = QStringLiteral("data:image/png;base64,");
+    const QString dataURL = qrDataURL(text).value_or(QString());
+    ASSERT_TRUE(dataURL.startsWith(prefix));
+    QImage image;
+    ASSERT_TRUE(image.loadFromData(QByteArray::fromBase64(dataURL.mid(prefix.size()).toLatin1()), "PNG"));
+    EXPECT_EQ(image.width(), image.height());
+    EXPECT_EQ(decode(image), text);
+    const QStringList lines = qrTerminalLines(text);
+    for (const QString& line : lines)
+        ASSERT_EQ(line.size(), lines.first().size());
+    EXPECT_EQ(decode(imageOfTerminal(lines)), text);
     EXPECT_FALSE(qrDataURL(QString(3000, u'a')).has_value()) << "beyond capacity";
     EXPECT_TRUE(qrTerminalLines(QString(3000, u'a')).isEmpty());
 }

@@ -11,40 +11,29 @@
 using namespace hb::actions;
 
 TEST(KeysymsForText, MapsCharactersToTheirKeysyms) {
-    const struct {
-        const char* name;
-        QString text;
-        std::vector<Keysym> expected;
-    } rows[] = {
-        {"Latin-1 is its own keysym", QStringLiteral("aé\u00A0"), {0x61, 0xE9, 0xA0}},
-        {"euro is Unicode based", QStringLiteral("€"), {0x010020AC}},
-        {"astral character is one keysym", QStringLiteral("😀"), {0x0101F600}},
-        {"line breaks become Return, CRLF once",
-         QStringLiteral("a\r\nb\nc\r\t"),
+    const std::pair<QString, std::vector<Keysym>> rows[] = {
+        {QStringLiteral("aé\u00A0"), {0x61, 0xE9, 0xA0}}, // Latin-1 is its own keysym
+        {QStringLiteral("€"), {0x010020AC}},
+        {QStringLiteral("😀"), {0x0101F600}}, // one keysym, not two surrogates
+        {QStringLiteral("a\r\nb\nc\r\t"),    // line breaks become Return, CRLF once
          {0x61, keysym::kReturn, 0x62, keysym::kReturn, 0x63, keysym::kReturn, keysym::kTab}},
-        {"C0, DEL and C1 controls are dropped", QStringLiteral("\u0001\u007F\u0085x"), {0x78}},
-        {"lone surrogate types the replacement",
-         QString(QChar(0xD83D)) + QLatin1Char('y'),
-         {0x0100FFFD, 0x79}},
+        {QStringLiteral("\u0001\u007F\u0085x"), {0x78}},                 // C0, DEL and C1 controls dropped
+        {QString(QChar(0xD83D)) + QLatin1Char('y'), {0x0100FFFD, 0x79}}, // a lone surrogate
     };
-    for (const auto& row : rows)
-        EXPECT_EQ(keysymsForText(row.text), row.expected) << row.name;
+    for (const auto& [text, expected] : rows)
+        EXPECT_EQ(keysymsForText(text), expected) << text.toStdString();
 }
 
 TEST(BatchesForSpareKeys, KeepsOrderAndNeverExceedsTheSpareKeycodes) {
     const auto needsSpare = [](Keysym sym) { return sym >= 100; }; // below 100: on the keyboard
-    const struct {
-        std::vector<Keysym> keysyms;
-        std::size_t spare;
-        std::vector<std::vector<Keysym>> expected;
-    } rows[] = {
+    const std::tuple<std::vector<Keysym>, std::size_t, std::vector<std::vector<Keysym>>> rows[] = {
         {{1, 2, 3}, 0, {{1, 2, 3}}},
         {{1, 100}, 0, {}},
         {{100, 100, 101, 100}, 2, {{100, 100, 101, 100}}},
         {{100, 1, 101, 102, 100}, 2, {{100, 1, 101}, {102, 100}}},
     };
-    for (const auto& row : rows)
-        EXPECT_EQ(batchesForSpareKeys(row.keysyms, row.spare, needsSpare), row.expected);
+    for (const auto& [keysyms, spare, expected] : rows)
+        EXPECT_EQ(batchesForSpareKeys(keysyms, spare, needsSpare), expected) << spare;
 }
 
 TEST(DesktopFromName, ReadsTheColonSeparatedList) {
@@ -92,27 +81,17 @@ TEST(LanAddress, WiredBeforeWirelessAmongRunningIpv4EntriesElseLoopback) {
         return InterfaceAddress{QString::fromLatin1(name),   up, running, loopback, ipv4,
                                 QString::fromLatin1(address)};
     };
-    const struct {
-        const char* name;
-        std::vector<InterfaceAddress> entries;
-        const char* chosen;
-    } rows[] = {
-        {"nothing qualifies",
-         {entry("eth0", "127.0.0.2", true, true, true), entry("eth1", "10.0.0.1", false),
+    const std::pair<std::vector<InterfaceAddress>, const char*> rows[] = {
+        {{entry("eth0", "127.0.0.2", true, true, true), entry("eth1", "10.0.0.1", false),
           entry("en1", "10.0.0.2", true, false), entry("enp1s0", "fd00::1", true, true, false, false),
-          entry("eth3", "")},
-         "127.0.0.1"},
-        {"tunnels and bridges are not the LAN",
-         {entry("tun0", "10.9.0.2"), entry("docker0", "172.17.0.1")},
-         "127.0.0.1"},
-        {"wired before wireless",
-         {entry("wlp2s0", "10.0.2.5"), entry("veth0", "10.0.3.1"), entry("eth1", "10.0.1.5")},
-         "10.0.1.5"},
-        {"wireless alone", {entry("tun0", "10.9.0.2"), entry("wlan0", "10.0.2.6")}, "10.0.2.6"},
-        {"first wired in system order", {entry("eth2", "10.0.4.5"), entry("enp0s3", "10.0.5.5")}, "10.0.4.5"},
+          entry("eth3", ""), entry("tun0", "10.9.0.2"), entry("docker0", "172.17.0.1")},
+         "127.0.0.1"}, // nothing qualifies: tunnels and bridges are not the LAN either
+        {{entry("wlp2s0", "10.0.2.5"), entry("veth0", "10.0.3.1"), entry("eth1", "10.0.1.5")}, "10.0.1.5"},
+        {{entry("tun0", "10.9.0.2"), entry("wlan0", "10.0.2.6")}, "10.0.2.6"},
+        {{entry("eth2", "10.0.4.5"), entry("enp0s3", "10.0.5.5")}, "10.0.4.5"}, // first in system order
     };
-    for (const auto& row : rows)
-        EXPECT_EQ(chooseLanAddress(row.entries), QString::fromLatin1(row.chosen)) << row.name;
+    for (const auto& [entries, chosen] : rows)
+        EXPECT_EQ(chooseLanAddress(entries), QString::fromLatin1(chosen)) << chosen;
 }
 
 TEST(MachineInfo, PrettyHostnameIsReadLikeTheShellWould) {

