@@ -30,8 +30,6 @@ class RequestReader {
     /// Complete, and nothing beyond the request has arrived or can follow: no bytes past the
     /// body and no Transfer-Encoding (whose body this reader does not take in).
     bool endedCleanly() const { return state_ == State::Complete && endedCleanly_; }
-    /// Bytes buffered so far.
-    qsizetype buffered() const { return buffer_.size(); }
 
   private:
     State parseHeaderBlock();
