@@ -26,15 +26,12 @@ namespace {
 
 /// One exchange on a connection of its own (TLS when asked, from `from` when given): the bytes go at
 /// once; the answer is read while the test waits, until the peer closes.
-class Call {
-  public:
+struct Call {
     Call(quint16 port, const QByteArray& bytes, bool tls = false, const char* from = nullptr) {
         if (from)
             socket.bind(QHostAddress(QString::fromLatin1(from)));
-        if (tls)
-            socket.connectToHostEncrypted(u"127.0.0.1"_s, port);
-        else
-            socket.connectToHost(QHostAddress::LocalHost, port);
+        tls ? socket.connectToHostEncrypted(u"127.0.0.1"_s, port)
+            : socket.connectToHost(u"127.0.0.1"_s, port);
         socket.write(bytes);
     }
     /// Everything received, once the peer has closed (10 s at most).
@@ -54,8 +51,6 @@ class Call {
     }
     QByteArray body() { return answer().mid(received_.indexOf("\r\n\r\n") + 4); }
     QSslSocket socket;
-
-  private:
     QByteArray received_;
     bool closed_ = false;
 };
@@ -105,7 +100,6 @@ struct TestAgent {
     bool waitRequests(qsizetype count) {
         return waitFor([&] { return requests.size() >= count; });
     }
-    /// Replies to request `index` with a status and a text body.
     void reply(qsizetype index, int status, const QString& body) {
         socket.sendTextMessage(
             uR"({"reqId":"%1","status":%2,"headers":{"Content-Type":"text/plain"},"body":"%3"})"_s
@@ -128,13 +122,10 @@ TEST(RelayService, AgentsAndPhonesWithinLimitsThenTheRealAgentAndOnlyIt) {
     if (!QSslSocket::supportsSsl())
         GTEST_SKIP() << "no TLS backend in this Qt";
     QTemporaryDir dir;
-    QProcess openssl;
-    openssl.start(
-        u"openssl"_s,
+    const QString certificate =
         u"req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj /CN=127.0.0.1 "
-        u"-addext subjectAltName=IP:127.0.0.1 -days 1 -keyout %1/key.pem -out %1/cert.pem"_s.arg(dir.path())
-            .split(u' '));
-    ASSERT_TRUE(openssl.waitForFinished(30'000) && openssl.exitCode() == 0);
+        u"-addext subjectAltName=IP:127.0.0.1 -days 1 -keyout %1/key.pem -out %1/cert.pem"_s;
+    ASSERT_EQ(QProcess::execute(u"openssl"_s, certificate.arg(dir.path()).split(u' ')), 0);
     QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
     trusting.addCaCertificates(dir.path() + u"/cert.pem");
     QSslConfiguration::setDefaultConfiguration(trusting);
@@ -246,10 +237,8 @@ TEST(RelayService, AgentsAndPhonesWithinLimitsThenTheRealAgentAndOnlyIt) {
     EXPECT_EQ(saved, old.state);
 
     const QString id = real.store().relayId();
-    hb::relay::RelayOptions linkOptions;
-    linkOptions.key = real.store().relayKey().toLatin1();
-    hb::relay::RelayClient link(
-        id, service.base(), [&] { return real.port(); }, linkOptions);
+    hb::relay::RelayClient link(id, service.base(), [&] { return real.port(); },
+                                {.key = real.store().relayKey().toLatin1()});
     link.setEnabled(true);
     ASSERT_TRUE(service.waitAgent(id));
     for (const QByteArray& forged : {QByteArray("guessed-key"), QByteArray()}) {
@@ -362,11 +351,9 @@ TEST(RelayService, TwoNodesBehindNginxSurviveLosingOne) {
     HttpServer local;
     std::vector<std::unique_ptr<hb::relay::RelayClient>> links;
     for (int i = 0; i < 12; ++i) {
-        hb::relay::RelayOptions options;
-        options.key = "key-" + QByteArray::number(i);
         links.push_back(std::make_unique<hb::relay::RelayClient>(
             u"agent-"_s + QString::number(i), u"ws://127.0.0.1:"_s + QString::number(port),
-            [&] { return local.port(); }, options));
+            [&] { return local.port(); }, hb::relay::RelayOptions{.key = "key-" + QByteArray::number(i)}));
         links.back()->setEnabled(true);
     }
     const auto answered = [&] {

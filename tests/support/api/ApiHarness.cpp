@@ -7,8 +7,6 @@
 
 namespace hb::test {
 
-ApiHarness::ApiHarness() : ApiHarness(Options{}) {}
-
 ApiHarness::ApiHarness(Options options) : platform_(options.platform ? *options.platform : fake_.platform()) {
     if (QFile file(supportDir_.path() + QStringLiteral("/state.json")); !options.state.isEmpty()) {
         EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(jsonBody(options.state)) > 0);
@@ -26,7 +24,7 @@ ApiHarness::ApiHarness(Options options) : platform_(options.platform ? *options.
     api::registerEndpoints(*router_);
 
     server::ServerOptions serverOptions;
-    serverOptions.port = options.port;
+    serverOptions.port = 0;
     serverOptions.publicDir = QStringLiteral(HB_RESOURCES_DIR "/public");
     serverOptions.bindAttempts = 1;
     serverOptions.handler = [this](const server::Request& request, server::Responder responder) {
@@ -47,25 +45,12 @@ ApiHarness::ApiHarness(Options options) : platform_(options.platform ? *options.
     server_->waitUntilListening(std::chrono::seconds(5));
 }
 
-ApiHarness::~ApiHarness() {
-    server_->stop();
-}
-
-QString ApiHarness::pairToken() {
-    return request("POST", "/api/pair", field("pin", store_->pinValue())).json()[u"token"].toString();
-}
-
 RawResponse ApiHarness::request(const QByteArray& method, const QByteArray& target, const QByteArray& body,
                                 const QString& token, QHash<QByteArray, QByteArray> headers,
                                 const QHostAddress& from) {
     if (!token.isEmpty())
         headers.insert("x-hb-token", token.toUtf8());
     return httpRequest(port(), method, target, body, headers, from);
-}
-
-RawResponse ApiHarness::remote(const QByteArray& method, const QByteArray& target, const QByteArray& body,
-                               const QString& token) {
-    return request(method, target, body, token, {}, QHostAddress(QStringLiteral("127.0.0.2")));
 }
 
 void expectAnswer(const RawResponse& response, int status, const char* json) {

@@ -71,11 +71,9 @@ TEST(RelayClient, LinkFollowsTheSwitchAndCarriesReplays) {
     TestRelay relay;
     HttpServer local;
     quint16 port = local.port();
-    RelayOptions options;
-    options.reconnectDelay = 300ms;
-    options.pingInterval = 400ms; // the idle spells below show that live links are kept
-    options.replayTimeout = 1000ms;
-    options.key = "secret-key";
+    // Pings every 400 ms: the idle spells below show that live links are kept.
+    const RelayOptions options{
+        .key = "secret-key", .reconnectDelay = 300ms, .replayTimeout = 1000ms, .pingInterval = 400ms};
     auto client = std::make_unique<RelayClient>(
         u"id-1"_s, u"ws://127.0.0.1:"_s + QString::number(relay.listener.serverPort()), [&] { return port; },
         options);

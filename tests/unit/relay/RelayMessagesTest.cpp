@@ -62,42 +62,35 @@ TEST(RelayMessages, RequestMessagesAreDroppedRefusedOrReplayedAsSent) {
 // range, broken base64) reaching the phone as if valid, and header injection through the
 // Content-Type.
 TEST(RelayMessages, RepliesReachThePhoneAsTheLocalServerGaveThem) {
-    const std::pair<QString, QByteArray> answers[] = {
-        {u"application/json"_s, R"({"ok":false})"},
-        {QString(), ""},
-        {u"image/png"_s, QByteArray::fromHex("89504e470d0a1a0aff00fe")},
+    const auto reply = [](const QString& type, const QByteArray& body) {
+        return QString::fromUtf8(hb::relay::replyMessage(u"r"_s, 401, type, body));
     };
-    for (const auto& [type, body] : answers) {
-        const auto answer = hb::relay::service::parseAgentReply(
-            QString::fromUtf8(hb::relay::replyMessage(u"r"_s, 401, type, body)));
-        EXPECT_TRUE(answer.usable && answer.status == 401) << type.toStdString();
-        EXPECT_EQ(answer.contentType, type.toLatin1());
-        EXPECT_EQ(answer.body, body) << type.toStdString();
-    }
+    const QByteArray png = QByteArray::fromHex("89504e470d0a1a0aff00fe");
     const struct {
-        const char* reply;
+        QString reply;
         bool usable;
         int status;
         QByteArray contentType;
         QByteArray body;
     } rows[] = {
-        {R"({"reqId":"r","status":200,"headers":{"Content-Type":"image/png"},"body":"","bodyBase64":"iVBORw0KGgo="})",
-         true, 200, "image/png", QByteArray::fromBase64("iVBORw0KGgo=")},
-        {R"({"reqId":"r","status":204})", true, 204, "", ""},
-        {R"({"reqId":"r","status":200,"headers":{"Content-Type":"text/html\r\nSet-Cookie: a=b"},"body":"x"})",
+        {reply(u"application/json"_s, R"({"ok":false})"), true, 401, "application/json", R"({"ok":false})"},
+        {reply(QString(), ""), true, 401, "", ""},
+        {reply(u"image/png"_s, png), true, 401, "image/png", png},
+        {uR"({"reqId":"r","status":204})"_s, true, 204, "", ""},
+        {uR"({"reqId":"r","status":200,"headers":{"Content-Type":"text/html\r\nSet-Cookie: a=b"},"body":"x"})"_s,
          true, 200, "", "x"},
-        {R"({"reqId":"r","status":"200"})", false, 0, "", ""},
-        {R"({"reqId":"r","status":600})", false, 0, "", ""},
-        {R"({"reqId":"r","status":200,"bodyBase64":"@@@"})", false, 0, "", ""},
+        {uR"({"reqId":"r","status":"200"})"_s, false, 0, "", ""},
+        {uR"({"reqId":"r","status":600})"_s, false, 0, "", ""},
+        {uR"({"reqId":"r","status":200,"bodyBase64":"@@@"})"_s, false, 0, "", ""},
     };
     for (const auto& row : rows) {
-        const auto answer = hb::relay::service::parseAgentReply(QString::fromUtf8(row.reply));
-        EXPECT_TRUE(answer.valid) << row.reply;
-        EXPECT_EQ(answer.usable, row.usable) << row.reply;
+        const auto answer = hb::relay::service::parseAgentReply(row.reply);
+        EXPECT_TRUE(answer.valid) << row.reply.toStdString();
+        EXPECT_EQ(answer.usable, row.usable) << row.reply.toStdString();
         if (row.usable) {
-            EXPECT_EQ(answer.status, row.status) << row.reply;
-            EXPECT_EQ(answer.contentType, row.contentType) << row.reply;
-            EXPECT_EQ(answer.body, row.body) << row.reply;
+            EXPECT_EQ(answer.status, row.status) << row.reply.toStdString();
+            EXPECT_EQ(answer.contentType, row.contentType) << row.reply.toStdString();
+            EXPECT_EQ(answer.body, row.body) << row.reply.toStdString();
         }
     }
     EXPECT_FALSE(hb::relay::service::parseAgentReply(QStringLiteral(R"({"status":200})")).valid);
