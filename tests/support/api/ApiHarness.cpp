@@ -15,9 +15,8 @@ ApiHarness::ApiHarness(Options options) : platform_(options.platform ? *options.
         store::Store::Options{supportDir_.path(), QStringLiteral(HB_RESOURCES_DIR), options.now});
 
     steps::StepEnvironment environment{[this] { return store_->allowedApps(); }, &platform_};
-    steps::Planner::Options plannerOptions;
-    plannerOptions.baseUrl = options.plannerBaseUrl;
-    planner_ = std::make_unique<steps::Planner>(environment, plannerOptions);
+    planner_ = std::make_unique<steps::Planner>(environment,
+                                                steps::Planner::Options{.baseUrl = options.plannerBaseUrl});
 
     context_ = std::make_unique<api::Context>(api::Context{*store_, platform_, planner_.get()});
     router_ = std::make_unique<api::Router>(*context_);
