@@ -100,25 +100,19 @@ TEST(RelayMessages, RepliesReachThePhoneAsTheLocalServerGaveThem) {
 // decoding, a lost query), and identifiers that are not identifiers.
 TEST(RelayMessages, PhonePathsSplitIntoIdentifierAndAgentTarget) {
     using Kind = hb::relay::service::PhoneTarget::Kind;
-    const struct {
-        const char* path;
-        QHash<QString, QString> query;
-        Kind kind;
-        const char* id;
-        QByteArray forwarded; ///< rest, or location for a redirect
-    } rows[] = {
-        {"/phone/A-1/api/x", {}, Kind::Forward, "A-1", "/api/x"},
+    // Path, query, kind, identifier, and the rest (or the location of a redirect).
+    const std::tuple<const char*, QHash<QString, QString>, Kind, const char*, QByteArray> rows[] = {
         {"/phone/A-1/", {{u"app"_s, u"Text Editor"_s}}, Kind::Forward, "A-1", "/?app=Text%20Editor"},
         {"/phone/A-1/a%2Fb c", {}, Kind::Forward, "A-1", "/a%252Fb%20c"},
         {"/phone/A-1", {{u"x"_s, u"1"_s}}, Kind::Redirect, "A-1", "/phone/A-1/?x=1"},
         {"/phone/bad id/", {}, Kind::Other, "", ""},
         {"/mac/ws", {}, Kind::Other, "", ""},
     };
-    for (const auto& row : rows) {
-        const auto target = hb::relay::service::phoneTarget(QString::fromUtf8(row.path), row.query);
-        EXPECT_EQ(target.kind, row.kind) << row.path;
-        EXPECT_EQ(target.relayId, QString::fromUtf8(row.id)) << row.path;
-        EXPECT_EQ(row.kind == Kind::Redirect ? target.location : target.rest, row.forwarded) << row.path;
+    for (const auto& [path, query, kind, id, forwarded] : rows) {
+        const auto target = hb::relay::service::phoneTarget(QString::fromUtf8(path), query);
+        EXPECT_EQ(target.kind, kind) << path;
+        EXPECT_EQ(target.relayId, QString::fromUtf8(id)) << path;
+        EXPECT_EQ(kind == Kind::Redirect ? target.location : target.rest, forwarded) << path;
     }
 }
 
