@@ -76,6 +76,7 @@ TEST_F(Endpoints, EachRequestMakesItsCallsAndAnswersItsResult) {
          R"({"ok":true})"},
         {"/api/url", R"({"url":"HTTPS://a.example/?b=c"})", "openURL:HTTPS://a.example/?b=c",
          R"({"ok":true})"},
+        {"/api/url", R"({"url":"mailto:a@b.c"})", "openURL:mailto:a@b.c", R"({"ok":false})"},
         {"/api/media", R"({"action":"next"})", "mediaAction:next", R"({"ok":true})"},
         {"/api/system", R"({"action":"reboot"})", "systemAction:reboot", R"({"ok":false})"},
         {"/api/clipboard", R"({"text":"Hé €😀"})", "setClipboard:Hé €😀", R"({"ok":true})"},
