@@ -62,12 +62,8 @@ class Endpoints : public ::testing::Test {
 // answered without the hint the phone shows; a refused pointer or key request reaching the desktop,
 // or refused without a 400 and an error; an icon answered with a body when missing.
 TEST_F(Endpoints, EachRequestMakesItsCallsAndAnswersItsResult) {
-    const struct {
-        const char* path;
-        const char* body;
-        const char* call; // "" = no call at all
-        const char* answer;
-    } rows[] = {
+    // Path, body, the one call made ("": none at all), answer.
+    const std::tuple<const char*, const char*, const char*, const char*> rows[] = {
         {"/api/launch", R"({"app":"Calculator"})", "launchApp:Calculator", R"({"ok":true})"},
         {"/api/launch", R"({"app":"calculator"})", "", R"({"ok":false})"},
         {"/api/shortcut", R"({"name":"A","value":"B"})", "runShortcut:A", R"({"ok":true})"},
@@ -84,10 +80,10 @@ TEST_F(Endpoints, EachRequestMakesItsCallsAndAnswersItsResult) {
         {"/api/volume", R"({"muted":true,"level":10})", "setMuted:true", R"({"ok":true,"muted":true})"},
         {"/api/volume", R"({"level":33.9})", "setVolume:33", R"({"ok":true,"level":33})"},
     };
-    for (const auto& row : rows) {
-        expectAnswer(post(row.path, row.body), 200, row.answer);
-        const QString call = QString::fromUtf8(row.call);
-        EXPECT_EQ(api->fake().calls(), call.isEmpty() ? QStringList() : QStringList{call}) << row.body;
+    for (const auto& [path, body, expectedCall, answer] : rows) {
+        expectAnswer(post(path, body), 200, answer);
+        const QString call = QString::fromUtf8(expectedCall);
+        EXPECT_EQ(api->fake().calls(), call.isEmpty() ? QStringList() : QStringList{call}) << body;
         api->fake().clearCalls();
     }
 

@@ -130,10 +130,8 @@ TEST(RelayService, AgentsAndPhonesWithinLimitsThenTheRealAgentAndOnlyIt) {
     options.headerTimeout = 1s; // room for a TLS handshake on a loaded machine
     Service service(options);
     EXPECT_EQ(Call(service.port(), "GET /healthz HTTP/1.1\r\n\r\n").status(), 0) << "plain HTTP";
-    const struct {
-        QByteArray bytes;
-        int status; ///< 0: closed without an answer
-    } rows[] = {
+    const std::pair<QByteArray, int> rows[] = {
+        // request, status (0: closed without an answer)
         {"GET /phone/nobody/api/config HTTP/1.1\r\n\r\n", 502},
         {"GET /phone/nobody HTTP/1.1\r\n\r\n", 301},
         {"GET / HTTP/1.1\r\nX: " + QByteArray(17 * 1024, 'a') + "\r\n\r\n", 431},
@@ -144,8 +142,8 @@ TEST(RelayService, AgentsAndPhonesWithinLimitsThenTheRealAgentAndOnlyIt) {
         {"GET /mac/ws HTTP/1.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n\r\n", 400},
         {"GET /healthz HTTP/1.1\r\n", 0},
     };
-    for (const auto& row : rows)
-        EXPECT_EQ(service.call(row.bytes)->status(), row.status) << row.bytes.left(60).constData();
+    for (const auto& [bytes, status] : rows)
+        EXPECT_EQ(service.call(bytes)->status(), status) << bytes.left(60).constData();
     Call slow(service.port(), {}, true);
     for (const char c : QByteArray("GET /healthz HTTP/1.1\r\n\r\n")) {
         slow.socket.write(&c, 1);
@@ -256,19 +254,16 @@ TEST(RelayService, EachClientAddressHasItsOwnAllowance) {
     const QByteArray link = "GET /mac/ws?id=x HTTP/1.1\r\nUpgrade: websocket\r\n\r\n";
     const QByteArray phone = "GET /phone/x/ HTTP/1.1\r\n\r\n";
     const QByteArray named = "GET /phone/x/ HTTP/1.1\r\nX-Real-IP: 203.0.113.7\r\n\r\n";
-    const struct {
-        QByteArray bytes;
-        const char* from;
-        int status; ///< 0: handed to the WebSocket handshake, which drops a request without a key
-    } rows[] = {
+    // Request, client address, status (0: handed to the WebSocket handshake, which drops it for want of a
+    // key).
+    const std::tuple<QByteArray, const char*, int> rows[] = {
         {link, "127.0.0.1", 0},    {link, "127.0.0.1", 0},    {link, "127.0.0.1", 429},
         {phone, "127.0.0.1", 502}, {phone, "127.0.0.1", 502}, {phone, "127.0.0.1", 429},
         {phone, "127.0.0.2", 502}, {named, "127.0.0.9", 502}, {named, "127.0.0.9", 502},
         {named, "127.0.0.9", 429}, {phone, "127.0.0.9", 502}, {named, "127.0.0.2", 502},
     };
-    for (const auto& row : rows)
-        EXPECT_EQ(Call(service.port(), row.bytes, false, row.from).status(), row.status)
-            << row.bytes.constData() << row.from;
+    for (const auto& [bytes, from, status] : rows)
+        EXPECT_EQ(Call(service.port(), bytes, false, from).status(), status) << bytes.constData() << from;
 }
 
 // The balancer configuration docs/relay.md ships, moved to loopback, with its files in `dir`.

@@ -28,12 +28,8 @@ TEST(RelayMessages, RequestMessagesAreDroppedRefusedOrReplayedAsSent) {
     };
     for (const auto& [message, verdict] : refused)
         EXPECT_EQ(hb::relay::parseRequestMessage(QString::fromUtf8(message)).verdict, verdict) << message;
-    const struct {
-        const char* message;
-        const char* path;
-        const char* headers;
-        QByteArray body;
-    } replayed[] = {
+    // Message, then the path, headers and body replayed.
+    const std::tuple<const char*, const char*, const char*, QByteArray> replayed[] = {
         {R"({"reqId":"r","method":"GET","path":"/api/icon?app=Text%20Editor&x=+"})",
          "/api/icon?app=Text%20Editor&x=+", "", ""},
         {R"({"reqId":"r","method":"POST","path":"/a","body":"abc","headers":{"Host":"evil","Content-Length":"1",
@@ -45,15 +41,15 @@ TEST(RelayMessages, RequestMessagesAreDroppedRefusedOrReplayedAsSent) {
         {R"({"reqId":"r","method":"POST","path":"/t","body":"Hé €😀"})", "/t", "",
          "H\xc3\xa9 \xe2\x82\xac\xf0\x9f\x98\x80"},
     };
-    for (const auto& row : replayed) {
-        const auto parsed = hb::relay::parseRequestMessage(QString::fromUtf8(row.message));
-        ASSERT_EQ(parsed.verdict, MessageVerdict::Replay) << row.message;
-        QStringList headers;
+    for (const auto& [message, path, headers, body] : replayed) {
+        const auto parsed = hb::relay::parseRequestMessage(QString::fromUtf8(message));
+        ASSERT_EQ(parsed.verdict, MessageVerdict::Replay) << message;
+        QStringList sent;
         for (const auto& [name, value] : parsed.request.headers)
-            headers << QString::fromUtf8(name + '=' + value);
-        EXPECT_EQ(parsed.request.path, QString::fromUtf8(row.path)) << row.message;
-        EXPECT_EQ(headers.join(u';'), QString::fromUtf8(row.headers)) << row.message;
-        EXPECT_EQ(parsed.request.body, row.body) << row.message;
+            sent << QString::fromUtf8(name + '=' + value);
+        EXPECT_EQ(parsed.request.path, QString::fromUtf8(path)) << message;
+        EXPECT_EQ(sent.join(u';'), QString::fromUtf8(headers)) << message;
+        EXPECT_EQ(parsed.request.body, body) << message;
     }
 }
 
@@ -66,13 +62,8 @@ TEST(RelayMessages, RepliesReachThePhoneAsTheLocalServerGaveThem) {
         return QString::fromUtf8(hb::relay::replyMessage(u"r"_s, 401, type, body));
     };
     const QByteArray png = QByteArray::fromHex("89504e470d0a1a0aff00fe");
-    const struct {
-        QString reply;
-        bool usable;
-        int status;
-        QByteArray contentType;
-        QByteArray body;
-    } rows[] = {
+    // Reply, usable, and when usable the status, type and body the phone gets.
+    const std::tuple<QString, bool, int, QByteArray, QByteArray> rows[] = {
         {reply(u"application/json"_s, R"({"ok":false})"), true, 401, "application/json", R"({"ok":false})"},
         {reply(QString(), ""), true, 401, "", ""},
         {reply(u"image/png"_s, png), true, 401, "image/png", png},
@@ -83,14 +74,14 @@ TEST(RelayMessages, RepliesReachThePhoneAsTheLocalServerGaveThem) {
         {uR"({"reqId":"r","status":600})"_s, false, 0, "", ""},
         {uR"({"reqId":"r","status":200,"bodyBase64":"@@@"})"_s, false, 0, "", ""},
     };
-    for (const auto& row : rows) {
-        const auto answer = hb::relay::service::parseAgentReply(row.reply);
-        EXPECT_TRUE(answer.valid) << row.reply.toStdString();
-        EXPECT_EQ(answer.usable, row.usable) << row.reply.toStdString();
-        if (row.usable) {
-            EXPECT_EQ(answer.status, row.status) << row.reply.toStdString();
-            EXPECT_EQ(answer.contentType, row.contentType) << row.reply.toStdString();
-            EXPECT_EQ(answer.body, row.body) << row.reply.toStdString();
+    for (const auto& [text, usable, status, contentType, body] : rows) {
+        const auto answer = hb::relay::service::parseAgentReply(text);
+        EXPECT_TRUE(answer.valid) << text.toStdString();
+        EXPECT_EQ(answer.usable, usable) << text.toStdString();
+        if (usable) {
+            EXPECT_EQ(answer.status, status) << text.toStdString();
+            EXPECT_EQ(answer.contentType, contentType) << text.toStdString();
+            EXPECT_EQ(answer.body, body) << text.toStdString();
         }
     }
     EXPECT_FALSE(hb::relay::service::parseAgentReply(QStringLiteral(R"({"status":200})")).valid);
