@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <span>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -14,38 +15,17 @@ using namespace hb::test;
 
 namespace {
 
-enum class Gate { Token, LocalOrToken };
-
-// Every API path with its gate; "/api/unpair" last, since it revokes the token.
-const std::tuple<const char*, const char*, Gate> kGates[] = {
-    {"GET", "/api/admin", Gate::LocalOrToken},
-    {"POST", "/api/config", Gate::LocalOrToken},
-    {"GET", "/api/config", Gate::Token},
-    {"PUT", "/api/config", Gate::Token},
-    {"POST", "/api/set-pin", Gate::LocalOrToken},
-    {"POST", "/api/connect", Gate::LocalOrToken},
-    {"POST", "/api/airdrop", Gate::LocalOrToken},
-    {"POST", "/api/launch", Gate::Token},
-    {"POST", "/api/url", Gate::Token},
-    {"POST", "/api/shortcut", Gate::Token},
-    {"POST", "/api/gesture", Gate::Token},
-    {"POST", "/api/media", Gate::Token},
-    {"GET", "/api/volume", Gate::Token},
-    {"POST", "/api/system", Gate::Token},
-    {"POST", "/api/clipboard", Gate::Token},
-    {"POST", "/api/type", Gate::Token},
-    {"POST", "/api/pointer", Gate::Token},
-    {"POST", "/api/key", Gate::Token},
-    {"GET", "/api/now-playing", Gate::Token},
-    {"GET", "/api/devices", Gate::LocalOrToken},
-    {"POST", "/api/login-item", Gate::LocalOrToken},
-    {"GET", "/api/shortcuts", Gate::LocalOrToken},
-    {"POST", "/api/run-plan", Gate::Token},
-    {"POST", "/api/plan", Gate::Token},
-    {"POST", "/api/flows", Gate::LocalOrToken},
-    {"POST", "/api/open-admin", Gate::LocalOrToken},
-    {"POST", "/api/unpair", Gate::Token},
-};
+// Every API path by its gate; "/api/unpair" last, since it revokes the token.
+const char* const kLocalOrToken[] = {"GET /api/admin",       "POST /api/config",   "POST /api/set-pin",
+                                     "POST /api/connect",    "POST /api/airdrop",  "GET /api/devices",
+                                     "POST /api/login-item", "GET /api/shortcuts", "POST /api/flows",
+                                     "POST /api/open-admin"};
+const char* const kTokenOnly[] = {"GET /api/config",     "PUT /api/config",      "POST /api/launch",
+                                  "POST /api/url",       "POST /api/shortcut",   "POST /api/gesture",
+                                  "POST /api/media",     "GET /api/volume",      "POST /api/system",
+                                  "POST /api/clipboard", "POST /api/type",       "POST /api/pointer",
+                                  "POST /api/key",       "GET /api/now-playing", "POST /api/run-plan",
+                                  "POST /api/plan",      "POST /api/unpair"};
 
 /// What another account ("nobody") gets for /api/admin over [::1] from local port `fromPort`.
 QByteArray askedByNobody(quint16 port, quint16 fromPort) {
@@ -76,14 +56,10 @@ TEST(LocalTrust, OwnOriginsAndLoopbackNames) {
     };
     for (const auto& [origin, port, own] : origins)
         EXPECT_EQ(hb::api::isOwnOrigin(QString::fromLatin1(origin), port), own) << origin << " on " << port;
-    for (const auto& [host, loopback] : {std::pair{"127.0.0.1", true},
-                                         {"LOCALHOST:8788", true},
-                                         {"[::1]:8788", true},
-                                         {"", false},
-                                         {"attacker.example:8788", false},
-                                         {"127.0.0.1.attacker.example", false},
-                                         {"127.0.0.2", false}})
-        EXPECT_EQ(hb::api::isLoopbackName(QString::fromLatin1(host)), loopback) << host;
+    for (const char* name : {"127.0.0.1", "LOCALHOST:8788", "[::1]:8788"})
+        EXPECT_TRUE(hb::api::isLoopbackName(QString::fromLatin1(name))) << name;
+    for (const char* name : {"", "attacker.example:8788", "127.0.0.1.attacker.example", "127.0.0.2"})
+        EXPECT_FALSE(hb::api::isLoopbackName(QString::fromLatin1(name))) << name;
 }
 
 // Catches: a gate missing or wrong on any path; local trust given despite a foreign page, fetch
@@ -96,18 +72,20 @@ TEST(Gates, EveryPathLocalTrustAndHostileRequests) {
     const QString pin = api.store().pinValue();
     const QByteArray token = api.pairToken().toUtf8();
     const QHostAddress elsewhere(QStringLiteral("127.0.0.2"));
-    for (const auto& [method, path, gate] : kGates) {
-        const auto refused = [&](QHash<QByteArray, QByteArray> headers, const QHostAddress& from) {
-            const auto answer = api.request(method, path, "{\"steps\":[]}", {}, headers, from);
-            const int status = QByteArray(path) == "/api/admin" ? 200 : 401;
-            return answer.status == status && answer.body == "{\"ok\":false}";
-        };
-        EXPECT_EQ(
-            QList<bool>({refused({}, elsewhere), refused({{"x-hb-token", QByteArray(48, '0')}}, elsewhere),
-                         refused({{"X-Hb-Token", token}}, elsewhere), refused({}, {})}),
-            QList<bool>({true, true, false, gate == Gate::Token}))
-            << method << ' ' << path << ": no token, wrong token, token, local";
-    }
+    for (const auto& [paths, tokenOnly] :
+         {std::pair<std::span<const char* const>, bool>{kLocalOrToken, false}, {kTokenOnly, true}})
+        for (const QByteArray row : paths) {
+            const QByteArray method = row.split(' ')[0], path = row.split(' ')[1];
+            const auto refused = [&](QHash<QByteArray, QByteArray> headers, const QHostAddress& from) {
+                const auto answer = api.request(method, path, "{\"steps\":[]}", {}, headers, from);
+                return answer.status == (path == "/api/admin" ? 200 : 401) && answer.body == "{\"ok\":false}";
+            };
+            EXPECT_EQ(QList<bool>({refused({}, elsewhere),
+                                   refused({{"x-hb-token", QByteArray(48, '0')}}, elsewhere),
+                                   refused({{"X-Hb-Token", token}}, elsewhere), refused({}, {})}),
+                      QList<bool>({true, true, false, tokenOnly}))
+                << row.constData() << ": no token, wrong token, token, local";
+        }
 
     const QByteArray port = QByteArray::number(api.port());
     const QByteArray own = "http://127.0.0.1:" + port;

@@ -7,8 +7,6 @@
 
 namespace hb::test {
 
-ApiHarness::ApiHarness() : ApiHarness(Options{}) {}
-
 ApiHarness::ApiHarness(Options options) : platform_(options.platform ? *options.platform : fake_.platform()) {
     if (QFile file(supportDir_.path() + QStringLiteral("/state.json")); !options.state.isEmpty()) {
         EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(jsonBody(options.state)) > 0);
@@ -17,16 +15,15 @@ ApiHarness::ApiHarness(Options options) : platform_(options.platform ? *options.
         store::Store::Options{supportDir_.path(), QStringLiteral(HB_RESOURCES_DIR), options.now});
 
     steps::StepEnvironment environment{[this] { return store_->allowedApps(); }, &platform_};
-    steps::Planner::Options plannerOptions;
-    plannerOptions.baseUrl = options.plannerBaseUrl;
-    planner_ = std::make_unique<steps::Planner>(environment, plannerOptions);
+    planner_ = std::make_unique<steps::Planner>(environment,
+                                                steps::Planner::Options{.baseUrl = options.plannerBaseUrl});
 
     context_ = std::make_unique<api::Context>(api::Context{*store_, platform_, planner_.get()});
     router_ = std::make_unique<api::Router>(*context_);
     api::registerEndpoints(*router_);
 
     server::ServerOptions serverOptions;
-    serverOptions.port = options.port;
+    serverOptions.port = 0;
     serverOptions.publicDir = QStringLiteral(HB_RESOURCES_DIR "/public");
     serverOptions.bindAttempts = 1;
     serverOptions.handler = [this](const server::Request& request, server::Responder responder) {
@@ -47,25 +44,12 @@ ApiHarness::ApiHarness(Options options) : platform_(options.platform ? *options.
     server_->waitUntilListening(std::chrono::seconds(5));
 }
 
-ApiHarness::~ApiHarness() {
-    server_->stop();
-}
-
-QString ApiHarness::pairToken() {
-    return request("POST", "/api/pair", field("pin", store_->pinValue())).json()[u"token"].toString();
-}
-
 RawResponse ApiHarness::request(const QByteArray& method, const QByteArray& target, const QByteArray& body,
                                 const QString& token, QHash<QByteArray, QByteArray> headers,
                                 const QHostAddress& from) {
     if (!token.isEmpty())
         headers.insert("x-hb-token", token.toUtf8());
     return httpRequest(port(), method, target, body, headers, from);
-}
-
-RawResponse ApiHarness::remote(const QByteArray& method, const QByteArray& target, const QByteArray& body,
-                               const QString& token) {
-    return request(method, target, body, token, {}, QHostAddress(QStringLiteral("127.0.0.2")));
 }
 
 void expectAnswer(const RawResponse& response, int status, const char* json) {

@@ -21,13 +21,12 @@ class ApiHarness {
         std::function<QDateTime()> now; ///< clock for one-time codes; empty: the system's
         std::function<void(api::Context&)> customize; ///< adjusts hooks before the server starts
         const actions::Platform* platform = nullptr;  ///< the desktop driven; null: the recording fake
-        quint16 port = 0;                             ///< 0: chosen by the kernel
         QJsonObject state;                            ///< written as state.json first, when not empty
     };
 
-    ApiHarness();
+    ApiHarness() : ApiHarness(Options{}) {}
     explicit ApiHarness(Options options);
-    ~ApiHarness();
+    ~ApiHarness() { server_->stop(); }
 
     quint16 port() const { return server_->listeningPort(); }
     store::Store& store() { return *store_; }
@@ -36,14 +35,18 @@ class ApiHarness {
     int reloads() const { return reloads_.load(); } ///< reload broadcasts so far
 
     /// Pairs with the current PIN through the HTTP API and returns the token.
-    QString pairToken();
+    QString pairToken() {
+        return request("POST", "/api/pair", field("pin", store_->pinValue())).json()[u"token"].toString();
+    }
     /// One request over a real socket (from 127.0.0.1 unless `from` says otherwise).
     RawResponse request(const QByteArray& method, const QByteArray& target, const QByteArray& body = {},
                         const QString& token = {}, QHash<QByteArray, QByteArray> headers = {},
                         const QHostAddress& from = QHostAddress());
     /// The same from 127.0.0.2: a caller that is not local.
     RawResponse remote(const QByteArray& method, const QByteArray& target, const QByteArray& body = {},
-                       const QString& token = {});
+                       const QString& token = {}) {
+        return request(method, target, body, token, {}, QHostAddress(QStringLiteral("127.0.0.2")));
+    }
 
   private:
     QTemporaryDir supportDir_;

@@ -24,21 +24,15 @@ TEST(OwnerKeys, FirstKeyBindsForEveryNodeOnTheFolder) {
     QFile damaged(dir.path() + QStringLiteral("/id-c"));
     ASSERT_TRUE(damaged.open(QIODevice::WriteOnly) && damaged.write("short\n") > 0);
     damaged.close();
-    const struct {
-        OwnerKeys* keys;
-        const char* id;
-        QByteArray key;
-        Verdict verdict;
-    } rows[] = {
+    const std::tuple<OwnerKeys*, const char*, QByteArray, Verdict> rows[] = {
         {&node, "a", "key-1", Verdict::Owner},   {&node, "a", "key-2", Verdict::Stranger},
         {&node, "a", "key-", Verdict::Stranger}, {&node, "a", "", Verdict::Stranger},
         {&other, "a", "key-1", Verdict::Owner},  {&node, "b", "", Verdict::Unproven},
         {&other, "b", "key-2", Verdict::Owner},  {&node, "b", "key-1", Verdict::Stranger},
         {&node, "c", "key-1", Verdict::Failed},  {&node, "..", "key-1", Verdict::Owner},
     };
-    for (const auto& row : rows)
-        EXPECT_EQ(row.keys->check(QString::fromLatin1(row.id), row.key), row.verdict)
-            << row.id << row.key.data();
+    for (const auto& [keys, id, key, verdict] : rows)
+        EXPECT_EQ(keys->check(QString::fromLatin1(id), key), verdict) << id << key.data();
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 4) << "no temporaries left";
 
     // Two nodes binding one identifier at once: the later write must not replace the first.

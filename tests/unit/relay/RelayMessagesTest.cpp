@@ -28,12 +28,8 @@ TEST(RelayMessages, RequestMessagesAreDroppedRefusedOrReplayedAsSent) {
     };
     for (const auto& [message, verdict] : refused)
         EXPECT_EQ(hb::relay::parseRequestMessage(QString::fromUtf8(message)).verdict, verdict) << message;
-    const struct {
-        const char* message;
-        const char* path;
-        const char* headers;
-        QByteArray body;
-    } replayed[] = {
+    // Message, then the path, headers and body replayed.
+    const std::tuple<const char*, const char*, const char*, QByteArray> replayed[] = {
         {R"({"reqId":"r","method":"GET","path":"/api/icon?app=Text%20Editor&x=+"})",
          "/api/icon?app=Text%20Editor&x=+", "", ""},
         {R"({"reqId":"r","method":"POST","path":"/a","body":"abc","headers":{"Host":"evil","Content-Length":"1",
@@ -45,15 +41,15 @@ TEST(RelayMessages, RequestMessagesAreDroppedRefusedOrReplayedAsSent) {
         {R"({"reqId":"r","method":"POST","path":"/t","body":"Hé €😀"})", "/t", "",
          "H\xc3\xa9 \xe2\x82\xac\xf0\x9f\x98\x80"},
     };
-    for (const auto& row : replayed) {
-        const auto parsed = hb::relay::parseRequestMessage(QString::fromUtf8(row.message));
-        ASSERT_EQ(parsed.verdict, MessageVerdict::Replay) << row.message;
-        QStringList headers;
+    for (const auto& [message, path, headers, body] : replayed) {
+        const auto parsed = hb::relay::parseRequestMessage(QString::fromUtf8(message));
+        ASSERT_EQ(parsed.verdict, MessageVerdict::Replay) << message;
+        QStringList sent;
         for (const auto& [name, value] : parsed.request.headers)
-            headers << QString::fromUtf8(name + '=' + value);
-        EXPECT_EQ(parsed.request.path, QString::fromUtf8(row.path)) << row.message;
-        EXPECT_EQ(headers.join(u';'), QString::fromUtf8(row.headers)) << row.message;
-        EXPECT_EQ(parsed.request.body, row.body) << row.message;
+            sent << QString::fromUtf8(name + '=' + value);
+        EXPECT_EQ(parsed.request.path, QString::fromUtf8(path)) << message;
+        EXPECT_EQ(sent.join(u';'), QString::fromUtf8(headers)) << message;
+        EXPECT_EQ(parsed.request.body, body) << message;
     }
 }
 
@@ -62,42 +58,30 @@ TEST(RelayMessages, RequestMessagesAreDroppedRefusedOrReplayedAsSent) {
 // range, broken base64) reaching the phone as if valid, and header injection through the
 // Content-Type.
 TEST(RelayMessages, RepliesReachThePhoneAsTheLocalServerGaveThem) {
-    const std::pair<QString, QByteArray> answers[] = {
-        {u"application/json"_s, R"({"ok":false})"},
-        {QString(), ""},
-        {u"image/png"_s, QByteArray::fromHex("89504e470d0a1a0aff00fe")},
+    const auto reply = [](const QString& type, const QByteArray& body) {
+        return QString::fromUtf8(hb::relay::replyMessage(u"r"_s, 401, type, body));
     };
-    for (const auto& [type, body] : answers) {
-        const auto answer = hb::relay::service::parseAgentReply(
-            QString::fromUtf8(hb::relay::replyMessage(u"r"_s, 401, type, body)));
-        EXPECT_TRUE(answer.usable && answer.status == 401) << type.toStdString();
-        EXPECT_EQ(answer.contentType, type.toLatin1());
-        EXPECT_EQ(answer.body, body) << type.toStdString();
-    }
-    const struct {
-        const char* reply;
-        bool usable;
-        int status;
-        QByteArray contentType;
-        QByteArray body;
-    } rows[] = {
-        {R"({"reqId":"r","status":200,"headers":{"Content-Type":"image/png"},"body":"","bodyBase64":"iVBORw0KGgo="})",
-         true, 200, "image/png", QByteArray::fromBase64("iVBORw0KGgo=")},
-        {R"({"reqId":"r","status":204})", true, 204, "", ""},
-        {R"({"reqId":"r","status":200,"headers":{"Content-Type":"text/html\r\nSet-Cookie: a=b"},"body":"x"})",
+    const QByteArray png = QByteArray::fromHex("89504e470d0a1a0aff00fe");
+    // Reply, usable, and when usable the status, type and body the phone gets.
+    const std::tuple<QString, bool, int, QByteArray, QByteArray> rows[] = {
+        {reply(u"application/json"_s, R"({"ok":false})"), true, 401, "application/json", R"({"ok":false})"},
+        {reply(QString(), ""), true, 401, "", ""},
+        {reply(u"image/png"_s, png), true, 401, "image/png", png},
+        {uR"({"reqId":"r","status":204})"_s, true, 204, "", ""},
+        {uR"({"reqId":"r","status":200,"headers":{"Content-Type":"text/html\r\nSet-Cookie: a=b"},"body":"x"})"_s,
          true, 200, "", "x"},
-        {R"({"reqId":"r","status":"200"})", false, 0, "", ""},
-        {R"({"reqId":"r","status":600})", false, 0, "", ""},
-        {R"({"reqId":"r","status":200,"bodyBase64":"@@@"})", false, 0, "", ""},
+        {uR"({"reqId":"r","status":"200"})"_s, false, 0, "", ""},
+        {uR"({"reqId":"r","status":600})"_s, false, 0, "", ""},
+        {uR"({"reqId":"r","status":200,"bodyBase64":"@@@"})"_s, false, 0, "", ""},
     };
-    for (const auto& row : rows) {
-        const auto answer = hb::relay::service::parseAgentReply(QString::fromUtf8(row.reply));
-        EXPECT_TRUE(answer.valid) << row.reply;
-        EXPECT_EQ(answer.usable, row.usable) << row.reply;
-        if (row.usable) {
-            EXPECT_EQ(answer.status, row.status) << row.reply;
-            EXPECT_EQ(answer.contentType, row.contentType) << row.reply;
-            EXPECT_EQ(answer.body, row.body) << row.reply;
+    for (const auto& [text, usable, status, contentType, body] : rows) {
+        const auto answer = hb::relay::service::parseAgentReply(text);
+        EXPECT_TRUE(answer.valid) << text.toStdString();
+        EXPECT_EQ(answer.usable, usable) << text.toStdString();
+        if (usable) {
+            EXPECT_EQ(answer.status, status) << text.toStdString();
+            EXPECT_EQ(answer.contentType, contentType) << text.toStdString();
+            EXPECT_EQ(answer.body, body) << text.toStdString();
         }
     }
     EXPECT_FALSE(hb::relay::service::parseAgentReply(QStringLiteral(R"({"status":200})")).valid);
@@ -107,25 +91,19 @@ TEST(RelayMessages, RepliesReachThePhoneAsTheLocalServerGaveThem) {
 // decoding, a lost query), and identifiers that are not identifiers.
 TEST(RelayMessages, PhonePathsSplitIntoIdentifierAndAgentTarget) {
     using Kind = hb::relay::service::PhoneTarget::Kind;
-    const struct {
-        const char* path;
-        QHash<QString, QString> query;
-        Kind kind;
-        const char* id;
-        QByteArray forwarded; ///< rest, or location for a redirect
-    } rows[] = {
-        {"/phone/A-1/api/x", {}, Kind::Forward, "A-1", "/api/x"},
+    // Path, query, kind, identifier, and the rest (or the location of a redirect).
+    const std::tuple<const char*, QHash<QString, QString>, Kind, const char*, QByteArray> rows[] = {
         {"/phone/A-1/", {{u"app"_s, u"Text Editor"_s}}, Kind::Forward, "A-1", "/?app=Text%20Editor"},
         {"/phone/A-1/a%2Fb c", {}, Kind::Forward, "A-1", "/a%252Fb%20c"},
         {"/phone/A-1", {{u"x"_s, u"1"_s}}, Kind::Redirect, "A-1", "/phone/A-1/?x=1"},
         {"/phone/bad id/", {}, Kind::Other, "", ""},
         {"/mac/ws", {}, Kind::Other, "", ""},
     };
-    for (const auto& row : rows) {
-        const auto target = hb::relay::service::phoneTarget(QString::fromUtf8(row.path), row.query);
-        EXPECT_EQ(target.kind, row.kind) << row.path;
-        EXPECT_EQ(target.relayId, QString::fromUtf8(row.id)) << row.path;
-        EXPECT_EQ(row.kind == Kind::Redirect ? target.location : target.rest, row.forwarded) << row.path;
+    for (const auto& [path, query, kind, id, forwarded] : rows) {
+        const auto target = hb::relay::service::phoneTarget(QString::fromUtf8(path), query);
+        EXPECT_EQ(target.kind, kind) << path;
+        EXPECT_EQ(target.relayId, QString::fromUtf8(id)) << path;
+        EXPECT_EQ(kind == Kind::Redirect ? target.location : target.rest, forwarded) << path;
     }
 }
 
