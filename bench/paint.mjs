@@ -1,7 +1,10 @@
 // Prints the phone app's first paint and time to tiles, as a phone on Wi-Fi would see them
 // (4× slower CPU, 20 ms latency, 30 Mbit/s), cold cache. Not a test: it prints figures.
-//   node bench/paint.mjs http://127.0.0.1:<port>    (an agent with a paired config)
-import { launchBrowser, phonePage } from '../tests/e2e/browser.mjs';
+//   node bench/paint.mjs http://127.0.0.1:<port>    (an agent with a paired config; after tests/e2e: npm ci)
+import { chromium } from '../tests/e2e/node_modules/playwright-core/index.mjs';
+
+const launchBrowser = () => chromium.launch({ executablePath: process.env.HB_CHROMIUM || '/usr/bin/chromium', args: ['--no-sandbox', '--disable-gpu'] });
+const phonePage = async (browser) => (await browser.newContext({ viewport: { width: 360, height: 780 }, deviceScaleFactor: 2, isMobile: true, hasTouch: true })).newPage();
 
 const base = process.argv[2];
 const RUNS = 5;

@@ -2,9 +2,11 @@
 // (this machine's ImageMagick has no SVG reader). Run after changing the SVG:
 //   node scripts/make-web-icons.mjs   (after tests/e2e: npm ci)
 import { readFile } from 'node:fs/promises';
-import { launchBrowser } from '../tests/e2e/browser.mjs';
+import { chromium } from '../tests/e2e/node_modules/playwright-core/index.mjs';
 
-const dir = new URL('../../resources/public/', import.meta.url).pathname;
+const launchBrowser = () => chromium.launch({ executablePath: process.env.HB_CHROMIUM || '/usr/bin/chromium', args: ['--no-sandbox', '--disable-gpu'] });
+
+const dir = new URL('../resources/public/', import.meta.url).pathname;
 const svg = await readFile(dir + 'icon.svg', 'utf8');
 const browser = await launchBrowser();
 for (const size of [192, 512]) {
