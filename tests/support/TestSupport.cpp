@@ -12,11 +12,14 @@
 #include <QThread>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <csignal>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace hb::test {
@@ -168,6 +171,58 @@ RawResponse httpRequest(quint16 port, const QByteArray& method, const QByteArray
                                 ? QHostAddress::LocalHostIPv6
                                 : QHostAddress(QHostAddress::LocalHost);
     return rawRequest(port, bytes, std::chrono::seconds(10), to, from);
+}
+
+Program::Program(const QStringList& command) {
+    std::vector<QByteArray> arguments;
+    for (const QString& argument : command)
+        arguments.push_back(QFile::encodeName(argument));
+    std::vector<char*> argv;
+    for (QByteArray& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    int pipe[2];
+    if (::pipe2(pipe, O_CLOEXEC) != 0)
+        return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        ::dup2(pipe[1], STDOUT_FILENO);
+        ::dup2(pipe[1], STDERR_FILENO);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(pipe[1]);
+    out_ = pipe[0];
+}
+
+Program::~Program() {
+    if (pid_ > 0) {
+        ::kill(pid_t(pid_), SIGTERM);
+        ::waitpid(pid_t(pid_), nullptr, 0);
+    }
+    if (out_ >= 0)
+        ::close(out_);
+}
+
+int Program::wait(std::chrono::milliseconds timeout) {
+    QElapsedTimer timer;
+    timer.start();
+    char buffer[4096];
+    while (out_ >= 0 && timer.elapsed() < timeout.count()) {
+        pollfd p{out_, POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0)
+            continue;
+        const ssize_t n = ::read(out_, buffer, sizeof buffer);
+        if (n <= 0) {
+            ::close(std::exchange(out_, -1));
+            break;
+        }
+        output.append(buffer, n);
+    }
+    int status = 0;
+    if (out_ >= 0 || pid_ <= 0 || ::waitpid(pid_t(std::exchange(pid_, -1)), &status, 0) <= 0)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 struct HttpServer::Impl {

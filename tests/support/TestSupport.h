@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <chrono>
 #include <functional>
@@ -105,6 +106,22 @@ class HttpServer {
 
 /// A Messages API reply whose one text block is `text`.
 HttpServer::Reply modelText(const QString& text, int status = 200);
+
+/// A program (full path first, then its arguments) in a forked child, stdout and stderr on one
+/// pipe; ended when destroyed. Not QProcess: its vfork-style clone runs the child in this process's
+/// memory where ThreadSanitizer cannot see it, and it then reports races that are not there.
+class Program {
+  public:
+    explicit Program(const QStringList& command);
+    ~Program();
+    /// Reads the output until the child closes it (`timeout` at most); the exit code, or -1.
+    int wait(std::chrono::milliseconds timeout = std::chrono::seconds(30));
+    QByteArray output;
+
+  private:
+    qint64 pid_ = -1;
+    int out_ = -1;
+};
 
 /// Compact JSON text of an object; `{key: value}` as a body; an object from JSON text.
 QByteArray jsonBody(const QJsonObject& object);

@@ -8,7 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QNetworkRequest>
-#include <QProcess>
+
 #include <QRegularExpression>
 #include <QSslConfiguration>
 #include <QSslSocket>
@@ -113,9 +113,10 @@ TEST(RelayService, AgentsAndPhonesWithinLimitsThenTheRealAgentAndOnlyIt) {
         GTEST_SKIP() << "no TLS backend in this Qt";
     QTemporaryDir dir;
     const QString certificate =
-        u"req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj /CN=127.0.0.1 "
+        u"/usr/bin/openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj /CN=127.0.0.1 "
         u"-addext subjectAltName=IP:127.0.0.1 -days 1 -keyout %1/key.pem -out %1/cert.pem"_s;
-    ASSERT_EQ(QProcess::execute(u"openssl"_s, certificate.arg(dir.path()).split(u' ')), 0);
+    Program openssl(certificate.arg(dir.path()).split(u' '));
+    ASSERT_EQ(openssl.wait(), 0) << openssl.output.constData();
     QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
     trusting.addCaCertificates(dir.path() + u"/cert.pem");
     QSslConfiguration::setDefaultConfiguration(trusting);
@@ -294,15 +295,11 @@ TEST(RelayProcess, RefusesUnusableSettings) {
         {"HB_RELAY_STATE_DIR", "/proc/version/x", 1},
     };
     for (const auto& [name, value, exitCode] : rows) {
-        QProcess relay;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(u"HB_RELAY_PORT"_s, u"0"_s);
-        environment.insert(QString::fromLatin1(name), QString::fromLatin1(value));
-        relay.setProcessEnvironment(environment);
-        relay.start(QStringLiteral(HB_BIN_DIR "/harbly-relay"), {});
-        ASSERT_TRUE(relay.waitForFinished(10'000)) << name;
-        EXPECT_EQ(relay.exitCode(), exitCode) << name << "=" << value;
-        EXPECT_FALSE(relay.readAllStandardError().isEmpty()) << name;
+        Program relay({u"/usr/bin/env"_s, u"HB_RELAY_PORT=0"_s,
+                       QString::fromLatin1(name) + u'=' + QLatin1String(value),
+                       QStringLiteral(HB_BIN_DIR "/harbly-relay")});
+        EXPECT_EQ(relay.wait(10s), exitCode) << name << "=" << value;
+        EXPECT_FALSE(relay.output.isEmpty()) << name;
     }
 }
 
@@ -323,10 +320,8 @@ TEST(RelayService, TwoNodesBehindNginxSurviveLosingOne) {
     ASSERT_TRUE(config.open(QIODevice::WriteOnly) &&
                 config.write(nginxConfig(dir.path(), port, a->port(), b->port())) > 0);
     config.close();
-    QProcess nginx;
-    nginx.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    nginx.start(nginxProgram,
-                {u"-p"_s, dir.path(), u"-c"_s, config.fileName(), u"-e"_s, dir.path() + u"/error.log"});
+    Program nginx(
+        {nginxProgram, u"-p"_s, dir.path(), u"-c"_s, config.fileName(), u"-e"_s, dir.path() + u"/error.log"});
     const auto status = [&](const QByteArray& target) { // asking to close: nginx keeps connections open
         return Call(port, "GET " + target + " HTTP/1.1\r\nHost: relay\r\nConnection: close\r\n\r\n").status();
     };
@@ -351,8 +346,6 @@ TEST(RelayService, TwoNodesBehindNginxSurviveLosingOne) {
     a.reset();
     EXPECT_LT(answered(), 12) << "no agent was on the lost node";
     EXPECT_TRUE(waitFor([&] { return answered() == 12; }, 20s)) << "agents did not come back";
-    nginx.terminate();
-    nginx.waitForFinished(5000);
 }
 
 } // namespace

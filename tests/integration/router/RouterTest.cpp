@@ -3,7 +3,6 @@
 // the reader's and static lookup's unit tables cannot see (how they reach the wire).
 #include "support/api/ApiHarness.h"
 
-#include <QProcess>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <span>
@@ -11,6 +10,7 @@
 #include <unistd.h>
 
 using namespace std::chrono_literals;
+using namespace Qt::StringLiterals;
 using namespace hb::test;
 
 namespace {
@@ -29,17 +29,14 @@ const char* const kTokenOnly[] = {"GET /api/config",     "PUT /api/config",     
 
 /// What another account ("nobody") gets for /api/admin over [::1] from local port `fromPort`.
 QByteArray askedByNobody(quint16 port, quint16 fromPort) {
-    QProcess client;
-    client.start(QStringLiteral("setpriv"),
-                 {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                  QStringLiteral("--clear-groups"), QStringLiteral("/usr/bin/python3"), QStringLiteral("-c"),
-                  QStringLiteral(R"(import socket, sys
+    Program client({u"/usr/bin/setpriv"_s, u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s,
+                    u"/usr/bin/python3"_s, u"-c"_s, uR"(import socket, sys
 s = socket.create_connection(('::1', int(sys.argv[1])), source_address=('::1', int(sys.argv[2])))
 s.sendall(b'GET /api/admin HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n')
-sys.stdout.buffer.write(s.makefile('rb').read()))"),
-                  QString::number(port), QString::number(fromPort)});
-    client.waitForFinished(10000);
-    return client.readAllStandardOutput() + client.readAllStandardError();
+sys.stdout.buffer.write(s.makefile('rb').read()))"_s,
+                    QString::number(port), QString::number(fromPort)});
+    client.wait(10s);
+    return client.output;
 }
 
 } // namespace
