@@ -22,7 +22,7 @@ test('the volume and the track changed on the computer show on Controls', async 
   await page.locator('#volume-out', { hasText: '41' }).waitFor({ timeout: 5000 });
 
   const fakes = new URL('../fakes/', import.meta.url).pathname;
-  player = spawn('/usr/bin/python3', [fakes + 'fake_mpris_player.py', WORK + '/mpris.jsonl', 'e2e', 'Paused'], { stdio: ['ignore', 'pipe', 'inherit'] });
+  player = spawn('/usr/bin/python3', [fakes + 'hb_fake_dbus.py', 'mpris', WORK + '/mpris.jsonl', 'e2e', 'Paused'], { stdio: ['ignore', 'pipe', 'inherit'] });
   await new Promise((resolve) => { player.stdout.once('data', resolve); player.once('exit', resolve); });
   execFileSync('gdbus', ['call', '--session', '--dest', 'org.mpris.MediaPlayer2.e2e', '--object-path', '/org/mpris/MediaPlayer2',
     '--method', 'org.harbly.Test.SetTrack', 'Windowlicker', 'Aphex Twin', 'Playing']);

@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# Browser tests of the phone web app and the Control Panel page: tests/e2e/run.sh <bin dir>
-# Starts the agent headless in a throw-away home, with a desktop entry whose Exec records a
-# launch, a fake browser that records opened addresses, a fake Messages API and (when built)
-# the relay service, all on loopback; then runs the tests with node --test.
+# Browser tests of the pages: tests/e2e/run.sh <bin dir>. The agent runs headless in a throw-away
+# home beside a probe app and a fake browser that record launches and addresses, a fake Messages
+# API and (when built) the relay service, all on loopback.
 set -uo pipefail
 BIN=$(cd "${1:?usage: run.sh <bin dir>}" && pwd) || exit 1
 cd "$(dirname "$0")"

@@ -36,10 +36,6 @@ bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeou
     return true;
 }
 
-QJsonObject RawResponse::json() const {
-    return QJsonDocument::fromJson(body).object();
-}
-
 namespace {
 
 /// A socket address for `address`:`port` (IPv4 or IPv6) in `storage`; returns its length.
@@ -95,9 +91,9 @@ void parseResponse(RawResponse& response) {
     const qsizetype end = response.raw.indexOf("\r\n\r\n");
     if (!response.raw.startsWith("HTTP/1.1 ") || end < 0)
         return;
-    response.head = response.raw.left(end);
     response.status = response.raw.mid(9, 3).toInt();
-    parseHeaders(response.head, response.headers, [](const QByteArray& b) { return QString::fromUtf8(b); });
+    parseHeaders(response.raw.left(end), response.headers,
+                 [](const QByteArray& b) { return QString::fromUtf8(b); });
     response.body = response.raw.mid(end + 4);
 }
 
@@ -369,10 +365,6 @@ quint16 freePort() {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
     return probe.serverPort();
-}
-
-QString dataPath(const QString& relative) {
-    return QStringLiteral(HB_TEST_DATA_DIR "/") + relative;
 }
 
 } // namespace hb::test

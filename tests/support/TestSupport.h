@@ -30,12 +30,11 @@ bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeou
 
 struct RawResponse {
     int status = 0;
-    QByteArray head;                 ///< status line and headers
     QHash<QString, QString> headers; ///< lower-cased names
     QByteArray body;
     QByteArray raw;      ///< everything received until close or timeout
     bool closed = false; ///< the server closed the connection
-    QJsonObject json() const;
+    QJsonObject json() const { return QJsonDocument::fromJson(body).object(); }
 };
 
 /// Sends `bytes` to host:port from a blocking socket (optionally bound to `from`) and reads
@@ -107,9 +106,8 @@ class HttpServer {
 /// A Messages API reply whose one text block is `text`.
 HttpServer::Reply modelText(const QString& text, int status = 200);
 
-/// A program (full path first, then its arguments) in a forked child, stdout and stderr on one
-/// pipe; ended when destroyed. Not QProcess: its vfork-style clone runs the child in this process's
-/// memory where ThreadSanitizer cannot see it, and it then reports races that are not there.
+/// A program (full path first) in a forked child, its output on a pipe, ended when destroyed. Not
+/// QProcess, whose vfork-style clone hides the child from ThreadSanitizer and confuses it.
 class Program {
   public:
     explicit Program(const QStringList& command);
@@ -132,8 +130,7 @@ QJsonObject parsed(const char* json);
 /// Permission bits of a file (-1 when missing).
 int fileMode(const QString& path);
 
-QString dataPath(const QString& relative); ///< a file in tests/data
-int openDescriptors();                     ///< open file descriptors of this process
-quint16 freePort();                        ///< a loopback TCP port that was free a moment ago
+int openDescriptors(); ///< open file descriptors of this process
+quint16 freePort();    ///< a loopback TCP port that was free a moment ago
 
 } // namespace hb::test

@@ -34,7 +34,7 @@ QByteArray markExec(const QByteArray& word) {
 /// variables once: two folders of desktop entries (the first one's win), tests/data's icon
 /// theme; temporary data home, home and configuration (a mimeapps.list naming the test browser).
 QString prepare(const QString& root) {
-    const QByteArray svg = "Icon=" + hb::test::dataPath(u"icons/hb-test-svg.svg"_s).toUtf8();
+    const QByteArray svg = "Icon=" + QByteArray(HB_TEST_DATA_DIR "/icons/hb-test-svg.svg");
     const struct {
         const char* path; ///< under the temporary folder
         const char* name;
