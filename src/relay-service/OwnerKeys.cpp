@@ -1,6 +1,7 @@
 #include "relay-service/OwnerKeys.h"
 
 #include "core/Random.h"
+#include "core/WriteAll.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -26,19 +27,6 @@ bool sameDigest(const QByteArray& a, const QByteArray& b) {
     for (qsizetype i = 0; i < a.size(); ++i)
         diff |= static_cast<unsigned char>(a[i] ^ b[i]);
     return diff == 0;
-}
-
-bool writeAll(int fd, const QByteArray& bytes) {
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
 }
 
 } // namespace

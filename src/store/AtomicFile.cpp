@@ -1,9 +1,10 @@
 #include "store/AtomicFile.h"
 
+#include "core/WriteAll.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,22 +14,6 @@ namespace hb::store {
 namespace {
 
 constexpr char kTemporarySuffix[] = ".tmp-";
-
-bool writeAll(int fd, const QByteArray& bytes) {
-    const char* data = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, data, static_cast<size_t>(left));
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += written;
-        left -= written;
-    }
-    return true;
-}
 
 // The rename itself must reach the disk too, or a power cut could bring back the old name.
 void syncFolder(const QByteArray& folder) {

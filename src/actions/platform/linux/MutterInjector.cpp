@@ -2,6 +2,7 @@
 
 #include "SystemDBus.h"
 #include "WaylandKeymap.h"
+#include "core/WriteAll.h"
 
 #include <QDBusArgument>
 #include <QDBusObjectPath>
@@ -57,19 +58,6 @@ std::map<QString, QByteArray> textOffer(const QString& text) {
     for (const QString& type : kTextTypes)
         offer.emplace(type, text.toUtf8());
     return offer;
-}
-
-bool writeAll(int fd, const QByteArray& data) {
-    qsizetype done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.constData() + done, size_t(data.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
 }
 
 } // namespace
