@@ -7,14 +7,10 @@
 //   tests/desktop.sh build/bench/pointer_latency           loopback figures
 //   tests/desktop.sh build/bench/pointer_latency --serve   prints "<port> <token>", serves until
 //                                                          stdin closes (bench/pointer_netem.sh)
-#include "BenchSupport.h"
-#include "actions/platform/linux/LinuxPlatform.h"
-#include "support/TestSupport.h"
-#include "support/api/ApiHarness.h"
+#include "DesktopAgent.h"
 
 #include <QElapsedTimer>
 #include <QGuiApplication>
-#include <QTemporaryDir>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -30,12 +26,9 @@ int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
     if (!hb::bench::onTestDesktop())
         return 2;
-    QTemporaryDir support;
-    hb::actions::LinuxPlatform desktop(support.path());
-    hb::test::ApiHarness::Options options;
-    options.platform = &desktop.platform();
-    hb::test::ApiHarness agent(options);
-    const QByteArray token = agent.pairToken().toUtf8();
+    hb::bench::DesktopAgent desktop;
+    hb::test::ApiHarness& agent = desktop.agent;
+    const QByteArray& token = desktop.token;
     if (argc > 1 && std::string(argv[1]) == "--serve") {
         std::printf("%u %s\n", unsigned(agent.port()), token.constData());
         std::fflush(stdout);
@@ -44,21 +37,14 @@ int main(int argc, char** argv) {
         return 0;
     }
     int failures = 0;
-    std::vector<double> millis;
+    const auto motion = [](int i) {
+        return QByteArray(i % 2 ? R"({"dx":-3,"dy":2})" : R"({"dx":3,"dy":-2})");
+    };
+    hb::bench::timedPosts(agent.port(), "/api/pointer", token, kWarmup, &failures, motion);
     QElapsedTimer total;
-    for (int i = -kWarmup; i < kRounds; ++i) {
-        if (i == 0)
-            total.start();
-        QElapsedTimer timer;
-        timer.start();
-        const auto response = hb::test::httpRequest(agent.port(), "POST", "/api/pointer",
-                                                    i % 2 ? R"({"dx":-3,"dy":2})" : R"({"dx":3,"dy":-2})",
-                                                    {{"x-hb-token", token}});
-        if (i >= 0)
-            millis.push_back(double(timer.nsecsElapsed()) / 1e6);
-        if (response.status != 200 || !response.body.contains("\"ok\":true"))
-            ++failures;
-    }
+    total.start();
+    const auto millis =
+        hb::bench::timedPosts(agent.port(), "/api/pointer", token, kRounds, &failures, motion);
     const double seconds = double(total.nsecsElapsed()) / 1e9;
     std::printf("POST /api/pointer motion with a token, %d sequential requests, new connection each, XTest\n",
                 kRounds);

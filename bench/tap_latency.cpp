@@ -4,14 +4,10 @@
 // events were posted and the X server has processed them (XSync), so each figure bounds the
 // time from the first byte to the key events. Run it inside the private test desktop only:
 //   tests/desktop.sh build/bench/tap_latency
+#include "DesktopAgent.h"
 #include "RelayLink.h"
-#include "actions/platform/linux/LinuxPlatform.h"
-#include "support/TestSupport.h"
-#include "support/api/ApiHarness.h"
 
-#include <QElapsedTimer>
 #include <QGuiApplication>
-#include <QTemporaryDir>
 #include <cstdio>
 
 namespace {
@@ -22,18 +18,8 @@ const QString kRelayId = QStringLiteral("tap-bench");
 
 std::vector<double> taps(quint16 port, const QByteArray& prefix, const QByteArray& token, int rounds,
                          int* failures) {
-    std::vector<double> millis;
-    millis.reserve(size_t(rounds));
-    for (int i = 0; i < rounds; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        const auto response = hb::test::httpRequest(port, "POST", prefix + "/api/gesture",
-                                                    R"({"value":"minimize"})", {{"x-hb-token", token}});
-        millis.push_back(double(timer.nsecsElapsed()) / 1e6);
-        if (response.status != 200 || !response.body.contains("\"ok\":true"))
-            ++*failures;
-    }
-    return millis;
+    return hb::bench::timedPosts(port, prefix + "/api/gesture", token, rounds, failures,
+                                 [](int) { return QByteArray(R"({"value":"minimize"})"); });
 }
 
 } // namespace
@@ -43,12 +29,9 @@ int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
     if (!hb::bench::onTestDesktop())
         return 2;
-    QTemporaryDir support;
-    hb::actions::LinuxPlatform desktop(support.path());
-    hb::test::ApiHarness::Options options;
-    options.platform = &desktop.platform();
-    hb::test::ApiHarness agent(options);
-    const QByteArray token = agent.pairToken().toUtf8();
+    hb::bench::DesktopAgent desktop;
+    hb::test::ApiHarness& agent = desktop.agent;
+    const QByteArray& token = desktop.token;
     hb::bench::RelayLink relay(kRelayId, agent.port());
     const QByteArray viaRelay = "/phone/" + kRelayId.toUtf8();
 

@@ -5,36 +5,17 @@
 // figure bounds the time from the first byte to the key events. Run it inside the private test
 // desktop only:
 //   tests/desktop.sh build/bench/wayland_tap_latency
-#include "BenchSupport.h"
-#include "actions/platform/linux/LinuxPlatform.h"
-#include "support/TestSupport.h"
-#include "support/api/ApiHarness.h"
+#include "DesktopAgent.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <cstdio>
 
 namespace {
 
 constexpr int kWarmup = 50;
 constexpr int kRounds = 1000;
-
-std::vector<double> taps(quint16 port, const QByteArray& path, const QByteArray& body,
-                         const QByteArray& token, int rounds, int* failures) {
-    std::vector<double> millis;
-    for (int i = 0; i < rounds; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        const auto response = hb::test::httpRequest(port, "POST", path, body, {{"x-hb-token", token}});
-        millis.push_back(double(timer.nsecsElapsed()) / 1e6);
-        if (response.status != 200 || !response.body.contains("\"ok\":true"))
-            ++*failures;
-    }
-    return millis;
-}
 
 } // namespace
 
@@ -60,13 +41,7 @@ int main(int argc, char** argv) {
     qputenv("XDG_CURRENT_DESKTOP", "GNOME");
     qunsetenv("DISPLAY");
 
-    QTemporaryDir support;
-    hb::actions::LinuxPlatform desktop(support.path());
-    hb::test::ApiHarness::Options options;
-    options.platform = &desktop.platform();
-    hb::test::ApiHarness agent(options);
-    const QByteArray token = agent.pairToken().toUtf8();
-
+    hb::bench::DesktopAgent desktop;
     struct Row {
         const char* name;
         QByteArray path;
@@ -81,8 +56,10 @@ int main(int argc, char** argv) {
                 kRounds);
     std::printf("%-28s %10s %10s %10s\n", "request", "p50 (ms)", "p99 (ms)", "max (ms)");
     for (const Row& row : rows) {
-        taps(agent.port(), row.path, row.body, token, kWarmup, &failures);
-        const auto times = taps(agent.port(), row.path, row.body, token, kRounds, &failures);
+        const auto body = [&row](int) { return row.body; };
+        hb::bench::timedPosts(desktop.agent.port(), row.path, desktop.token, kWarmup, &failures, body);
+        const auto times =
+            hb::bench::timedPosts(desktop.agent.port(), row.path, desktop.token, kRounds, &failures, body);
         std::printf("%-28s %10.3f %10.3f %10.3f\n", row.name, hb::bench::percentile(times, 0.5),
                     hb::bench::percentile(times, 0.99), hb::bench::percentile(times, 1.0));
     }
