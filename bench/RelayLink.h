@@ -16,6 +16,7 @@ class RelayLink {
         : service_([] {
               relay::service::ServiceOptions options;
               options.port = 0;
+              options.requestsPerSecond = 0; // one address sends every tap: no per-address limit
               auto* service = new relay::service::RelayService(options);
               service->start();
               return service;
