@@ -2,6 +2,7 @@
 // Small pieces shared by the benchmarks.
 #include "core/HandOff.h"
 
+#include <QFile>
 #include <QObject>
 #include <QThread>
 #include <algorithm>
@@ -41,6 +42,18 @@ inline double percentile(std::vector<double> values, double p) {
         return 0;
     std::sort(values.begin(), values.end());
     return values[std::min(values.size() - 1, size_t(p * double(values.size())))];
+}
+
+/// Resident memory of process `pid` (this one when 0) in KiB; -1 when unknown.
+inline long residentKiB(qint64 pid = 0) {
+    QFile status(pid ? QStringLiteral("/proc/%1/status").arg(pid) : QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    }
+    return -1;
 }
 
 /// Key chords go to whatever has the focus: true only inside the private test desktop

@@ -243,17 +243,6 @@ class Load {
     int nextPhone_ = 0;
 };
 
-long residentKiB(qint64 pid) {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    }
-    return -1;
-}
-
 struct Node {
     QProcess process;
     quint16 port = 0;
@@ -368,10 +357,10 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(limit.rlim_cur));
     std::printf("| measure | value |\n|---|---|\n");
     Load load;
-    const long before = residentKiB(node.process.processId());
+    const long before = hb::bench::residentKiB(node.process.processId());
     const int linked = linkAgents(load, node.port, std::min<int>(wanted, int(limit.rlim_cur) - 200));
     load.run([] { return false; }, std::chrono::seconds(2)); // settle
-    const long after = residentKiB(node.process.processId());
+    const long after = hb::bench::residentKiB(node.process.processId());
     std::printf("| idle agents linked (asked %d, refused %d) | %d |\n", wanted, load.refusedAgents, linked);
     std::printf("| relay resident memory, before → after | %.1f MiB → %.1f MiB |\n", before / 1024.0,
                 after / 1024.0);

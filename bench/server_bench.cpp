@@ -3,6 +3,7 @@
 // the agent's actions do; other GETs are files of the folder given as the second argument,
 // answered on the I/O thread as the agent's pages are. Prints its resident memory whenever a
 // line arrives on stdin. Driven by bench/server.sh.
+#include "BenchSupport.h"
 #include "server/Server.h"
 
 #include <QCoreApplication>
@@ -11,21 +12,6 @@
 #include <QSocketNotifier>
 #include <cstdio>
 #include <unistd.h>
-
-namespace {
-
-long residentKiB() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    }
-    return -1;
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -49,7 +35,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "could not listen\n");
         return 1;
     }
-    std::printf("listening %u rss_kib %ld\n", server.listeningPort(), residentKiB());
+    std::printf("listening %u rss_kib %ld\n", server.listeningPort(), hb::bench::residentKiB());
     std::fflush(stdout);
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QObject::connect(&input, &QSocketNotifier::activated, &app, [&] {
@@ -59,7 +45,7 @@ int main(int argc, char** argv) {
             QCoreApplication::quit();
             return;
         }
-        std::printf("rss_kib %ld\n", residentKiB());
+        std::printf("rss_kib %ld\n", hb::bench::residentKiB());
         std::fflush(stdout);
     });
     const int status = app.exec();
